@@ -1,0 +1,35 @@
+#pragma once
+// Where every kestrel-cli command writes: log lines as the window shows them, human text,
+// or with --json one JSON object per line on standard output.
+
+#include <cstdio>
+#include <string_view>
+
+#include "json_writer.h"
+
+namespace kestrel {
+
+class CCliOutput {
+public:
+    CCliOutput(std::FILE* out, std::FILE* err, bool json) : m_out(out), m_err(err), m_json(json) {}
+
+    bool Json() const { return m_json; }
+    // A log line of the given kind (3 red, 4 black, other blue); the text as the window shows it.
+    void Log(int kind, std::string_view text);
+    // Human-readable line on standard output; nothing with --json.
+    void Text(std::string_view line);
+    // One JSON object on standard output; nothing without --json.
+    void Object(const CJsonObject& object);
+    // A problem of the command line itself, always on standard error.
+    void Error(std::string_view line);
+
+private:
+    std::FILE* m_out;
+    std::FILE* m_err;
+    bool m_json;
+};
+
+// Colour name of a log kind, as the log pane paints it.
+std::string_view LogKindColour(int kind);
+
+}  // namespace kestrel

@@ -1,0 +1,11 @@
+# kestrel_test(NAME source... [LIBS lib...]): one GoogleTest executable, registered with CTest.
+find_package(GTest)
+include(GoogleTest)
+
+function(kestrel_test name)
+  cmake_parse_arguments(KT "" "" "LIBS" ${ARGN})
+  add_executable(${name} ${KT_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${KT_LIBS})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
