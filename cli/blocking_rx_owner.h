@@ -1,0 +1,40 @@
+#pragma once
+// Receives what the link posts and hands it to a command that waits for it.
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+
+#include "serial/log_queue.h"
+#include "serial/rx_owner.h"
+
+namespace kestrel {
+
+class CCliOutput;
+
+class CBlockingRxOwner final : public IRxOwner {
+public:
+    explicit CBlockingRxOwner(CLogQueue& logQueue, CCliOutput& out) : m_logQueue(logQueue), m_out(out) {}
+
+    void PostRxPacket(const RxPacket& packet) override;
+    void PostLogMessage() override;
+    void PostRxThreadEnd(int linkId) override;
+
+    // Prints the log lines that arrive meanwhile; returns the first reply, or nullopt when
+    // none came before the deadline.
+    std::optional<RxPacket> WaitForReply(std::chrono::milliseconds timeout);
+    // Prints every log line still waiting.
+    void DrainLog();
+
+private:
+    CLogQueue& m_logQueue;
+    CCliOutput& m_out;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::deque<RxPacket> m_packets;
+    int m_nLogNotices = 0;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,19 @@
+#pragma once
+// The commands of kestrel-cli. Each takes the arguments after its name and returns an exit code.
+
+#include <string>
+#include <vector>
+
+#include "cli_output.h"
+#include "port_options.h"
+
+namespace kestrel {
+
+using CliArgs = std::vector<std::string>;
+
+int RunRequestCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& args);
+int RunToDmCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& args);
+int RunInfoCommand(CCliOutput& out, const CliArgs& args);
+int RunCompareCommand(CCliOutput& out, const CliArgs& args);
+
+}  // namespace kestrel

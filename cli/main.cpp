@@ -1,0 +1,82 @@
+// kestrel-cli: the download engine without a window, for factory lines and scripts.
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "cli_output.h"
+#include "commands.h"
+#include "exit_codes.h"
+#include "port_options.h"
+
+namespace kestrel {
+namespace {
+
+const char kUsage[] =
+    "usage: kestrel-cli [--port N|COMn|/dev/PATH] [--baud 57600|115200] [--json] COMMAND ...\n"
+    "  request start | jump | erase START LENGTH\n"
+    "  todm\n";
+
+struct GlobalOptions {
+    std::string strPort;
+    std::string strBaud;
+    bool bJson = false;
+};
+
+// Takes the options in front of the command; false on an unknown or incomplete one.
+bool ParseGlobalOptions(int argc, char** argv, int& index, GlobalOptions& options, std::string& error)
+{
+    for (; index < argc && std::strncmp(argv[index], "--", 2) == 0; ++index) {
+        const std::string opt = argv[index];
+        if (opt == "--json") {
+            options.bJson = true;
+        } else if (opt == "--port" || opt == "--baud") {
+            if (index + 1 >= argc) {
+                error = opt + " needs a value.";
+                return false;
+            }
+            (opt == "--port" ? options.strPort : options.strBaud) = argv[++index];
+        } else {
+            error = "unknown option " + opt;
+            return false;
+        }
+    }
+    return true;
+}
+
+int Main(int argc, char** argv)
+{
+    GlobalOptions global;
+    std::string error;
+    int index = 1;
+    CCliOutput out(stdout, stderr, false);
+    if (!ParseGlobalOptions(argc, argv, index, global, error) || index >= argc) {
+        if (!error.empty()) out.Error(error);
+        std::fputs(kUsage, stderr);
+        return kExitUsage;
+    }
+    CCliOutput output(stdout, stderr, global.bJson);
+    const std::string command = argv[index++];
+    const CliArgs args(argv + index, argv + argc);
+
+    const auto portCommand = [&](auto run) {
+        CPortOptions port;
+        if (!ResolvePortOptions(global.strPort, global.strBaud, SettingLookup{}, port, error)) {
+            output.Error(error);
+            return static_cast<int>(kExitUsage);
+        }
+        return run(output, port, args);
+    };
+    if (command == "request") return portCommand(RunRequestCommand);
+    if (command == "todm") return portCommand(RunToDmCommand);
+
+    output.Error("unknown command " + command);
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+}
+
+}  // namespace
+}  // namespace kestrel
+
+int main(int argc, char** argv) { return kestrel::Main(argc, argv); }

@@ -1,0 +1,60 @@
+#include "port_options.h"
+
+#include <cstdlib>
+
+namespace kestrel {
+namespace {
+
+std::optional<long> ParseDecimal(const std::string& text)
+{
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    for (char c : text)
+        if (c < '0' || c > '9') return std::nullopt;
+    return std::strtol(text.c_str(), nullptr, 10);
+}
+
+}  // namespace
+
+std::optional<int> ParsePortNumber(const std::string& text)
+{
+    std::string digits = text;
+    if (digits.size() > 3 && (digits.rfind("COM", 0) == 0 || digits.rfind("com", 0) == 0)) digits = digits.substr(3);
+    const auto n = ParseDecimal(digits);
+    if (!n || *n < kMinPortNumber || *n > kMaxPortNumber) return std::nullopt;
+    return static_cast<int>(*n);
+}
+
+uint32_t BaudRateForIndex(long index) { return index == 1 ? 115200 : 57600; }
+
+bool ResolvePortOptions(const std::string& portArg, const std::string& baudArg, const SettingLookup& settings,
+                        CPortOptions& options, std::string& error)
+{
+    const auto setting = [&](const char* name) { return settings ? settings(name) : std::string(); };
+
+    if (!portArg.empty() && portArg[0] == '/') {
+        options.nPort = 0;
+        options.strDevicePath = portArg;
+    } else {
+        const std::string text = portArg.empty() ? setting("PORT") : portArg;
+        const auto port = text.empty() ? std::optional<int>(1) : ParsePortNumber(text);
+        if (!port) {
+            error = portArg.empty() ? "The PORT setting \"" + text + "\" is not a port number from 1 to 255."
+                                    : "--port takes a number from 1 to 255, COMn or a device path.";
+            return false;
+        }
+        options.nPort = *port;
+        options.strDevicePath = DevicePathForPort(*port, settings);
+    }
+
+    if (baudArg.empty()) {
+        options.dwBaudRate = BaudRateForIndex(std::atol(setting("BAUD").c_str()));
+    } else if (baudArg == "57600" || baudArg == "115200") {
+        options.dwBaudRate = static_cast<uint32_t>(std::atol(baudArg.c_str()));
+    } else {
+        error = "--baud takes 57600 or 115200.";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,29 @@
+#pragma once
+// --port and --baud, with their defaults from the settings store.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "serial/com_map.h"
+
+namespace kestrel {
+
+struct CPortOptions {
+    int nPort = 1;                // COM number; 0 when strDevicePath was given directly
+    std::string strDevicePath;    // the device node to open
+    uint32_t dwBaudRate = 57600;
+};
+
+// "3", "COM3" or "/dev/ttyACM0". nullopt for anything else.
+std::optional<int> ParsePortNumber(const std::string& text);
+
+// Speed of a BAUD setting index: 0 is 57600, 1 is 115200.
+uint32_t BaudRateForIndex(long index);
+
+// Builds the options from what the command line gave (empty when not given) and the
+// settings (PORT, BAUD and COM<n>). False with a message in error when they make no sense.
+bool ResolvePortOptions(const std::string& portArg, const std::string& baudArg, const SettingLookup& settings,
+                        CPortOptions& options, std::string& error);
+
+}  // namespace kestrel

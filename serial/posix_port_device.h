@@ -1,0 +1,50 @@
+#pragma once
+// IPortDevice on a POSIX terminal device (USB serial adapters, ttyS, pseudo-terminals).
+
+#include <poll.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <functional>
+#include <shared_mutex>
+
+#include "port_device.h"
+
+namespace kestrel {
+
+// The system calls whose failures matter, replaceable so tests can inject EINTR, EAGAIN
+// and short writes.
+struct PortSysCalls {
+    std::function<ssize_t(int, const void*, std::size_t)> write = ::write;
+    std::function<int(pollfd*, nfds_t, int)> poll = ::poll;
+};
+
+class CPosixPortDevice final : public IPortDevice {
+public:
+    explicit CPosixPortDevice(PortSysCalls sys = {});
+    ~CPosixPortDevice() override;
+    CPosixPortDevice(const CPosixPortDevice&) = delete;
+    CPosixPortDevice& operator=(const CPosixPortDevice&) = delete;
+
+    PortOpenError Open(const std::string& path, const LineSettings& settings) override;
+    void Close() override;
+    bool Write(const uint8_t* data, std::size_t length, int deadlineMs) override;
+    std::size_t QueuedInput() override;
+    std::size_t Read(uint8_t* buffer, std::size_t length) override;
+    PortWait WaitForInput() override;
+    void Interrupt() override;
+
+private:
+    void DrainWake();
+
+    PortSysCalls m_sys;
+    int m_nWakeFd = -1;
+    std::atomic<bool> m_bClosing{false};  // keeps waiters out while Close waits for the lock
+    // Shared by readers and writers, exclusive for Close, so the descriptor is never
+    // closed under a thread that is polling it.
+    std::shared_mutex m_fdLock;
+    int m_nFd = -1;
+    bool m_bHungUp = false;  // guarded by m_fdLock
+};
+
+}  // namespace kestrel
