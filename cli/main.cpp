@@ -9,12 +9,15 @@
 #include "commands.h"
 #include "exit_codes.h"
 #include "port_options.h"
+#include "app/settings_store.h"
 
 namespace kestrel {
 namespace {
 
 const char kUsage[] =
     "usage: kestrel-cli [--port N|COMn|/dev/PATH] [--baud 57600|115200] [--json] COMMAND ...\n"
+    "  info IMAGE\n"
+    "  compare NEW OLD\n"
     "  request start | jump | erase START LENGTH\n"
     "  todm\n";
 
@@ -62,7 +65,7 @@ int Main(int argc, char** argv)
 
     const auto portCommand = [&](auto run) {
         CPortOptions port;
-        if (!ResolvePortOptions(global.strPort, global.strBaud, SettingLookup{}, port, error)) {
+        if (!ResolvePortOptions(global.strPort, global.strBaud, [](const std::string& name) { return ReadText(name); }, port, error)) {
             output.Error(error);
             return static_cast<int>(kExitUsage);
         }
@@ -70,6 +73,8 @@ int Main(int argc, char** argv)
     };
     if (command == "request") return portCommand(RunRequestCommand);
     if (command == "todm") return portCommand(RunToDmCommand);
+    if (command == "info") return RunInfoCommand(output, args);
+    if (command == "compare") return RunCompareCommand(output, args);
 
     output.Error("unknown command " + command);
     std::fputs(kUsage, stderr);

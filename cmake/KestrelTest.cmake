@@ -1,4 +1,5 @@
 # kestrel_test(NAME source... [LIBS lib...]): one GoogleTest executable, registered with CTest.
+# Tests never see the user's own settings: the store is moved into the build tree.
 find_package(GTest)
 include(GoogleTest)
 
@@ -7,5 +8,5 @@ function(kestrel_test name)
   add_executable(${name} ${KT_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${KT_LIBS})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-config")
 endfunction()

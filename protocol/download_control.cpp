@@ -1,0 +1,259 @@
+// What the Run, Stop, ToDM and "C" buttons do, and the link they share.
+
+#include "image/download_type.h"
+#include "image/image_compare.h"
+#include "protocol/download_controller.h"
+#include "protocol/text_format.h"
+
+namespace kestrel {
+namespace {
+
+constexpr uint32_t kDefaultFontAddress = 0xE00000;
+constexpr uint32_t kModeSwitchBaud = 57600;
+
+bool UsesModeSwitch(int type)
+{
+    return type == DLOAD_NORMAL || type == DLOAD_FONT_NORMAL || type == DLOAD_CHANGE_NORMAL;
+}
+
+}  // namespace
+
+void CDownloadController::OnRun()
+{
+    if (IsBusy()) return;
+    if (m_run.eStep != RunStep::Idle) EndRun();  // a stalled run must not go on with new choices
+
+    if (m_nDloadType < 0 || m_nDloadType >= kDownloadTypeCount) {
+        ShowMessage("Select a download type first.");
+        m_view.OnRunEnded(RunOutcome::Refused);
+        return;
+    }
+    if (!IsFontType(m_nDloadType) && !IsChangeType(m_nDloadType) && !m_newImage.IsLoaded()) {
+        ShowMessage("First, Select right bin file");
+        m_view.OnRunEnded(RunOutcome::Refused);
+        return;
+    }
+    if (!PrepareRun()) {
+        m_view.OnRunEnded(RunOutcome::Refused);
+        return;
+    }
+    if (RefuseRun()) return;
+
+    if (UsesModeSwitch(m_nDloadType)) {
+        if (!RunModeSwitch()) return;
+        if (!EnsureLink()) {
+            m_view.OnRunEnded(RunOutcome::PortError);
+            return;
+        }
+        BeginRunDisplay();
+    } else {
+        if (!EnsureLink()) {
+            m_view.OnRunEnded(RunOutcome::PortError);
+            return;
+        }
+        BeginRunDisplay();
+        m_strElapsed.clear();
+        m_view.SetDisplayText(DisplayText::Elapsed, m_strElapsed);
+        m_run.byRetryCount = 0;
+        if (m_nDloadType == DLOAD_COMPARE_EMERGENCY && !RunCompareStart()) return;
+        WriteLogNow(kColourBlue, "- Emergency Download");
+    }
+    m_run.eStep = RunStep::WaitStart;
+    m_serial.RequestDownloadStart();
+    ArmSupervision(kTimerRequest, 3000);
+}
+
+// Refuses, with a message, a run that could only fail once started.
+bool CDownloadController::RefuseRun()
+{
+    std::string reason;
+    if (m_newImage.IsLoaded() && !m_newImage.MatchesLoadedSize())
+        reason = m_newImage.LastError();
+    else if (m_newImage.Size() <= 0)
+        reason = "The bin file is empty: there is nothing to download.";
+    if (reason.empty()) return false;
+    ShowMessage(reason);
+    m_view.OnRunEnded(RunOutcome::Refused);
+    return true;
+}
+
+// The NORMAL types first put the handset into its download mode with the AT command.
+bool CDownloadController::RunModeSwitch()
+{
+    m_serial.SetPortNumber(static_cast<uint8_t>(m_nPort));
+    m_serial.CloseAll();
+    Wait(100);
+    m_serial.PrepareEvents(this, &m_logQueue);
+    if (!m_serial.OpenPort()) {
+        m_serial.CloseAll();
+        WriteLogNow(kColourBlue, "USB 연결 상태를 확인하세요.");
+        WriteLogNow(kColourRed, DescribeOpenFailure(m_serial.LastOpenError(), m_serial.LastDevicePath()));
+        m_view.OnRunEnded(RunOutcome::PortError);
+        return false;
+    }
+    WriteLogNow(kColourBlue, "- Normal Download");
+    WriteLogNow(kColourBlack, "Download 모드 진입 요청...Wait");
+    m_logQueue.Clear();
+    m_view.ClearLog();
+
+    Wait(500);
+    m_run.bModeSwitch = true;
+    m_serial.SendModeSwitchCommand();
+    m_serial.CloseAll();
+    Wait(5000);
+    m_run.bModeSwitch = false;
+
+    m_strElapsed.clear();
+    m_view.SetDisplayText(DisplayText::Elapsed, m_strElapsed);
+    m_run.byRetryCount = 0;
+    MarkStepDone();
+    Wait(5000);
+    return true;
+}
+
+bool CDownloadController::RunCompareStart()
+{
+    std::string error;
+    const CompareStatus status = CompareImages(
+        m_newImage, m_oldImage, m_runTable, [this](int kind, std::string_view text) { QueueLog(kind, std::string(text)); },
+        error);
+    if (status != CompareStatus::kCompared) {
+        if (status == CompareStatus::kNotRun) WriteLogNow(kColourRed, "Select the old bin file to compare with.");
+        EndRun();
+        m_view.OnRunEnded(RunOutcome::FileError);
+        return false;
+    }
+    if (m_runTable.Run(0).nBlockCount == 0) {
+        QueueLog(kLogError, "\nTwo Files are same!");
+        QueueLog(kLogProgress, "Download End.\n");
+        EndRun();
+        m_view.OnRunEnded(RunOutcome::NothingToDo);
+        return false;
+    }
+    PrepareRun();
+    return true;
+}
+
+bool CDownloadController::PrepareRun()
+{
+    const auto size = static_cast<uint32_t>(m_newImage.Size());
+    if (IsFontType(m_nDloadType)) {
+        uint32_t address = kDefaultFontAddress;
+        bool accepted;
+        {
+            CModalScope scope(*this);
+            accepted = m_view.AskFontAddress(address);
+        }
+        if (!accepted) {
+            SetButtons(m_abButtons[0], true, m_abButtons[2], m_abButtons[3], m_abButtons[4]);
+            return false;
+        }
+        m_run.dwEraseStart = address;
+        m_run.dwBaseOffset = 0;
+        m_run.dwLength = size;
+    } else if (IsChangeType(m_nDloadType)) {
+        m_run.dwBaseOffset = m_run.dwEraseStart = 0;
+        m_run.dwLength = size;
+    } else if (m_nDloadType == DLOAD_COMPARE_EMERGENCY) {
+        m_runTable.SetCurrentRun(0);
+        SetRange(static_cast<uint32_t>(m_runTable.Run(0).nStartBlock) * kCompareBlockSize,
+                 static_cast<uint32_t>(m_runTable.Run(0).nBlockCount) * kCompareBlockSize);
+    } else if (m_nDloadType == DLOAD_NORMAL || m_nDloadType == DLOAD_EMERGENCY) {
+        m_run.dwBaseOffset = m_run.dwEraseStart = m_newImage.BaseOffset();
+        m_run.dwLength = size - m_newImage.BaseOffset();
+    } else {
+        return true;
+    }
+    m_run.eStep = RunStep::Idle;
+    return true;
+}
+
+bool CDownloadController::StartLink()
+{
+    m_serial.SetPortNumber(static_cast<uint8_t>(m_nPort));
+    m_serial.CloseAll();
+    m_serial.PrepareEvents(this, &m_logQueue);
+    if (!m_serial.OpenPort()) {
+        WriteLogNow(kColourBlue, "USB 연결 상태를 확인하세요.");
+        WriteLogNow(kColourRed, DescribeOpenFailure(m_serial.LastOpenError(), m_serial.LastDevicePath()));
+        m_serial.CloseAll();
+        return false;
+    }
+    m_bReceiveRun = true;
+    if (m_pThreadRX) {
+        ShowMessage("Can't start Tidewell\n");
+        m_serial.CloseAll();
+        return false;
+    }
+    m_pThreadRX = std::make_unique<CThreadRX>(++m_nLinkId, m_bReceiveRun);
+    m_pThreadRX->Start(this, &m_serial, &m_logQueue);
+    m_view.EnableTypeSelector(false);
+    return true;
+}
+
+bool CDownloadController::EnsureLink()
+{
+    if (m_serial.IsOpen()) return true;
+    EndRun();
+    return StartLink();
+}
+
+void CDownloadController::BeginRunDisplay()
+{
+    m_run.nBlockIndex = 0;
+    m_run.byRetryCount = 0;
+    m_bRetransmitPending = false;
+    m_logQueue.Clear();
+    SetButtons(false, false, false, false, true);
+    m_view.ClearLog();
+    ChangeLineSpeed(kModeSwitchBaud);
+    m_run.nStartTimeMs = m_scheduler.NowMs();
+}
+
+void CDownloadController::OnStop()
+{
+    if (IsBusy()) return;
+    if (m_run.eStep == RunStep::WaitFlash || (m_run.eStep == RunStep::FlashWrite && m_run.nBlockIndex <= 64)) {
+        WriteLogNow(kColourRed, "can't stop downloading");
+        return;
+    }
+    // The link is not restarted: it would only be stopped again by the end notice of the
+    // thread just stopped, and the next Run opens it anyway.
+    EndRun();
+    WriteLogNow(kColourBlue, "Tidewell stopped!!");
+    m_view.OnRunEnded(RunOutcome::Stopped);
+}
+
+void CDownloadController::OnToDM()
+{
+    if (IsBusy()) return;
+    StopSupervision();
+    WriteLogNow(kColourBlue, "단말기를 DM 상태로 바꿈");
+    SetButtons(true, true, true, true, true);
+    m_serial.SendModeSwitchCommand();
+}
+
+void CDownloadController::OnLinkEnded(int linkId)
+{
+    // The end of an earlier link only tidies the window; it must not end a later one.
+    if (linkId == m_nLinkId) EndRun();
+    m_view.CaptureMouse(false);
+    m_view.SetWaitCursor(false);
+    m_view.EnableTypeSelector(true);
+    m_view.SetTitle(m_strBanner);
+}
+
+void CDownloadController::EndStalledRun()
+{
+    if (!IsBusy() && m_run.eStep != RunStep::Idle) EndRun();
+}
+
+void CDownloadController::OnCompare()
+{
+    if (IsBusy()) return;
+    std::string error;
+    CompareImages(m_newImage, m_oldImage, m_runTable,
+                  [this](int kind, std::string_view text) { QueueLog(kind, std::string(text)); }, error);
+}
+
+}  // namespace kestrel

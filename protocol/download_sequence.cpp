@@ -1,0 +1,210 @@
+// The steps of a download run, advanced by every accepted reply.
+
+#include <cstdio>
+
+#include "image/download_type.h"
+#include "image/image_backup.h"
+#include "protocol/download_controller.h"
+#include "protocol/text_format.h"
+
+namespace kestrel {
+
+void CDownloadController::AdvanceRun()
+{
+    switch (m_run.eStep) {
+    case RunStep::Idle:
+    case RunStep::WaitStart:
+        MarkStepDone();
+        m_run.eStep = RunStep::WaitJump;
+        m_serial.RequestJump();
+        ArmSupervision(kTimerRequest, 3000);
+        break;
+
+    case RunStep::WaitJump:
+        MarkStepDone();
+        m_run.eStep = RunStep::WaitRestart;
+        if (m_nBaud == 0)
+            ChangeLineSpeed(57600);
+        else if (m_nBaud == 1)
+            ChangeLineSpeed(115200);
+        m_serial.RequestDownloadStart();
+        ArmSupervision(kTimerRequest, 3000);
+        break;
+
+    case RunStep::WaitRestart:
+        MarkStepDone();
+        UpdateElapsedTime();
+        m_run.eStep = IsChangeType(m_nDloadType) ? RunStep::WaitEraseBoot : RunStep::WaitFlash;
+        m_run.nTotalBlocks = static_cast<int32_t>(m_run.dwLength / 1024u + (m_run.dwLength % 1024u ? 1 : 0));
+        m_run.nLastBlockIndex = m_run.nTotalBlocks - 1;
+        m_serial.RequestErase(m_run.dwEraseStart, static_cast<uint32_t>(m_run.nTotalBlocks) * 1024u);
+        m_view.SetWaitCursor(true);
+        m_view.CaptureMouse(true);
+        m_scheduler.SetTimer(kTimerClock, 1000, [this] { Deliver([this] { OnSupervisionTimer(kTimerClock); }); });
+        ArmSupervision(kTimerRequest, 500000);
+        break;
+
+    case RunStep::WaitEraseBoot:
+        MarkStepDone();
+        m_scheduler.KillTimer(kTimerClock);
+        m_view.CaptureMouse(false);
+        m_view.SetWaitCursor(false);
+        m_run.eStep = RunStep::BootWrite;
+        ShowPercentBar();
+        QueueLog(kLogStatus, "Boot Programming 중");
+        if (SendBlock()) ArmSupervision(kTimerBlock, 3000);
+        break;
+
+    case RunStep::BootWrite:
+        UpdateElapsedTime();
+        UpdateEraseTime();
+        UpdateAddressProgress();
+        UpdateEraseProgress();
+        if (m_run.nBlockIndex < m_run.nTotalBlocks) {
+            if (SendBlock()) ArmSupervision(kTimerBlock, 3000);
+        } else {
+            MarkStepDone();
+            ShowTransferEnd();
+            m_run.eStep = RunStep::WaitReset;
+            m_serial.RequestJump();
+            ArmSupervision(kTimerRequest, 5000);
+        }
+        break;
+
+    case RunStep::WaitFlash:
+        MarkStepDone();
+        m_scheduler.KillTimer(kTimerClock);
+        ShowPercentBar();
+        UpdateElapsedTime();
+        UpdateEraseTime();
+        UpdateAddressProgress();
+        UpdateEraseProgress();
+        m_view.CaptureMouse(false);
+        m_view.SetWaitCursor(false);
+        m_run.eStep = (m_nDloadType == DLOAD_COMPARE_EMERGENCY && m_run.nTotalBlocks == 1) ? RunStep::RangeEnd
+                                                                                            : RunStep::FlashWrite;
+        QueueLog(kLogStatus, "Flash Programming 중");
+        if (SendBlock()) ArmSupervision(kTimerBlock, 3000);
+        break;
+
+    case RunStep::FlashWrite:
+        if (m_nDloadType == DLOAD_COMPARE_EMERGENCY) {
+            UpdateElapsedTime();
+            UpdateAddressProgress();
+            if (m_run.nBlockIndex == m_run.nLastBlockIndex) m_run.eStep = RunStep::RangeEnd;
+            if (SendBlock()) ArmSupervision(kTimerBlock, 3000);
+        } else {
+            UpdateElapsedTime();
+            if (m_run.nBlockIndex < m_run.nTotalBlocks) {
+                if (SendBlock()) ArmSupervision(kTimerBlock, 3000);
+            } else {
+                MarkStepDone();
+                ShowTransferEnd();
+                m_run.eStep = RunStep::WaitReset;
+                m_serial.RequestJump();
+                ArmSupervision(kTimerRequest, 5000);
+                m_run.nBlockIndex = 0;
+            }
+        }
+        break;
+
+    case RunStep::WaitReset:
+        CompleteRun();
+        break;
+
+    case RunStep::RangeEnd: {
+        UpdateAddressProgress();
+        const int32_t run = m_runTable.CurrentRun() + 1;
+        m_runTable.SetCurrentRun(run);
+        QueueLog(kLogProgress, Format("Complete Dload Block %d\n", run));
+        if (run < m_runTable.RunCount()) {
+            m_run.eStep = RunStep::WaitRestart;
+            m_serial.RequestDownloadStart();
+            ArmSupervision(kTimerRequest, 3000);
+            SetRange(static_cast<uint32_t>(m_runTable.Run(run).nStartBlock) * kCompareBlockSize,
+                     static_cast<uint32_t>(m_runTable.Run(run).nBlockCount) * kCompareBlockSize);
+            m_run.nBlockIndex = 0;
+        } else {
+            ShowTransferEnd();
+            m_run.eStep = RunStep::WaitReset;
+            m_serial.RequestJump();
+            ArmSupervision(kTimerBlock, 3000);
+            if (m_settings.ReadNumber("BACKUP_OLD_FILE", 1) != 0) BackupImage();
+        }
+        break;
+    }
+    }
+}
+
+// One range of a COMPARE run: its start, and its length cut at the end of the new image.
+void CDownloadController::SetRange(uint32_t baseOffset, uint32_t length)
+{
+    const auto size = static_cast<uint32_t>(m_newImage.Size());
+    m_run.dwBaseOffset = m_run.dwEraseStart = baseOffset;
+    m_run.dwLength = (baseOffset + length > size) ? size - baseOffset : length;
+}
+
+// Reads the next block and sends it; a block that cannot be read ends the run, since
+// sending on would leave a hole in the handset's flash.
+bool CDownloadController::SendBlock()
+{
+    BlockPacket& block = m_run.currentBlock;
+    const bool read = IsFontType(m_nDloadType)
+                          ? m_newImage.ReadBlockUnbounded(m_run.dwBaseOffset, static_cast<uint32_t>(m_run.nBlockIndex),
+                                                          block, m_bRetransmitPending)
+                          : m_newImage.ReadBlock(m_run.dwBaseOffset, static_cast<uint32_t>(m_run.nBlockIndex), block,
+                                                 m_bRetransmitPending);
+    if (!read) {
+        const std::string message = m_newImage.LastError().empty() ? m_newImage.ReadFailureMessage() : m_newImage.LastError();
+        WriteLogNow(kColourRed, message);
+        EndRun();
+        m_view.OnRunEnded(RunOutcome::FileError);
+        return false;
+    }
+    if (m_bRetransmitPending) {
+        m_serial.SendUntrackedBlock(block);
+    } else {
+        m_serial.SendTrackedBlock(block);
+        m_run.lastTrackedBlock = block;
+    }
+    ++m_run.nBlockIndex;
+    m_view.OnBlockSent({m_run.nBlockIndex, m_run.nTotalBlocks,
+                        m_run.BlockAddress(m_run.nBlockIndex)});
+    return true;
+}
+
+void CDownloadController::SendRetryRequest()
+{
+    FillRetryRequest(m_run.currentBlock);
+    m_serial.SendUntrackedBlock(m_run.currentBlock);
+    m_bRetransmitPending = true;
+}
+
+void CDownloadController::BackupImage()
+{
+    m_strBackupName = BackupFileName(m_newImage.Path(), m_newImage.BuildDateCode());
+    WriteLogNow(kColourBlue, "- Wait for creating Backup File");
+    m_logQueue.Clear();
+    m_view.ClearLog();
+    // The copy replaces an earlier backup only once it is complete.
+    if (CopyImageFile(m_newImage.Path(), m_strBackupName))
+        MarkStepDone();
+    else
+        ShowMessage(std::string(kBackupFailMessage));
+}
+
+void CDownloadController::CompleteRun()
+{
+    UpdateAddressProgress();
+    MarkStepDone();
+    const std::string text = "Downloading completed\n" + m_strElapsed;
+    if (m_settings.ReadNumber("KESTREL_SND_SUCCESS", 0) != 0) m_view.PlaySound("SND_SUCCESS");
+    m_serial.ClosePort();
+    m_newImage.Close();
+    ShowMessage(text);
+    StopSupervision();
+    EndRun();
+    m_view.OnRunEnded(RunOutcome::Completed);
+}
+
+}  // namespace kestrel

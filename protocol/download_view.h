@@ -1,0 +1,76 @@
+#pragma once
+// Everything a download run shows or asks. The window implements it with widgets, the
+// command line on a terminal, the tests with a recorder.
+
+#include <cstdint>
+#include <string>
+
+namespace kestrel {
+
+// Colours as 0x00BBGGRR values.
+inline constexpr uint32_t kColourBlue = 0xFF0000;
+inline constexpr uint32_t kColourRed = 0x0000FF;
+inline constexpr uint32_t kColourBlack = 0x000000;
+inline constexpr uint32_t kColourCheckMark = 0xB4522E;
+
+// The display texts of the main window, by control id.
+enum class DisplayText : int {
+    AddrInfo = 1018,   // "BaseAddr=0x%lx: Addr = 0x%lx"
+    EraseInfo = 1022,  // "Erase_Len=0x%lx PktCnt=%d TotPkt=%d" (hidden in the window)
+    Elapsed = 1029,    // "Elapsed time : %d min %d sec"
+    EraseTime = 1037,  // "Erase time : %d min %d sec" (hidden in the window)
+};
+
+// How a run came to rest, for front ends that end with it.
+enum class RunOutcome {
+    Completed,
+    NothingToDo,   // the two images of a COMPARE run are the same
+    Stopped,
+    HandsetError,  // an error reply stalled the run
+    NoResponse,    // supervision gave up
+    PortError,
+    FileError,
+    Refused,       // Run was refused before anything was sent
+};
+
+struct BlockProgress {
+    int nBlock = 0;        // blocks of the current range sent so far
+    int nTotal = 0;        // blocks of the current range
+    uint32_t dwAddress = 0;  // file offset of the next block
+};
+
+class IDownloadView {
+public:
+    virtual ~IDownloadView() = default;
+
+    // Appends the text and a line break in the colour.
+    virtual void WriteLog(uint32_t colour, const std::string& text) = 0;
+    // Appends "  √" in the check-mark colour, without a line break.
+    virtual void MarkStepDone() = 0;
+    virtual void ClearLog() = 0;
+
+    virtual void SetButtons(bool open, bool run, bool toDm, bool info, bool stop) = 0;
+    virtual void SetDisplayText(DisplayText which, const std::string& text) = 0;
+    virtual void SetTitle(const std::string& text) = 0;
+    // The percentage bar replaces the idle bar, at 0 %.
+    virtual void ShowPercentBar() = 0;
+    // The idle bar replaces the percentage bar.
+    virtual void ShowIdleBar() = 0;
+    virtual void SetPercent(int percent) = 0;
+    virtual void EnableTypeSelector(bool enable) = 0;
+    virtual void SetWaitCursor(bool on) = 0;
+    virtual void CaptureMouse(bool on) = 0;
+    virtual void PlaySound(const std::string& resourceName) = 0;
+
+    // Modal: they return when the operator has answered.
+    virtual void ShowMessage(const std::string& text) = 0;
+    virtual bool AskYesNo(const std::string& text) = 0;
+    // Preset with the address to show; false when cancelled.
+    virtual bool AskFontAddress(uint32_t& address) = 0;
+
+    // Each block that went out; front ends without a percentage bar show their own progress.
+    virtual void OnBlockSent(const BlockProgress&) {}
+    virtual void OnRunEnded(RunOutcome) {}
+};
+
+}  // namespace kestrel

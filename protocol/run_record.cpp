@@ -1,0 +1,38 @@
+// Ending a run and changing the line speed under a running receive thread.
+
+#include "protocol/download_controller.h"
+
+namespace kestrel {
+
+void CDownloadController::EndRun()
+{
+    StopSupervision();
+    m_scheduler.KillTimer(kTimerClock);
+    m_run.eStep = RunStep::Idle;
+    SetButtons(true, true, true, true, false);
+    if (m_bReceiveRun) {
+        m_bReceiveRun = false;
+        m_serial.CloseAll();
+        Wait(1000);
+        if (m_pThreadRX) {
+            // Closing the port woke the thread; it ends at once.
+            while (!m_pThreadRX->WaitUntilEnded(1000)) m_serial.InterruptWait();
+            m_pThreadRX.reset();
+        }
+        Wait(10);
+    }
+    m_view.SetDisplayText(DisplayText::AddrInfo, "");
+    m_strElapsed.clear();
+    m_view.SetDisplayText(DisplayText::Elapsed, m_strElapsed);
+    ShowTransferEnd();
+}
+
+void CDownloadController::ChangeLineSpeed(uint32_t baudRate)
+{
+    if (m_serial.BaudRate() == baudRate) return;
+    if (m_pThreadRX) m_pThreadRX->Pause();
+    m_serial.ChangeBaudRate(baudRate);
+    if (m_pThreadRX) m_pThreadRX->Resume();
+}
+
+}  // namespace kestrel

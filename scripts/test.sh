@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian machine, then builds and runs every test: the release build, the
+# same suite under AddressSanitizer+UndefinedBehaviorSanitizer and under ThreadSanitizer,
+# and a short run of each fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "${KESTREL_SKIP_SETUP:-0}" != "1" ]; then
+  scripts/setup.sh
+fi
+
+run_suite() {
+  local preset=$1
+  echo "=== ${preset}: build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  echo "=== ${preset}: tests"
+  ctest --preset "$preset"
+}
+
+run_suite release
+run_suite asan
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_suite tsan
+
+echo "=== fuzz targets (20 s each)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+for target in $(find build/fuzz/fuzz -type f -name '*_fuzz' -perm -u+x | sort); do
+  corpus=$(mktemp -d)
+  echo "--- $(basename "$target")"
+  "$target" -max_total_time=20 -print_final_stats=0 "$corpus" 2>&1 | tail -n 1
+  rm -rf "$corpus"
+done
+echo "=== all tests passed"
