@@ -15,5 +15,6 @@ int RunRequestCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& 
 int RunToDmCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& args);
 int RunInfoCommand(CCliOutput& out, const CliArgs& args);
 int RunCompareCommand(CCliOutput& out, const CliArgs& args);
+int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& args);
 
 }  // namespace kestrel

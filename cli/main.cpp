@@ -16,6 +16,7 @@ namespace {
 
 const char kUsage[] =
     "usage: kestrel-cli [--port N|COMn|/dev/PATH] [--baud 57600|115200] [--json] COMMAND ...\n"
+    "  flash IMAGE --type NAME|0-6 [--old OLD] [--font-address HEX] [--yes]\n"
     "  info IMAGE\n"
     "  compare NEW OLD\n"
     "  request start | jump | erase START LENGTH\n"
@@ -73,6 +74,7 @@ int Main(int argc, char** argv)
     };
     if (command == "request") return portCommand(RunRequestCommand);
     if (command == "todm") return portCommand(RunToDmCommand);
+    if (command == "flash") return portCommand(RunFlashCommand);
     if (command == "info") return RunInfoCommand(output, args);
     if (command == "compare") return RunCompareCommand(output, args);
 

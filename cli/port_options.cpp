@@ -47,7 +47,8 @@ bool ResolvePortOptions(const std::string& portArg, const std::string& baudArg, 
     }
 
     if (baudArg.empty()) {
-        options.dwBaudRate = BaudRateForIndex(std::atol(setting("BAUD").c_str()));
+        const std::string baud = setting("BAUD");
+        options.dwBaudRate = BaudRateForIndex(baud.empty() ? 1 : std::atol(baud.c_str()));
     } else if (baudArg == "57600" || baudArg == "115200") {
         options.dwBaudRate = static_cast<uint32_t>(std::atol(baudArg.c_str()));
     } else {

@@ -18,7 +18,7 @@ struct CPortOptions {
 // "3", "COM3" or "/dev/ttyACM0". nullopt for anything else.
 std::optional<int> ParsePortNumber(const std::string& text);
 
-// Speed of a BAUD setting index: 0 is 57600, 1 is 115200.
+// Speed of a BAUD setting index: 0 is 57600, 1 is 115200 (and the default when BAUD is absent).
 uint32_t BaudRateForIndex(long index);
 
 // Builds the options from what the command line gave (empty when not given) and the

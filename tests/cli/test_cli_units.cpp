@@ -36,10 +36,10 @@ TEST(PortOptions, CommandLineSettingsAndDefaults)
         std::string device;
         uint32_t rate;
     } cases[] = {
-        {"", "", nullptr, true, 1, "/dev/ttyS0", 57600},
+        {"", "", nullptr, true, 1, "/dev/ttyS0", 115200},
         {"", "", settings, true, 12, "/dev/ttyUSB1", 115200},
         {"COM3", "57600", settings, true, 3, "/dev/ttyACM0", 57600},
-        {"4", "", nullptr, true, 4, "/dev/ttyACM1", 57600},
+        {"4", "", nullptr, true, 4, "/dev/ttyACM1", 115200},
         {"/dev/pts/9", "115200", nullptr, true, 0, "/dev/pts/9", 115200},
         {"COM256", "", nullptr, false, 0, "", 0},
         {"3x", "", nullptr, false, 0, "", 0},

@@ -1,0 +1,99 @@
+#include "terminal_view.h"
+
+#include <cstdio>
+
+#include "serial/log_queue.h"
+
+namespace kestrel {
+
+int LogKindOfColour(uint32_t colour)
+{
+    if (colour == kColourRed) return kLogError;
+    if (colour == kColourBlack) return kLogStatus;
+    return kLogInfo;
+}
+
+CTerminalView::CTerminalView(CCliOutput& out, TerminalAnswers answers, bool progressLine, std::function<int64_t()> clock,
+                             std::function<void(RunOutcome)> onEnd)
+    : m_out(out), m_answers(answers), m_bProgressLine(progressLine), m_clock(std::move(clock)), m_onEnd(std::move(onEnd))
+{
+}
+
+void CTerminalView::EndProgressLine()
+{
+    if (!m_bProgressShown) return;
+    std::fputc('\n', stderr);
+    m_bProgressShown = false;
+}
+
+void CTerminalView::WriteLog(uint32_t colour, const std::string& text)
+{
+    EndProgressLine();
+    m_out.Log(LogKindOfColour(colour), text);
+}
+
+void CTerminalView::MarkStepDone()
+{
+    EndProgressLine();
+    if (m_out.Json())
+        m_out.Object(CJsonObject().Add("event", "log").Add("kind", "check").Add("colour", "check").Add("text", "  √"));
+    else
+        m_out.Text("  √");
+}
+
+void CTerminalView::ShowMessage(const std::string& text)
+{
+    EndProgressLine();
+    if (m_out.Json())
+        m_out.Object(CJsonObject().Add("event", "log").Add("kind", "message").Add("text", text));
+    else
+        m_out.Text(text);
+}
+
+bool CTerminalView::AskYesNo(const std::string& text)
+{
+    ShowMessage(text + (m_answers.bYes ? " -> Yes" : " -> No (give --yes to continue)"));
+    return m_answers.bYes;
+}
+
+bool CTerminalView::AskFontAddress(uint32_t& address)
+{
+    if (m_answers.fontAddress) address = *m_answers.fontAddress;
+    char text[64];
+    std::snprintf(text, sizeof text, "FONT DOWNLOAD: Start Address : 0x%x", address);
+    ShowMessage(text);
+    return true;
+}
+
+void CTerminalView::OnBlockSent(const BlockProgress& progress)
+{
+    const int64_t now = m_clock();
+    if (m_nFirstBlockMs < 0) m_nFirstBlockMs = now;
+    ++m_nBlocksSent;
+    const int percent = progress.nTotal > 0 ? static_cast<int>(100LL * progress.nBlock / progress.nTotal) : 100;
+    if (m_out.Json()) {
+        m_out.Object(CJsonObject()
+                         .Add("event", "progress")
+                         .Add("percent", percent)
+                         .Add("block", progress.nBlock)
+                         .Add("total", progress.nTotal)
+                         .Add("address", static_cast<int64_t>(progress.dwAddress)));
+        return;
+    }
+    if (!m_bProgressLine) return;
+    const double seconds = static_cast<double>(now - m_nFirstBlockMs) / 1000.0;
+    const double rate = seconds > 0 ? static_cast<double>(m_nBlocksSent - 1) * 1024.0 / seconds : 0.0;
+    const auto elapsed = static_cast<int>(now / 1000);
+    std::fprintf(stderr, "\r%3d%%  Addr 0x%08x  blocks %d/%d  %7.0f B/s  %d:%02d ", percent, progress.dwAddress,
+                 progress.nBlock, progress.nTotal, rate, elapsed / 60, elapsed % 60);
+    std::fflush(stderr);
+    m_bProgressShown = true;
+}
+
+void CTerminalView::OnRunEnded(RunOutcome outcome)
+{
+    EndProgressLine();
+    m_onEnd(outcome);
+}
+
+}  // namespace kestrel

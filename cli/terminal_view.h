@@ -1,0 +1,61 @@
+#pragma once
+// The download engine's view on a terminal: log lines as the window shows them, a progress
+// line, the questions answered from the command line, and the run's end as an exit code.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "cli_output.h"
+#include "protocol/download_view.h"
+
+namespace kestrel {
+
+struct TerminalAnswers {
+    bool bYes = false;                     // the model-version question
+    std::optional<uint32_t> fontAddress;   // the font start address; the preset when absent
+};
+
+class CTerminalView final : public IDownloadView {
+public:
+    // onEnd gets the outcome once the run has come to rest.
+    CTerminalView(CCliOutput& out, TerminalAnswers answers, bool progressLine, std::function<int64_t()> clock,
+                  std::function<void(RunOutcome)> onEnd);
+
+    void WriteLog(uint32_t colour, const std::string& text) override;
+    void MarkStepDone() override;
+    void ClearLog() override {}
+    void SetButtons(bool, bool, bool, bool, bool) override {}
+    void SetDisplayText(DisplayText, const std::string&) override {}
+    void SetTitle(const std::string&) override {}
+    void ShowPercentBar() override {}
+    void ShowIdleBar() override {}
+    void SetPercent(int) override {}
+    void EnableTypeSelector(bool) override {}
+    void SetWaitCursor(bool) override {}
+    void CaptureMouse(bool) override {}
+    void PlaySound(const std::string&) override {}
+    void ShowMessage(const std::string& text) override;
+    bool AskYesNo(const std::string& text) override;
+    bool AskFontAddress(uint32_t& address) override;
+    void OnBlockSent(const BlockProgress& progress) override;
+    void OnRunEnded(RunOutcome outcome) override;
+
+private:
+    void EndProgressLine();
+
+    CCliOutput& m_out;
+    TerminalAnswers m_answers;
+    bool m_bProgressLine;
+    bool m_bProgressShown = false;
+    std::function<int64_t()> m_clock;
+    std::function<void(RunOutcome)> m_onEnd;
+    int64_t m_nFirstBlockMs = -1;
+    int64_t m_nBlocksSent = 0;
+};
+
+// The log kind a colour stands for, as the JSON output names it.
+int LogKindOfColour(uint32_t colour);
+
+}  // namespace kestrel
