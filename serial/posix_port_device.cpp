@@ -119,6 +119,9 @@ void CPosixPortDevice::Close()
     // Only input is discarded: bytes already written (the mode-switch command right before a
     // close, for one) must still reach the handset.
     tcflush(m_nFd, TCIFLUSH);
+    // On a pseudo-terminal the exclusive flag outlives the close and would turn away our own
+    // next open.
+    ioctl(m_nFd, TIOCNXCL);
     ::close(m_nFd);
     m_nFd = -1;
 }

@@ -1,0 +1,55 @@
+#pragma once
+// Everything the handset saw and answered, one JSON object per line, for tests to read back.
+// Each line carries "t" (milliseconds since the simulator started) and "event".
+
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kestrel::sim {
+
+class CJsonLine {
+public:
+    explicit CJsonLine(std::string_view event);
+    CJsonLine& Text(std::string_view key, std::string_view value);
+    CJsonLine& Number(std::string_view key, int64_t value);
+    CJsonLine& Flag(std::string_view key, bool value);
+    // Bytes as lower-case hexadecimal pairs separated by spaces.
+    CJsonLine& Hex(std::string_view key, std::span<const uint8_t> bytes);
+    // A value already written as JSON.
+    CJsonLine& Raw(std::string_view key, std::string_view json);
+    // The finished object, without a line end.
+    std::string Finish() const;
+
+private:
+    void Key(std::string_view key);
+
+    std::string m_strEvent;
+    std::string m_strFields;
+};
+
+// JSON string literal of a text, quotes included.
+std::string JsonQuote(std::string_view text);
+
+class CTranscript {
+public:
+    // A transcript that records nothing.
+    CTranscript();
+    // Opens (truncates) the file; false with a reason when it cannot be written.
+    bool Open(const std::string& path, std::string& error);
+    // Writes into a stream the caller keeps alive (tests).
+    void Attach(std::ostream& out);
+    // Adds "t", writes the line and flushes it, so a reader sees it at once.
+    void Write(const CJsonLine& line);
+
+private:
+    std::chrono::steady_clock::time_point m_tOrigin;
+    std::ofstream m_file;
+    std::ostream* m_pOut = nullptr;
+};
+
+}  // namespace kestrel::sim
