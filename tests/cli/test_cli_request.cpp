@@ -59,7 +59,7 @@ TEST_F(CliRequest, RepliesAreNamedAndDecideTheExitCode)
         SCOPED_TRACE(c.name);
         auto cli = Start({"request", "start"});
         EXPECT_EQ(AnswerWith(c.reply), (Bytes{0x7E, 0xA0, 0x72, 0x55, 0x7E, 0x00, 0x00, 0x00}));
-        const auto r = cli.Wait(5000);
+        const auto r = cli.Finish(5000);
         EXPECT_EQ(r.nExitCode, c.exitCode);
         EXPECT_NE(r.strOut.find("다운로드 시작 요청\n"), std::string::npos) << r.strOut;
         EXPECT_NE(r.strOut.find(c.printed), std::string::npos) << r.strOut;
@@ -72,7 +72,7 @@ TEST_F(CliRequest, EraseSendsItsAddressesAndJsonHasTheFixedKeys)
     const Bytes request = AnswerWith({0x7E, 0x02, 0x00, 0x00, 0x7E});
     ASSERT_GE(request.size(), 10u);
     EXPECT_EQ(Bytes(request.begin() + 1, request.begin() + 10), (Bytes{0xEE, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x02, 0x00}));
-    const auto r = cli.Wait(5000);
+    const auto r = cli.Finish(5000);
     EXPECT_EQ(r.nExitCode, 0);
     EXPECT_NE(r.strOut.find(R"({"event":"log","kind":4,"colour":"black","text":"Flash erase 중.. 잠시만 기다리세요"})"),
               std::string::npos) << r.strOut;
@@ -82,7 +82,7 @@ TEST_F(CliRequest, EraseSendsItsAddressesAndJsonHasTheFixedKeys)
 TEST_F(CliRequest, SilenceIsNoReply)
 {
     auto cli = Start({"--json", "request", "jump"});
-    const auto r = cli.Wait(8000);
+    const auto r = cli.Finish(8000);
     EXPECT_EQ(r.nExitCode, 6);
     EXPECT_NE(r.strOut.find(R"({"event":"reply","code":null,"name":"no reply","p1":null,"p2":null})"), std::string::npos)
         << r.strOut;
@@ -95,14 +95,14 @@ TEST_F(CliRequest, SpeedIsSetBeforeTheRequestGoesOut)
     termios t = m_pty.LineSettings();
     EXPECT_EQ(cfgetospeed(&t), B115200);
     m_pty.Send({0x7E, 0x02, 0x00, 0x00, 0x7E});
-    EXPECT_EQ(cli.Wait(5000).nExitCode, 0);
+    EXPECT_EQ(cli.Finish(5000).nExitCode, 0);
 }
 
 TEST_F(CliRequest, TodmWritesTheModeSwitchCommand)
 {
     auto cli = Start({"todm"});
     EXPECT_EQ(m_pty.Receive(10, 3000), (Bytes{'A', 'T', '$', 'Z', 'Q', 'K', 'V', 'M', 'W', '\r'}));
-    const auto r = cli.Wait(5000);
+    const auto r = cli.Finish(5000);
     EXPECT_EQ(r.nExitCode, 0);
     EXPECT_NE(r.strOut.find("단말기를 DM 상태로 바꿈"), std::string::npos);
 }
@@ -130,7 +130,7 @@ TEST(CliUsage, BadInvocationsAndMissingPorts)
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         SCOPED_TRACE(testing::PrintToString(c.args));
         test::CChildProcess cli(argv);
-        const auto r = cli.Wait(5000);
+        const auto r = cli.Finish(5000);
         EXPECT_EQ(r.nExitCode, c.exitCode);
         EXPECT_NE((r.strOut + r.strErr).find(c.says), std::string::npos) << r.strOut << r.strErr;
     }

@@ -1,6 +1,5 @@
 #pragma once
-// Runs kestrel-handset-sim (or another program) as a child process for the end-to-end tests,
-// and opens its slave the way the tool does.
+// Opens the simulator's slave the way the tool does, for the simulator's process tests.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -24,94 +23,11 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/child_process.h"
 
 namespace kestrel::test {
 
 using Bytes = std::vector<uint8_t>;
-
-class CChildProcess {
-public:
-    explicit CChildProcess(const std::vector<std::string>& argv)
-    {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        if (posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0) m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        m_nOut = out[0];
-    }
-    ~CChildProcess()
-    {
-        if (m_pid > 0 && !m_optStatus) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-        if (m_nOut >= 0) close(m_nOut);
-    }
-    CChildProcess(const CChildProcess&) = delete;
-    CChildProcess& operator=(const CChildProcess&) = delete;
-
-    pid_t Pid() const { return m_pid; }
-
-    // The next line of standard output, without its end; nullopt after the timeout or at the end.
-    std::optional<std::string> ReadLine(int timeoutMs)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            if (const auto eol = m_strBuffer.find('\n'); eol != std::string::npos) {
-                std::string line = m_strBuffer.substr(0, eol);
-                m_strBuffer.erase(0, eol + 1);
-                return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-            if (left <= 0) return std::nullopt;
-            pollfd p{m_nOut, POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-            char buf[512];
-            const ssize_t n = read(m_nOut, buf, sizeof buf);
-            if (n <= 0) return std::nullopt;
-            m_strBuffer.append(buf, static_cast<std::size_t>(n));
-        }
-    }
-    // Everything left on standard output until the child closes it.
-    std::string ReadRest(int timeoutMs)
-    {
-        std::string all;
-        while (auto line = ReadLine(timeoutMs)) all += *line + '\n';
-        return all;
-    }
-
-    // The exit code, or nullopt when the child is still running after the timeout (or was
-    // ended by a signal: -signal).
-    std::optional<int> Wait(int timeoutMs)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!m_optStatus) {
-            int status = 0;
-            const pid_t r = waitpid(m_pid, &status, WNOHANG);
-            if (r == m_pid) {
-                m_optStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-                break;
-            }
-            if (r < 0 || std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return m_optStatus;
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_nOut = -1;
-    std::string m_strBuffer;
-    std::optional<int> m_optStatus;
-};
 
 // The slave opened as the tool opens its port: exclusive, locked, raw 8N1, queues flushed.
 class CToolPort {

@@ -1,5 +1,6 @@
 #pragma once
-// Runs one of the project's programs for a test and collects what it printed.
+// Runs one of the project's programs for a test: its standard output line by line, its
+// standard error collected, its exit code.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -9,7 +10,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -17,23 +20,28 @@ extern char** environ;
 namespace kestrel::test {
 
 struct ChildResult {
-    int nExitCode = -1;  // -1 when it did not exit by itself in time (it is killed then)
-    std::string strOut;
+    int nExitCode = -1;  // -1 when it did not end in time (it is killed then)
+    std::string strOut;  // what was not yet taken with ReadLine
     std::string strErr;
 };
 
 class CChildProcess {
 public:
-    explicit CChildProcess(std::vector<std::string> argv) : m_argv(std::move(argv))
+    explicit CChildProcess(const std::vector<std::string>& argv)
     {
         int out[2], err[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+        if (pipe2(out, O_CLOEXEC) != 0) return;
+        if (pipe2(err, O_CLOEXEC) != 0) {
+            close(out[0]);
+            close(out[1]);
+            return;
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
         std::vector<char*> args;
-        for (auto& a : m_argv) args.push_back(a.data());
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         if (posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0) m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
@@ -44,7 +52,7 @@ public:
     }
     ~CChildProcess()
     {
-        if (m_pid > 0 && !m_bReaped) {
+        if (m_pid > 0 && !m_optStatus) {
             kill(m_pid, SIGKILL);
             waitpid(m_pid, nullptr, 0);
         }
@@ -57,35 +65,91 @@ public:
     pid_t Pid() const { return m_pid; }
     void Signal(int sig) const
     {
-        if (m_pid > 0) kill(m_pid, sig);
+        if (m_pid > 0 && !m_optStatus) kill(m_pid, sig);
     }
 
-    // Collects output until the program ends or timeoutMs passes.
-    ChildResult Wait(int timeoutMs)
+    // The next line of standard output, without its end; nullopt after the timeout or at the end.
+    std::optional<std::string> ReadLine(int timeoutMs)
     {
+        const auto deadline = Deadline(timeoutMs);
+        for (;;) {
+            if (const auto eol = m_strOut.find('\n'); eol != std::string::npos) {
+                std::string line = m_strOut.substr(0, eol);
+                m_strOut.erase(0, eol + 1);
+                return line;
+            }
+            if (m_nOut < 0 || !Pump(deadline)) return std::nullopt;
+        }
+    }
+    // The first line of standard output that contains the text; nullopt if none came in time.
+    std::optional<std::string> ReadLineWith(const std::string& text, int timeoutMs)
+    {
+        const auto deadline = Deadline(timeoutMs);
+        while (auto line = ReadLine(Left(deadline)))
+            if (line->find(text) != std::string::npos) return line;
+        return std::nullopt;
+    }
+    // Everything left on standard output until the child closes it.
+    std::string ReadRest(int timeoutMs)
+    {
+        const auto deadline = Deadline(timeoutMs);
+        while (m_nOut >= 0 && Pump(deadline)) {
+        }
+        std::string rest;
+        rest.swap(m_strOut);
+        return rest;
+    }
+
+    // The exit code (-signal when a signal ended it), or nullopt while it still runs after the timeout.
+    std::optional<int> Wait(int timeoutMs)
+    {
+        const auto deadline = Deadline(timeoutMs);
+        while (!m_optStatus && m_pid > 0) {
+            int status = 0;
+            const pid_t r = waitpid(m_pid, &status, WNOHANG);
+            if (r == m_pid) {
+                m_optStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+                break;
+            }
+            if (r < 0 || Left(deadline) <= 0) return std::nullopt;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return m_optStatus;
+    }
+
+    // Waits for the end, collecting both outputs.
+    ChildResult Finish(int timeoutMs)
+    {
+        const auto deadline = Deadline(timeoutMs);
         ChildResult r;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (m_nOut >= 0 || m_nErr >= 0) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-            if (left <= 0) break;
-            pollfd fds[2] = {{m_nOut, POLLIN, 0}, {m_nErr, POLLIN, 0}};
-            if (poll(fds, 2, static_cast<int>(left)) <= 0) continue;
-            ReadInto(fds[0], m_nOut, r.strOut);
-            ReadInto(fds[1], m_nErr, r.strErr);
-        }
-        int status = 0;
-        if (m_pid > 0 && waitpid(m_pid, &status, m_nOut < 0 && m_nErr < 0 ? 0 : WNOHANG) == m_pid) {
-            m_bReaped = true;
-            r.nExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
+        r.strOut = ReadRest(Left(deadline));
+        r.strErr = m_strErr;
+        r.nExitCode = Wait(Left(deadline)).value_or(-1);
         return r;
     }
 
 private:
-    static void ReadInto(const pollfd& p, int& fd, std::string& into)
+    using TimePoint = std::chrono::steady_clock::time_point;
+    static TimePoint Deadline(int ms) { return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); }
+    static int Left(TimePoint deadline)
     {
-        if (!(p.revents & (POLLIN | POLLHUP))) return;
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        return ms > 0 ? static_cast<int>(ms) : 0;
+    }
+    // Reads what is there on either output; false at the deadline or when stdout has closed.
+    bool Pump(TimePoint deadline)
+    {
+        const int left = Left(deadline);
+        if (left <= 0) return false;
+        pollfd fds[2] = {{m_nOut, POLLIN, 0}, {m_nErr, POLLIN, 0}};
+        if (poll(fds, 2, left) <= 0) return Left(deadline) > 0;
+        Drain(fds[1], m_nErr, m_strErr);
+        Drain(fds[0], m_nOut, m_strOut);
+        return m_nOut >= 0;
+    }
+    static void Drain(const pollfd& p, int& fd, std::string& into)
+    {
+        if (fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) return;
         char buf[4096];
         const ssize_t n = read(fd, buf, sizeof buf);
         if (n > 0) {
@@ -96,11 +160,12 @@ private:
         }
     }
 
-    std::vector<std::string> m_argv;
     pid_t m_pid = -1;
     int m_nOut = -1;
     int m_nErr = -1;
-    bool m_bReaped = false;
+    std::string m_strOut;
+    std::string m_strErr;
+    std::optional<int> m_optStatus;
 };
 
 }  // namespace kestrel::test
