@@ -1,0 +1,58 @@
+#include <libudev.h>
+
+#include "app/port_watcher_source.h"
+
+namespace kestrel {
+namespace {
+
+struct SUdevUnref {
+    void operator()(udev* pUdev) const { udev_unref(pUdev); }
+    void operator()(udev_monitor* pMonitor) const { udev_monitor_unref(pMonitor); }
+    void operator()(udev_device* pDevice) const { udev_device_unref(pDevice); }
+};
+template <typename T>
+using UdevPtr = std::unique_ptr<T, SUdevUnref>;
+
+std::string TextOrEmpty(const char* psz) { return psz ? std::string(psz) : std::string(); }
+
+class CUdevTtySource final : public IDeviceEventSource {
+public:
+    CUdevTtySource(UdevPtr<udev> pUdev, UdevPtr<udev_monitor> pMonitor)
+        : m_pUdev(std::move(pUdev)), m_pMonitor(std::move(pMonitor))
+    {
+    }
+
+    int Descriptor() const override { return udev_monitor_get_fd(m_pMonitor.get()); }
+
+    // The monitor's socket does not block; an empty read, a message that fails the filter
+    // and a damaged message all end this round, and the notifier calls again while more wait.
+    std::optional<SDeviceEvent> Next() override
+    {
+        const UdevPtr<udev_device> pDevice(udev_monitor_receive_device(m_pMonitor.get()));
+        if (!pDevice) return std::nullopt;
+        return SDeviceEvent{TextOrEmpty(udev_device_get_action(pDevice.get())),
+                            TextOrEmpty(udev_device_get_devnode(pDevice.get()))};
+    }
+
+private:
+    UdevPtr<udev> m_pUdev;  // the monitor does not keep its context alive; declared first, freed last
+    UdevPtr<udev_monitor> m_pMonitor;
+};
+
+}  // namespace
+
+std::unique_ptr<IDeviceEventSource> OpenUdevTtySource()
+{
+    UdevPtr<udev> pUdev(udev_new());
+    if (!pUdev) return nullptr;
+    // "udev": events after the device manager has created the node and its permissions, so
+    // an arrival is a port that can be opened.
+    UdevPtr<udev_monitor> pMonitor(udev_monitor_new_from_netlink(pUdev.get(), "udev"));
+    if (!pMonitor) return nullptr;
+    if (udev_monitor_filter_add_match_subsystem_devtype(pMonitor.get(), "tty", nullptr) < 0) return nullptr;
+    if (udev_monitor_enable_receiving(pMonitor.get()) < 0) return nullptr;
+    if (udev_monitor_get_fd(pMonitor.get()) < 0) return nullptr;
+    return std::make_unique<CUdevTtySource>(std::move(pUdev), std::move(pMonitor));
+}
+
+}  // namespace kestrel
