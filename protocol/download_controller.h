@@ -102,6 +102,8 @@ private:
     void AdvanceRun();
     void SetRange(uint32_t baseOffset, uint32_t length);
     bool SendBlock();
+    void SendNextBlock();
+    void RequestFinalJump(int timerId, int periodMs);
     void SendRetryRequest();
     void BackupImage();
     void CompleteRun();

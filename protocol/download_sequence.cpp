@@ -52,7 +52,7 @@ void CDownloadController::AdvanceRun()
         m_run.eStep = RunStep::BootWrite;
         ShowPercentBar();
         QueueLog(kLogStatus, "Boot Programming 중");
-        if (SendBlock()) ArmSupervision(kTimerBlock, 3000);
+        SendNextBlock();
         break;
 
     case RunStep::BootWrite:
@@ -61,13 +61,10 @@ void CDownloadController::AdvanceRun()
         UpdateAddressProgress();
         UpdateEraseProgress();
         if (m_run.nBlockIndex < m_run.nTotalBlocks) {
-            if (SendBlock()) ArmSupervision(kTimerBlock, 3000);
+            SendNextBlock();
         } else {
             MarkStepDone();
-            ShowTransferEnd();
-            m_run.eStep = RunStep::WaitReset;
-            m_serial.RequestJump();
-            ArmSupervision(kTimerRequest, 5000);
+            RequestFinalJump(kTimerRequest, 5000);
         }
         break;
 
@@ -84,7 +81,7 @@ void CDownloadController::AdvanceRun()
         m_run.eStep = (m_nDloadType == DLOAD_COMPARE_EMERGENCY && m_run.nTotalBlocks == 1) ? RunStep::RangeEnd
                                                                                             : RunStep::FlashWrite;
         QueueLog(kLogStatus, "Flash Programming 중");
-        if (SendBlock()) ArmSupervision(kTimerBlock, 3000);
+        SendNextBlock();
         break;
 
     case RunStep::FlashWrite:
@@ -92,17 +89,14 @@ void CDownloadController::AdvanceRun()
             UpdateElapsedTime();
             UpdateAddressProgress();
             if (m_run.nBlockIndex == m_run.nLastBlockIndex) m_run.eStep = RunStep::RangeEnd;
-            if (SendBlock()) ArmSupervision(kTimerBlock, 3000);
+            SendNextBlock();
         } else {
             UpdateElapsedTime();
             if (m_run.nBlockIndex < m_run.nTotalBlocks) {
-                if (SendBlock()) ArmSupervision(kTimerBlock, 3000);
+                SendNextBlock();
             } else {
                 MarkStepDone();
-                ShowTransferEnd();
-                m_run.eStep = RunStep::WaitReset;
-                m_serial.RequestJump();
-                ArmSupervision(kTimerRequest, 5000);
+                RequestFinalJump(kTimerRequest, 5000);
                 m_run.nBlockIndex = 0;
             }
         }
@@ -125,15 +119,26 @@ void CDownloadController::AdvanceRun()
                      static_cast<uint32_t>(m_runTable.Run(run).nBlockCount) * kCompareBlockSize);
             m_run.nBlockIndex = 0;
         } else {
-            ShowTransferEnd();
-            m_run.eStep = RunStep::WaitReset;
-            m_serial.RequestJump();
-            ArmSupervision(kTimerBlock, 3000);
+            RequestFinalJump(kTimerBlock, 3000);
             if (m_settings.ReadNumber("BACKUP_OLD_FILE", 1) != 0) BackupImage();
         }
         break;
     }
     }
+}
+
+// The jump after the last block makes the handset leave download mode.
+void CDownloadController::RequestFinalJump(int timerId, int periodMs)
+{
+    ShowTransferEnd();
+    m_run.eStep = RunStep::WaitReset;
+    m_serial.RequestJump();
+    ArmSupervision(timerId, periodMs);
+}
+
+void CDownloadController::SendNextBlock()
+{
+    if (SendBlock()) ArmSupervision(kTimerBlock, 3000);
 }
 
 // One range of a COMPARE run: its start, and its length cut at the end of the new image.
