@@ -1,9 +1,12 @@
 #include "qt_scheduler.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
-#include <QMetaObject>
 
 namespace kestrel {
+namespace {
+const auto kRunPostedEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+}  // namespace
 
 CQtScheduler::CQtScheduler() { m_clock.start(); }
 
@@ -11,7 +14,35 @@ CQtScheduler::~CQtScheduler() = default;
 
 void CQtScheduler::Post(Task task)
 {
-    QMetaObject::invokeMethod(this, [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+    bool wake = false;
+    {
+        std::lock_guard guard(m_postLock);
+        m_posted.push_back(std::move(task));
+        wake = !m_bWakePending;
+        m_bWakePending = true;
+    }
+    if (wake) QCoreApplication::postEvent(this, new QEvent(kRunPostedEvent));
+}
+
+bool CQtScheduler::event(QEvent* e)
+{
+    if (e->type() != kRunPostedEvent) return QObject::event(e);
+    Task task;
+    bool more = false;
+    {
+        std::lock_guard guard(m_postLock);
+        if (m_posted.empty()) {
+            m_bWakePending = false;
+            return true;
+        }
+        task = std::move(m_posted.front());
+        m_posted.pop_front();
+        more = !m_posted.empty();
+        m_bWakePending = more;
+    }
+    if (more) QCoreApplication::postEvent(this, new QEvent(kRunPostedEvent));
+    task();
+    return true;
 }
 
 void CQtScheduler::SetTimer(int id, int milliseconds, Task onExpiry)

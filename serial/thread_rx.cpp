@@ -121,11 +121,17 @@ void CThreadRX::DrainBurst()
     std::array<uint8_t, kReadBufferSize> buffer;
     m_pPort->ResetDeframer();
     bool feeding = true;
+    // Reads are 5 ms apart however long the work between them took, so that a steady stream
+    // of replies is not slowed by it; after a late one the full pause is kept again.
+    using Clock = std::chrono::steady_clock;
+    auto nextRead = Clock::now() + kBurstPause;
     for (;;) {
-        std::this_thread::sleep_for(kBurstPause);
+        std::this_thread::sleep_until(nextRead);
         const std::size_t n = m_pPort->ReadAvailable(buffer.data(), buffer.size());
         if (n == 0) return;
         if (feeding) feeding = m_pPort->Deframe(buffer.data(), static_cast<int>(n));
+        nextRead += kBurstPause;
+        if (const auto now = Clock::now(); nextRead <= now) nextRead = now + kBurstPause;
     }
 }
 

@@ -53,10 +53,11 @@ int CSimulator::Run()
         m_handset.EnterNormalMode();
     m_tLastTraffic = Clock::now();
 
-    const auto idle = m_opts.optIdleExitS
-                          ? std::optional<Clock::duration>(std::chrono::duration_cast<Clock::duration>(
-                                std::chrono::duration<double>(*m_opts.optIdleExitS)))
-                          : std::nullopt;
+    // Without --idle-exit the limit is never reached.
+    const bool idleExit = m_opts.optIdleExitS.has_value();
+    const Clock::duration idleLimit =
+        idleExit ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*m_opts.optIdleExitS))
+                 : Clock::duration::max();
     while (!m_optStop) {
         auto now = Clock::now();
         while (!m_queue.empty() && m_queue.front().tDue <= now && !m_optStop) {
@@ -74,7 +75,7 @@ int CSimulator::Run()
             continue;
         }
         const bool idleNow = m_queue.empty() && now >= m_tBusyUntil;
-        if (idle && idleNow && now - m_tLastTraffic >= *idle) {
+        if (idleExit && idleNow && now - m_tLastTraffic >= idleLimit) {
             m_optStop = "idle";
             break;
         }
@@ -86,19 +87,23 @@ int CSimulator::Run()
             wake = m_tBusyUntil;
         } else {
             if (listening && m_handset.HasPendingInput()) wake = m_tLastRx + kQuiet;
-            if (idle) wake = std::min(wake.value_or(Clock::time_point::max()), m_tLastTraffic + *idle);
+            if (idleExit) wake = std::min(wake.value_or(Clock::time_point::max()), m_tLastTraffic + idleLimit);
         }
-        int timeoutMs = -1;
+        // Paced replies are due to the microsecond: a millisecond timeout would add up to a
+        // millisecond to every one of them.
+        timespec timeout{};
         if (wake) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wake - now).count();
-            timeoutMs = static_cast<int>(std::clamp<int64_t>(left, 0, 60000));
+            const auto left = std::clamp<int64_t>(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(*wake - now).count(), 0, 60'000'000'000LL);
+            timeout.tv_sec = static_cast<time_t>(left / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(left % 1'000'000'000);
         }
         pollfd fds[3] = {
             {m_nSignalFd, POLLIN, 0},
             {listening ? m_line.MasterFd() : -1, POLLIN, 0},
             {m_line.IsOpen() ? m_line.WatchFd() : -1, POLLIN, 0},
         };
-        if (::poll(fds, 3, timeoutMs) < 0) {
+        if (::ppoll(fds, 3, wake ? &timeout : nullptr, nullptr) < 0) {
             if (errno == EINTR) continue;
             m_optStop = std::string("poll: ") + std::strerror(errno);
             m_bFailed = true;
