@@ -167,20 +167,24 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& ar
     }
     engine.SetDloadType(type);
 
-    // Ctrl+C is Stop; a second one abandons a run that Stop may not end yet.
+    // Ctrl+C is Stop (once the engine is out of a wait); a second one abandons a run that
+    // Stop may not end yet.
     int interrupts = 0;
+    std::function<void()> stopWhenIdle = [&] {
+        if (engine.IsBusy()) {
+            QTimer::singleShot(10, stopWhenIdle);
+            return;
+        }
+        engine.OnStop();
+        if (!outcome) out.Log(kLogInfo, "Press Ctrl+C again to abandon the run.");
+    };
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_anInterruptPipe) != 0) return kExitUsage;
     QSocketNotifier interruptNotifier(g_anInterruptPipe[0], QSocketNotifier::Read);
     QObject::connect(&interruptNotifier, &QSocketNotifier::activated, [&] {
         char c;
         [[maybe_unused]] const ssize_t n = read(g_anInterruptPipe[0], &c, 1);
-        if (engine.IsBusy() && interrupts == 0) {
-            ++interrupts;
-            return;
-        }
         if (++interrupts == 1) {
-            engine.OnStop();
-            if (!outcome) out.Log(kLogInfo, "Press Ctrl+C again to abandon the run.");
+            stopWhenIdle();
         } else {
             if (!outcome) outcome = RunOutcome::Stopped;
             finishWhenIdle();
