@@ -1,0 +1,159 @@
+// The window as the download engine's view: log lines, buttons, display texts, bars,
+// questions and message boxes.
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextEdit>
+
+#include "app/bitmap_button.h"
+#include "app/font_address_dlg.h"
+#include "app/main_dlg.h"
+#include "controls/color_ref.h"
+#include "controls/flat_combo_box.h"
+#include "controls/percent_progress_ctrl.h"
+
+namespace kestrel {
+namespace {
+
+QString FromStd(const std::string& str) { return QString::fromStdString(str); }
+
+void SetButton(CBitmapButton* pButton, bool bOn)
+{
+    pButton->setEnabled(bOn);
+    pButton->setChecked(bOn);
+}
+
+// The application's title is the caption of every message box.
+QMessageBox::StandardButton MessageBox(QWidget* pParent, QMessageBox::Icon eIcon, const std::string& text,
+                                       QMessageBox::StandardButtons buttons)
+{
+    QMessageBox box(eIcon, QCoreApplication::applicationName(), FromStd(text), buttons, pParent);
+    box.setTextFormat(Qt::PlainText);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+}  // namespace
+
+void CMainDlg::WriteLog(uint32_t colour, const std::string& text)
+{
+    m_cfLog.setForeground(ColorFromRef(colour));
+    QTextCursor cursor(m_richLog->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(FromStd(text) + QLatin1Char('\n'), m_cfLog);
+    ShowLogEnd(cursor);
+}
+
+void CMainDlg::MarkStepDone()
+{
+    m_cfLog.setForeground(ColorFromRef(kColourCheckMark));
+    QTextCursor cursor(m_richLog->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(QStringLiteral("  \u221A"), m_cfLog);
+    ShowLogEnd(cursor);
+}
+
+void CMainDlg::ShowLogEnd(const QTextCursor& cursor)
+{
+    // The caret follows the newest line, and the pane scrolls down to it.
+    m_richLog->setTextCursor(cursor);
+    m_richLog->ensureCursorVisible();
+    m_richLog->verticalScrollBar()->setValue(m_richLog->verticalScrollBar()->maximum());
+}
+
+void CMainDlg::ClearLog() { m_richLog->clear(); }
+
+void CMainDlg::SetButtons(bool open, bool run, bool toDm, bool info, bool stop)
+{
+    SetButton(m_btnOpen, open);
+    SetButton(m_btnOpenOld, open);
+    SetButton(m_btnRun, run);
+    SetButton(m_btnToDM, toDm);
+    SetButton(m_btnInfo, info);
+    SetButton(m_btnStop, stop);
+}
+
+void CMainDlg::SetDisplayText(DisplayText which, const std::string& text)
+{
+    switch (which) {
+    case DisplayText::AddrInfo: m_strAddrInfo = text; break;
+    case DisplayText::EraseInfo: m_strEraseInfo = text; break;
+    case DisplayText::Elapsed: m_strElapsed = text; break;
+    case DisplayText::EraseTime: m_strEraseTime = text; break;
+    }
+    UpdateData(false);
+}
+
+void CMainDlg::SetTitle(const std::string& text) { setWindowTitle(FromStd(text)); }
+
+void CMainDlg::ShowPercentBar()
+{
+    m_progressIdle->hide();
+    m_progress->show();
+    m_progress->SetRange(0, 100);
+    m_progress->SetPos(0);
+    m_progress->m_clrStart = ColorFromRef(0x800000);
+    m_progress->m_clrEnd = ColorFromRef(0x000080);
+    m_progress->m_clrBkgnd = ColorFromRef(0xC0C0C0);
+    m_progress->m_clrText = ColorFromRef(0xFFFFFF);
+    m_progress->m_bShowPercent = true;
+}
+
+void CMainDlg::ShowIdleBar()
+{
+    m_progress->hide();
+    m_progressIdle->show();
+}
+
+void CMainDlg::SetPercent(int percent) { m_progress->SetPos(percent); }
+
+void CMainDlg::EnableTypeSelector(bool enable) { m_comboType->setEnabled(enable); }
+
+void CMainDlg::SetWaitCursor(bool on)
+{
+    if (on == m_bWaitCursor) return;
+    m_bWaitCursor = on;
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void CMainDlg::CaptureMouse(bool on)
+{
+    // Not a grab of the pointer: that would take the whole desktop's mouse for as long as
+    // an erase lasts. The window's own controls stop taking clicks instead.
+    if (on == m_bMouseCaptured) return;
+    m_bMouseCaptured = on;
+    if (on)
+        qApp->installEventFilter(this);
+    else
+        qApp->removeEventFilter(this);
+}
+
+void CMainDlg::PlaySound(const std::string& resourceName) { m_soundPlayer.PlayWaveResource(resourceName); }
+
+void CMainDlg::ShowMessage(const std::string& text)
+{
+    MessageBox(this, QMessageBox::Warning, text, QMessageBox::Ok);
+    RetryPendingClose();
+}
+
+bool CMainDlg::AskYesNo(const std::string& text)
+{
+    const bool bYes = MessageBox(this, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    RetryPendingClose();
+    return bYes;
+}
+
+bool CMainDlg::AskFontAddress(uint32_t& address)
+{
+    CFontAddressDlg dlg(address, this);
+    const bool bOk = dlg.exec() == QDialog::Accepted;
+    if (bOk) address = dlg.Address();
+    RetryPendingClose();
+    return bOk;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,13 @@
+#pragma once
+// The program's string resources, by the id of the control or command they belong to.
+
+#include <string_view>
+
+namespace kestrel {
+
+inline constexpr int IDS_ABOUTBOX = 101;
+
+// The text of a string resource; empty for an id that has none.
+std::string_view LoadString(int nId);
+
+}  // namespace kestrel

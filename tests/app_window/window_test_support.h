@@ -1,0 +1,130 @@
+#pragma once
+// What the window tests share: the application set up as the program sets it up, a settings
+// store of their own, and an answerer for the modal dialogs the window opens.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_startup.h"
+#include "app/main_dlg.h"
+
+namespace kestrel::test {
+
+// One QApplication for the whole test program, named, iconed and fonted as kestrel's.
+class CWindowAppEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        m_pApp = std::make_unique<QApplication>(m_nArgc, m_argv);
+        InitApplication(*m_pApp);
+    }
+    void TearDown() override { m_pApp.reset(); }
+
+private:
+    int m_nArgc = 1;
+    char m_szName[8] = "kestrel";
+    char* m_argv[2] = {m_szName, nullptr};
+    std::unique_ptr<QApplication> m_pApp;
+};
+
+// An empty settings store for as long as it lives.
+class CScopedStore {
+public:
+    CScopedStore() : m_oldConfigHome(qgetenv("XDG_CONFIG_HOME"))
+    {
+        EXPECT_TRUE(m_dir.isValid());
+        qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
+    }
+    ~CScopedStore() { qputenv("XDG_CONFIG_HOME", m_oldConfigHome); }
+    CScopedStore(const CScopedStore&) = delete;
+    CScopedStore& operator=(const CScopedStore&) = delete;
+
+private:
+    QByteArray m_oldConfigHome;
+    QTemporaryDir m_dir;
+};
+
+// Open, Run, Info and Stop as E (enabled) or D, then the type list and the bar that shows.
+inline std::string ButtonStates(const CMainDlg& dlg)
+{
+    std::string state;
+    for (int nId : {IDC_BTN_OPEN, IDC_BTN_RUN, IDC_BTN_INFO, IDC_BTN_STOP}) state += dlg.GetDlgItem(nId)->isEnabled() ? 'E' : 'D';
+    state += dlg.GetDlgItem(IDC_COMBO_TYPE)->isEnabled() ? " list E" : " list D";
+    state += dlg.GetDlgItem(IDC_PROGRESS)->isVisible() ? " bar 1005" : " bar 1020";
+    return state;
+}
+
+// The operator picks an entry of the type list.
+inline void ChooseType(CMainDlg& dlg, const char* pszEntry)
+{
+    auto* pCombo = qobject_cast<QComboBox*>(dlg.GetDlgItem(IDC_COMBO_TYPE));
+    const int nIndex = pCombo->findText(QString::fromUtf8(pszEntry));
+    ASSERT_GE(nIndex, 0) << pszEntry;
+    pCombo->setCurrentIndex(nIndex);
+    emit pCombo->activated(nIndex);
+}
+
+// Answers each modal dialog once its own event loop runs: the next handler in line, or by
+// default the default button (a message box) or OK. It keeps what each dialog said.
+class CDialogAnswerer : public QObject {
+public:
+    using Handler = std::function<void(QDialog&)>;
+
+    CDialogAnswerer() { qApp->installEventFilter(this); }
+    ~CDialogAnswerer() override { qApp->removeEventFilter(this); }
+    CDialogAnswerer(const CDialogAnswerer&) = delete;
+    CDialogAnswerer& operator=(const CDialogAnswerer&) = delete;
+
+    void Then(Handler handler) { m_handlers.push_back(std::move(handler)); }
+
+    // The text of each message box, the title of each other dialog, in order.
+    const std::vector<QString>& Seen() const { return m_seen; }
+
+    static void AnswerDefault(QDialog& dlg)
+    {
+        if (auto* pBox = qobject_cast<QMessageBox*>(&dlg)) {
+            QAbstractButton* pButton = pBox->defaultButton();
+            if (pButton == nullptr && !pBox->buttons().isEmpty()) pButton = pBox->buttons().constFirst();
+            if (pButton != nullptr) pButton->click();
+            return;
+        }
+        dlg.accept();
+    }
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override
+    {
+        auto* pDlg = qobject_cast<QDialog*>(pWatched);
+        if (pEvent->type() != QEvent::Show || pDlg == nullptr || qobject_cast<CMainDlg*>(pDlg) != nullptr) return false;
+        auto* pBox = qobject_cast<QMessageBox*>(pDlg);
+        m_seen.push_back(pBox != nullptr ? pBox->text() : pDlg->windowTitle());
+        Handler handler = &AnswerDefault;
+        if (!m_handlers.empty()) {
+            handler = std::move(m_handlers.front());
+            m_handlers.pop_front();
+        }
+        QPointer<QDialog> pGuard(pDlg);
+        QMetaObject::invokeMethod(
+            this, [pGuard, handler] { if (pGuard) handler(*pGuard); }, Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    std::deque<Handler> m_handlers;
+    std::vector<QString> m_seen;
+};
+
+}  // namespace kestrel::test
