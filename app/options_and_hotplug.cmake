@@ -7,7 +7,7 @@ find_package(Qt6 REQUIRED COMPONENTS Core Widgets)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
 
-add_library(kestrel_options_dlg STATIC options_dlg.cpp options_dlg.h)
+add_library(kestrel_options_dlg STATIC options_dlg.cpp options_dlg.h dialog_units.cpp)
 set_target_properties(kestrel_options_dlg PROPERTIES AUTOMOC ON)
 target_include_directories(kestrel_options_dlg PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/..)
 target_link_libraries(kestrel_options_dlg PUBLIC Qt6::Widgets kestrel_settings kestrel_serial)

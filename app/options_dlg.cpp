@@ -2,12 +2,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontMetrics>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRect>
 #include <string>
 
+#include "app/dialog_units.h"
 #include "app/settings_store.h"
 #include "serial/com_map.h"
 
@@ -15,33 +15,6 @@ namespace kestrel {
 namespace {
 
 constexpr int kPortCount = 20;  // COM1 to COM20
-
-// The layout is drawn in dialog units, so it scales with the dialog's font as the
-// Windows dialog it mirrors does: 4 units to the average character width, 8 to its height.
-class CDialogUnits {
-public:
-    explicit CDialogUnits(const QFont& font)
-    {
-        const QFontMetrics metrics(font);
-        const int nAlphabetWidth = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-        m_nBaseX = (nAlphabetWidth / 26 + 1) / 2;
-        m_nBaseY = metrics.height();
-    }
-
-    int X(int nUnits) const { return Scale(nUnits, m_nBaseX, 4); }
-    int Y(int nUnits) const { return Scale(nUnits, m_nBaseY, 8); }
-    // Edges are converted one by one, so neighbouring controls meet exactly.
-    QRect Rect(int nLeft, int nTop, int nWidth, int nHeight) const
-    {
-        return QRect(QPoint(X(nLeft), Y(nTop)), QPoint(X(nLeft + nWidth) - 1, Y(nTop + nHeight) - 1));
-    }
-
-private:
-    static int Scale(int nUnits, int nBase, int nDivisor) { return (nUnits * nBase + nDivisor / 2) / nDivisor; }
-
-    int m_nBaseX = 0;
-    int m_nBaseY = 0;
-};
 
 QString PortEntryText(int nPort)
 {

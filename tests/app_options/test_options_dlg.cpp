@@ -18,28 +18,13 @@
 #include "app/options_dlg.h"
 #include "app/settings_store.h"
 #include "tests/controls/qt_app_environment.h"
+#include "tests/support/scoped_settings_store.h"
 
 namespace kestrel {
 namespace {
 
 const auto* const g_pQtApp = ::testing::AddGlobalTestEnvironment(new CQtAppEnvironment);
 
-// An empty settings store of its own for as long as it lives.
-class CScopedStore {
-public:
-    CScopedStore() : m_oldConfigHome(qgetenv("XDG_CONFIG_HOME"))
-    {
-        EXPECT_TRUE(m_dir.isValid());
-        qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
-    }
-    ~CScopedStore() { qputenv("XDG_CONFIG_HOME", m_oldConfigHome); }
-    CScopedStore(const CScopedStore&) = delete;
-    CScopedStore& operator=(const CScopedStore&) = delete;
-
-private:
-    QByteArray m_oldConfigHome;
-    QTemporaryDir m_dir;
-};
 
 struct SSwitch {
     const char* pszText;
@@ -95,7 +80,7 @@ TEST(OptionsDlg, OpensOnTheStoredPortAndApplySavesTheSelection)
     };
     for (const SCase& c : kCases) {
         SCOPED_TRACE(c.pszStored ? c.pszStored : "absent");
-        const CScopedStore store;
+        const test::CScopedStore store;
         if (c.pszStored) {
             ASSERT_TRUE(WriteText(kSettingPort, c.pszStored));
         }
@@ -115,7 +100,7 @@ TEST(OptionsDlg, ThePortIsSavedOnlyAfterApply)
     };
     for (const SCase& c : {SCase{false, "3"}, SCase{true, "4"}}) {
         SCOPED_TRACE(c.bApply ? "Apply" : "Cancel");
-        const CScopedStore store;
+        const test::CScopedStore store;
         ASSERT_TRUE(WriteNumber(kSettingPort, 3));
         COptionsDlg dlg;
         QTest::keyClick(&PortList(dlg), Qt::Key_Down);  // the operator picks COM4
@@ -144,7 +129,7 @@ TEST(OptionsDlg, SwitchesOpenAsStored)
         {{"2", "abc", "", "-1"}, {true, false, true, true}},
     };
     for (const SCase& c : kCases) {
-        const CScopedStore store;
+        const test::CScopedStore store;
         for (std::size_t i = 0; i < kSwitches.size(); ++i) {
             if (c.apszStored[i]) {
                 ASSERT_TRUE(WriteText(kSwitches[i].strSetting, c.apszStored[i]));
@@ -165,7 +150,7 @@ TEST(OptionsDlg, AClickSavesItsSwitchAtOnceAndCancelKeepsIt)
     for (const SSwitch& sw : kSwitches) {
         SCOPED_TRACE(sw.pszText);
         for (const char* pszStored : {"0", "1"}) {
-            const CScopedStore store;
+            const test::CScopedStore store;
             ASSERT_TRUE(WriteText(sw.strSetting, pszStored));
             const std::string strClicked = std::string_view(pszStored) == "1" ? "0" : "1";
             COptionsDlg dlg;
@@ -187,7 +172,7 @@ TEST(OptionsDlg, AClickSavesItsSwitchAtOnceAndCancelKeepsIt)
 
 TEST(OptionsDlg, AClickKeepsWhatTheOperatorChoseBefore)
 {
-    const CScopedStore store;
+    const test::CScopedStore store;
     ASSERT_TRUE(WriteNumber(kSettingPort, 3));
     COptionsDlg dlg;
     QTest::keyClick(&PortList(dlg), Qt::Key_Down);
@@ -220,7 +205,7 @@ TEST(OptionsDlg, OnlyApplyAndEnterAccept)
     };
     for (const SCase& c : kCases) {
         SCOPED_TRACE(c.pszHow);
-        const CScopedStore store;
+        const test::CScopedStore store;
         COptionsDlg dlg;
         EXPECT_EQ(RunModal(dlg, [&] { c.close(dlg); }), c.nResult);
     }
@@ -228,7 +213,7 @@ TEST(OptionsDlg, OnlyApplyAndEnterAccept)
 
 TEST(OptionsDlg, ListsTwentyPortsWithTheirDevices)
 {
-    const CScopedStore store;
+    const test::CScopedStore store;
     for (int nPort = 1; nPort <= 20; ++nPort) qunsetenv(("KESTREL_COM" + std::to_string(nPort)).c_str());
     qputenv("KESTREL_COM11", "/tmp/kestrel-sim");
     ASSERT_TRUE(WriteText("COM3", "/dev/serial/by-id/usb-handset"));
@@ -247,7 +232,7 @@ TEST(OptionsDlg, ListsTwentyPortsWithTheirDevices)
 
 TEST(OptionsDlg, FixedSizeInTheKoreanFontWithEveryTextWhole)
 {
-    const CScopedStore store;
+    const test::CScopedStore store;
     const COptionsDlg dlg;
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Option"));
     EXPECT_EQ(QFontInfo(dlg.font()).family(), QStringLiteral("NanumGothic"));

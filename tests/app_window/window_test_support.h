@@ -20,6 +20,7 @@
 
 #include "app/app_startup.h"
 #include "app/main_dlg.h"
+#include "tests/support/scoped_settings_store.h"
 
 namespace kestrel::test {
 
@@ -40,22 +41,6 @@ private:
     std::unique_ptr<QApplication> m_pApp;
 };
 
-// An empty settings store for as long as it lives.
-class CScopedStore {
-public:
-    CScopedStore() : m_oldConfigHome(qgetenv("XDG_CONFIG_HOME"))
-    {
-        EXPECT_TRUE(m_dir.isValid());
-        qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
-    }
-    ~CScopedStore() { qputenv("XDG_CONFIG_HOME", m_oldConfigHome); }
-    CScopedStore(const CScopedStore&) = delete;
-    CScopedStore& operator=(const CScopedStore&) = delete;
-
-private:
-    QByteArray m_oldConfigHome;
-    QTemporaryDir m_dir;
-};
 
 // Open, Run, Info and Stop as E (enabled) or D, then the type list and the bar that shows.
 inline std::string ButtonStates(const CMainDlg& dlg)
