@@ -25,11 +25,11 @@ void CCliOutput::Log(int kind, std::string_view text)
     std::fflush(m_out);
 }
 
-void CCliOutput::Text(std::string_view line)
+void CCliOutput::Text(std::string_view line, bool endLine)
 {
     if (m_json) return;
     std::fwrite(line.data(), 1, line.size(), m_out);
-    std::fputc('\n', m_out);
+    if (endLine) std::fputc('\n', m_out);
     std::fflush(m_out);
 }
 

@@ -16,8 +16,9 @@ public:
     bool Json() const { return m_json; }
     // A log line of the given kind (3 red, 4 black, other blue); the text as the window shows it.
     void Log(int kind, std::string_view text);
-    // Human-readable line on standard output; nothing with --json.
-    void Text(std::string_view line);
+    // Human-readable text on standard output, ended with a line break unless endLine is
+    // false; nothing with --json.
+    void Text(std::string_view line, bool endLine = true);
     // One JSON object on standard output; nothing without --json.
     void Object(const CJsonObject& object);
     // A problem of the command line itself, always on standard error.

@@ -26,10 +26,18 @@ void CTerminalView::EndProgressLine()
     m_bProgressShown = false;
 }
 
+void CTerminalView::EndCheckMarkLine()
+{
+    if (!m_bCheckMarkOpen) return;
+    m_out.Text("");
+    m_bCheckMarkOpen = false;
+}
+
 void CTerminalView::WriteLog(uint32_t colour, const std::string& text)
 {
     EndProgressLine();
     m_out.Log(LogKindOfColour(colour), text);
+    m_bCheckMarkOpen = false;
 }
 
 void CTerminalView::MarkStepDone()
@@ -38,12 +46,14 @@ void CTerminalView::MarkStepDone()
     if (m_out.Json())
         m_out.Object(CJsonObject().Add("event", "log").Add("kind", "check").Add("colour", "check").Add("text", "  √"));
     else
-        m_out.Text("  √");
+        m_out.Text("  √", false);
+    m_bCheckMarkOpen = !m_out.Json();
 }
 
 void CTerminalView::ShowMessage(const std::string& text)
 {
     EndProgressLine();
+    EndCheckMarkLine();
     if (m_out.Json())
         m_out.Object(CJsonObject().Add("event", "log").Add("kind", "message").Add("text", text));
     else
@@ -81,6 +91,7 @@ void CTerminalView::OnBlockSent(const BlockProgress& progress)
         return;
     }
     if (!m_bProgressLine) return;
+    EndCheckMarkLine();
     const double seconds = static_cast<double>(now - m_nFirstBlockMs) / 1000.0;
     const double rate = seconds > 0 ? static_cast<double>(m_nBlocksSent - 1) * 1024.0 / seconds : 0.0;
     const auto elapsed = static_cast<int>(now / 1000);
@@ -93,6 +104,7 @@ void CTerminalView::OnBlockSent(const BlockProgress& progress)
 void CTerminalView::OnRunEnded(RunOutcome outcome)
 {
     EndProgressLine();
+    EndCheckMarkLine();
     m_onEnd(outcome);
 }
 

@@ -44,11 +44,13 @@ public:
 
 private:
     void EndProgressLine();
+    void EndCheckMarkLine();
 
     CCliOutput& m_out;
     TerminalAnswers m_answers;
     bool m_bProgressLine;
     bool m_bProgressShown = false;
+    bool m_bCheckMarkOpen = false;  // a check mark waits for the next line, as in the window
     std::function<int64_t()> m_clock;
     std::function<void(RunOutcome)> m_onEnd;
     int64_t m_nFirstBlockMs = -1;
