@@ -20,7 +20,7 @@ run_suite() {
 
 run_suite release
 run_suite asan
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_suite tsan
+run_suite tsan
 
 echo "=== fuzz targets (20 s each)"
 cmake --preset fuzz >/dev/null

@@ -53,8 +53,10 @@ bool CThreadRX::WaitUntilEnded(int timeoutMs)
 void CThreadRX::Pause()
 {
     std::unique_lock guard(m_lock);
-    if (!m_bAlive || m_bEnded) return;
+    if (m_bEnded) return;
     m_bPauseRequested = true;
+    // Before Start the thread has not touched the port; it parks before it first does.
+    if (!m_bStarted) return;
     m_pPort->InterruptWait();
     m_changed.wait(guard, [this] { return m_bParked || m_bEnded; });
 }
@@ -79,6 +81,8 @@ void CThreadRX::Run()
         }
     }
     m_bAlive = true;
+    // A speed change may already be under way; the port is only looked at once it is done.
+    ParkIfAsked();
     if (!m_pPort->IsOpen()) {
         // Nothing to wait on: the port closed before the thread got to it.
         Log(kLogStatus, "\nFail to set Comm mask\n\n");

@@ -28,8 +28,9 @@ public:
     // Blocks until the receive loop has ended or the timeout passed; true when it has ended.
     bool WaitUntilEnded(int timeoutMs);
 
-    // Stands in for suspending the thread: returns once the loop is parked where it holds
-    // no part of the port, or has ended. Resume lets it go on.
+    // Stands in for suspending the thread: returns once the thread is parked where it holds
+    // no part of the port (also when it had only just started), or has ended. Resume lets it
+    // go on.
     void Pause();
     void Resume();
 

@@ -13,13 +13,6 @@
 
 #include "app/sound_player.h"
 
-// Qt hands the sound to a loader thread of its own; Qt and GLib are not built for the thread
-// sanitizer, so it cannot see their locks and reports every hand-over between the threads.
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "race:libQt6Core.so\nrace:libQt6Multimedia.so\nrace:libglib-2.0.so\nrace:libpulse.so\n";
-}
-
 namespace kestrel {
 namespace {
 

@@ -138,6 +138,35 @@ TEST_F(ThreadRxPty, PausedThreadFollowsTheReopenedPort)
     EXPECT_TRUE(m_thread->IsAlive());
 }
 
+TEST(ThreadRx, ASpeedChangeRightAfterTheStartWaitsForTheThread)
+{
+    // The run changes the speed at once when the port was left at another one; the new
+    // thread must not look at the port while it is closed for the change.
+    test::CPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    test::CRecordingOwner owner;
+    CLogQueue log;
+    CSerialPort port;
+    port.SetSleeper([](int) {});
+    port.SetPortResolver([&](int) { return pty.SlavePath(); });
+    port.SetLineSettings(1, 115200, 8, 0, 0);
+    port.PrepareEvents(&owner, &log);
+    ASSERT_TRUE(port.OpenPort());
+    port.RequestJump();  // download framing from here on
+    pty.Receive(8);
+    std::atomic<bool> run{true};
+    CThreadRX thread(5, run);
+    thread.Start(&owner, &port, &log);
+    thread.Pause();
+    port.ChangeBaudRate(57600);
+    thread.Resume();
+    pty.Send(kAckFrame);
+    EXPECT_TRUE(owner.WaitFor([](test::CRecordingOwner& o) { return o.PacketCount() >= 1; }));
+    EXPECT_TRUE(thread.IsAlive());
+    run = false;
+    port.CloseAll();
+}
+
 TEST(ThreadRx, PortClosedBeforeTheThreadStartsEndsItWithItsLine)
 {
     test::CRecordingOwner owner;
