@@ -42,7 +42,6 @@ public:
 
     CImageFile& NewImage() { return m_newImage; }
     CImageFile& OldImage() { return m_oldImage; }
-    const CRunTable& RunTable() const { return m_runTable; }
     const DownloadRun& Run() const { return m_run; }
     bool IsLinkUp() const { return m_bReceiveRun; }
     // A wait or a modal question of the engine is open: buttons must not start anything.

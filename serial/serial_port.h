@@ -37,7 +37,6 @@ public:
 
     void SetLineSettings(uint8_t port, uint32_t baudRate, uint8_t byteSize, uint8_t stopBits, uint8_t parity);
     void SetPortNumber(uint8_t port) { m_byPort = port; }
-    uint8_t PortNumber() const { return m_byPort; }
     uint32_t BaudRate() const { return m_settings.dwBaudRate; }
 
     bool PrepareEvents(IRxOwner* owner, CLogQueue* logQueue);

@@ -24,7 +24,6 @@ public:
 
     void Start(IRxOwner* owner, CSerialPort* port, CLogQueue* logQueue);
     bool IsAlive() const { return m_bAlive; }
-    int LinkId() const { return m_nLinkId; }
     // Blocks until the receive loop has ended or the timeout passed; true when it has ended.
     bool WaitUntilEnded(int timeoutMs);
 
