@@ -25,8 +25,11 @@ run_suite tsan
 echo "=== fuzz targets (20 s each)"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-for target in $(find build/fuzz/fuzz -type f -name '*_fuzz' -perm -u+x | sort); do
+for target in $(find build/fuzz/fuzz -mindepth 2 -maxdepth 2 -type f -perm -u+x -name '*fuzz*' | sort); do
   corpus=$(mktemp -d)
+  # Inputs that once found a fault are replayed first.
+  seeds="fuzz/$(basename "$(dirname "$target")")/seeds"
+  [ -d "$seeds" ] && cp "$seeds"/* "$corpus"/
   echo "--- $(basename "$target")"
   "$target" -max_total_time=20 -print_final_stats=0 "$corpus" 2>&1 | tail -n 1
   rm -rf "$corpus"
