@@ -86,8 +86,7 @@ bool CDownloadController::RunModeSwitch()
     m_serial.PrepareEvents(this, &m_logQueue);
     if (!m_serial.OpenPort()) {
         m_serial.CloseAll();
-        WriteLogNow(kColourBlue, "USB 연결 상태를 확인하세요.");
-        WriteLogNow(kColourRed, DescribeOpenFailure(m_serial.LastOpenError(), m_serial.LastDevicePath()));
+        ReportOpenFailure();
         m_view.OnRunEnded(RunOutcome::PortError);
         return false;
     }
@@ -174,8 +173,7 @@ bool CDownloadController::StartLink()
     m_serial.CloseAll();
     m_serial.PrepareEvents(this, &m_logQueue);
     if (!m_serial.OpenPort()) {
-        WriteLogNow(kColourBlue, "USB 연결 상태를 확인하세요.");
-        WriteLogNow(kColourRed, DescribeOpenFailure(m_serial.LastOpenError(), m_serial.LastDevicePath()));
+        ReportOpenFailure();
         m_serial.CloseAll();
         return false;
     }
@@ -189,6 +187,13 @@ bool CDownloadController::StartLink()
     m_pThreadRX->Start(this, &m_serial, &m_logQueue);
     m_view.EnableTypeSelector(false);
     return true;
+}
+
+// The operator's line, then why and on which device.
+void CDownloadController::ReportOpenFailure()
+{
+    WriteLogNow(kColourBlue, "USB 연결 상태를 확인하세요.");
+    WriteLogNow(kColourRed, DescribeOpenFailure(m_serial.LastOpenError(), m_serial.LastDevicePath()));
 }
 
 bool CDownloadController::EnsureLink()

@@ -84,6 +84,7 @@ private:
     // Download control.
     bool PrepareRun();
     bool StartLink();
+    void ReportOpenFailure();
     bool EnsureLink();
     void BeginRunDisplay();
     bool RunModeSwitch();

@@ -17,7 +17,7 @@
 
 #include "app/options_dlg.h"
 #include "app/settings_store.h"
-#include "tests/controls/qt_app_environment.h"
+#include "tests/support/qt_app_environment.h"
 #include "tests/support/scoped_settings_store.h"
 
 namespace kestrel {

@@ -10,7 +10,7 @@
 
 #include "app/port_watcher.h"
 #include "tests/app_options/port_signal_log.h"
-#include "tests/controls/qt_app_environment.h"
+#include "tests/support/qt_app_environment.h"
 
 namespace kestrel {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "app/port_watcher.h"
 #include "tests/app_options/port_signal_log.h"
-#include "tests/controls/qt_app_environment.h"
+#include "tests/support/qt_app_environment.h"
 
 // The preload library comes before the sanitizer runtime in the link order; that is harmless here.
 extern "C" const char* __asan_default_options() { return "verify_asan_link_order=0"; }

@@ -20,27 +20,16 @@
 
 #include "app/app_startup.h"
 #include "app/main_dlg.h"
+#include "tests/support/qt_app_environment.h"
 #include "tests/support/scoped_settings_store.h"
 
 namespace kestrel::test {
 
 // One QApplication for the whole test program, named, iconed and fonted as kestrel's.
-class CWindowAppEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        m_pApp = std::make_unique<QApplication>(m_nArgc, m_argv);
-        InitApplication(*m_pApp);
-    }
-    void TearDown() override { m_pApp.reset(); }
-
-private:
-    int m_nArgc = 1;
-    char m_szName[8] = "kestrel";
-    char* m_argv[2] = {m_szName, nullptr};
-    std::unique_ptr<QApplication> m_pApp;
+class CWindowAppEnvironment : public CQtAppEnvironment {
+protected:
+    void Prepare(QApplication& app) override { InitApplication(app); }
 };
-
 
 // Open, Run, Info and Stop as E (enabled) or D, then the type list and the bar that shows.
 inline std::string ButtonStates(const CMainDlg& dlg)

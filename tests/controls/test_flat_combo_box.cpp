@@ -12,7 +12,7 @@
 #include <string>
 
 #include "controls/flat_combo_box.h"
-#include "tests/controls/qt_app_environment.h"
+#include "tests/support/qt_app_environment.h"
 
 namespace kestrel {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "controls/color_ref.h"
 #include "controls/percent_progress_ctrl.h"
-#include "tests/controls/qt_app_environment.h"
+#include "tests/support/qt_app_environment.h"
 
 namespace kestrel {
 namespace {

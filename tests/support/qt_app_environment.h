@@ -12,12 +12,20 @@ namespace kestrel {
 
 class CQtAppEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { m_pApp = std::make_unique<QApplication>(m_nArgc, m_argv); }
+    void SetUp() override
+    {
+        m_pApp = std::make_unique<QApplication>(m_nArgc, m_argv);
+        Prepare(*m_pApp);
+    }
     void TearDown() override { m_pApp.reset(); }
+
+protected:
+    // What a test program needs of the application beyond its existence.
+    virtual void Prepare(QApplication&) {}
 
 private:
     int m_nArgc = 1;
-    char m_szName[12] = "widget_test";
+    char m_szName[8] = "kestrel";
     char* m_argv[2] = {m_szName, nullptr};
     std::unique_ptr<QApplication> m_pApp;
 };
