@@ -184,6 +184,10 @@ std::optional<CScenario::Rule> CScenario::ParseRule(std::string_view line, std::
         rule.eAction = EAction::Unplug;
         ok = ms(true);
         usage = "unplug [MS]";
+    } else if (action == "reenumerate") {
+        rule.eAction = EAction::Reenumerate;
+        ok = ms(false);
+        usage = "reenumerate MS";
     } else if (action == "garbage") {
         rule.eAction = EAction::Garbage;
         ok = bytes(1, kMaxGarbage);
@@ -246,6 +250,7 @@ ReplyPlan CScenario::Apply(ETrigger trigger, std::optional<uint32_t> blockIndex)
             plan.bUnplug = true;
             plan.optReappearMs = rule.optMs;
             break;
+        case EAction::Reenumerate: plan.optReenumerateMs = rule.optMs; break;
         }
         plan.vecFired.push_back(rule.strText);
     }

@@ -6,7 +6,7 @@
 // TRIGGER is at, start, jump, erase, retry or block, optionally block:INDEX, then optionally
 // @N (the N-th occurrence, counted from 1; default 1) or @* (every occurrence).
 // ACTION is drop, code, params, nak-bad-crc, nak-model, nak-invalid, nak-failed, late,
-// garbage, split or unplug (docs/simulator.md describes each).
+// garbage, split, unplug or reenumerate (docs/simulator.md describes each).
 
 #include <array>
 #include <cstdint>
@@ -33,6 +33,7 @@ struct ReplyPlan {
     std::optional<unsigned> optSplitMs;
     bool bUnplug = false;
     std::optional<unsigned> optReappearMs;
+    std::optional<unsigned> optReenumerateMs;  // after the answer: gone, back this much later, same stage
     std::vector<std::string> vecFired;  // the rules that fired, as written in the file
 };
 
@@ -46,7 +47,7 @@ public:
     ReplyPlan Apply(ETrigger trigger, std::optional<uint32_t> blockIndex);
 
 private:
-    enum class EAction : uint8_t { Drop, Code, Params, Nak, Late, Garbage, Split, Unplug };
+    enum class EAction : uint8_t { Drop, Code, Params, Nak, Late, Garbage, Split, Unplug, Reenumerate };
     struct Rule {
         ETrigger eTrigger;
         std::optional<uint32_t> optIndex;

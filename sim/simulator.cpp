@@ -192,49 +192,57 @@ void CSimulator::Schedule(const std::vector<Answer>& answers, Clock::time_point 
         }
         if (!plan.vecGarbage.empty()) {
             Pending garbage{Pending::EKind::Write, t + LineTime(plan.vecGarbage.size(), m_dwLastBaud), plan.vecGarbage,
-                            CJsonLine("tx").Text("what", "garbage"), std::nullopt, false};
+                            CJsonLine("tx").Text("what", "garbage"), std::nullopt};
             t = Enqueue(std::move(garbage));
         }
         t += std::chrono::milliseconds(answer.nBusyMs + plan.nLateMs);
         m_tBusyUntil = std::max(m_tBusyUntil, t);
         if (plan.bUnplug) {
             // The handset is gone: nothing after this is answered.
-            Enqueue({Pending::EKind::Unplug, t, {}, std::nullopt, plan.optReappearMs, false});
+            Enqueue({Pending::EKind::Unplug, t, {}, std::nullopt, plan.optReappearMs});
             return;
         }
         if (answer.bModeSwitch) {
             if (plan.bDrop) continue;
             if (m_opts.bReenumerate)
-                t = Enqueue({Pending::EKind::Unplug, t, {}, std::nullopt, m_opts.nSwitchMs, true});
+                t = Enqueue({Pending::EKind::Unplug, t, {}, std::nullopt, m_opts.nSwitchMs, Pending::EBack::DownloadMode});
             else
-                t = Enqueue({Pending::EKind::SwitchMode, t + std::chrono::milliseconds(m_opts.nSwitchMs), {}, std::nullopt, std::nullopt, false});
+                t = Enqueue({Pending::EKind::SwitchMode, t + std::chrono::milliseconds(m_opts.nSwitchMs), {}, std::nullopt, std::nullopt});
             continue;
         }
-        if (!answer.optReply || plan.bDrop) continue;
-
-        const auto& [code, p1, p2] = *answer.optReply;
-        ReplyContent content = MakeReplyContent(code, p1, p2);
-        if (plan.optCode || plan.optParams) {
-            const uint8_t c = plan.optCode.value_or(code);
-            const auto p = plan.optParams.value_or(std::array<uint8_t, 2>{p1, p2});
-            content = plan.bOwnCheck ? MakeReplyContent(c, p[0], p[1]) : DamageReply(content, c, p[0], p[1]);
+        if (answer.optReply && !plan.bDrop) t = EnqueueReply(*answer.optReply, plan, t);
+        if (plan.optReenumerateMs) {
+            // Also when the answer was dropped: the handset did its work and leaves. As after
+            // an unplug, nothing after this is answered.
+            Enqueue({Pending::EKind::Unplug, t + kReenumerateGap, {}, std::nullopt, plan.optReenumerateMs,
+                     Pending::EBack::SameStage});
+            return;
         }
-        const std::vector<uint8_t> frame = FrameReply(content);
-        CJsonLine tx("tx");
-        tx.Text("what", "reply").Number("code", content[0]).Text("name", ReplyName(content[0]))
-            .Number("p1", content[1]).Number("p2", content[2]);
-        if (!plan.optSplitMs) {
-            t = Enqueue({Pending::EKind::Write, t + LineTime(frame.size(), m_dwLastBaud), frame, tx, std::nullopt, false});
-            continue;
-        }
-        const auto cut = static_cast<std::ptrdiff_t>(frame.size() / 2);
-        std::vector<uint8_t> first(frame.begin(), frame.begin() + cut);
-        std::vector<uint8_t> second(frame.begin() + cut, frame.end());
-        t = Enqueue({Pending::EKind::Write, t + LineTime(first.size(), m_dwLastBaud), std::move(first),
-                     CJsonLine(tx).Number("part", 1), std::nullopt, false});
-        t = Enqueue({Pending::EKind::Write, t + std::chrono::milliseconds(*plan.optSplitMs) + LineTime(second.size(), m_dwLastBaud),
-                     std::move(second), CJsonLine(tx).Number("part", 2), std::nullopt, false});
     }
+}
+
+CSimulator::Clock::time_point CSimulator::EnqueueReply(const std::array<uint8_t, 3>& reply, const ReplyPlan& plan, Clock::time_point t)
+{
+    const auto& [code, p1, p2] = reply;
+    ReplyContent content = MakeReplyContent(code, p1, p2);
+    if (plan.optCode || plan.optParams) {
+        const uint8_t c = plan.optCode.value_or(code);
+        const auto p = plan.optParams.value_or(std::array<uint8_t, 2>{p1, p2});
+        content = plan.bOwnCheck ? MakeReplyContent(c, p[0], p[1]) : DamageReply(content, c, p[0], p[1]);
+    }
+    const std::vector<uint8_t> frame = FrameReply(content);
+    CJsonLine tx("tx");
+    tx.Text("what", "reply").Number("code", content[0]).Text("name", ReplyName(content[0]))
+        .Number("p1", content[1]).Number("p2", content[2]);
+    if (!plan.optSplitMs)
+        return Enqueue({Pending::EKind::Write, t + LineTime(frame.size(), m_dwLastBaud), frame, tx, std::nullopt});
+    const auto cut = static_cast<std::ptrdiff_t>(frame.size() / 2);
+    std::vector<uint8_t> first(frame.begin(), frame.begin() + cut);
+    std::vector<uint8_t> second(frame.begin() + cut, frame.end());
+    t = Enqueue({Pending::EKind::Write, t + LineTime(first.size(), m_dwLastBaud), std::move(first),
+                 CJsonLine(tx).Number("part", 1), std::nullopt});
+    return Enqueue({Pending::EKind::Write, t + std::chrono::milliseconds(*plan.optSplitMs) + LineTime(second.size(), m_dwLastBaud),
+                    std::move(second), CJsonLine(tx).Number("part", 2), std::nullopt});
 }
 
 void CSimulator::Execute(Pending& pending)
@@ -267,15 +275,15 @@ void CSimulator::Execute(Pending& pending)
             break;
         }
         Enqueue({Pending::EKind::Reappear, Clock::now() + std::chrono::milliseconds(*pending.optReappearMs), {}, std::nullopt,
-                 std::nullopt, pending.bDownload});
+                 std::nullopt, pending.eBack});
         break;
     case Pending::EKind::Reappear:
         if (!CreateLine()) break;
-        // Back from a re-enumeration in download mode; back from an unplug as after power-up.
-        if (pending.bDownload)
-            m_handset.EnterDownloadMode();
-        else
-            m_handset.EnterNormalMode();
+        switch (pending.eBack) {
+        case Pending::EBack::PoweredUp: m_handset.EnterNormalMode(); break;
+        case Pending::EBack::DownloadMode: m_handset.EnterDownloadMode(); break;
+        case Pending::EBack::SameStage: break;  // a loader that re-enumerates is still the loader
+        }
         m_tLastTraffic = Clock::now();
         break;
     }

@@ -3,6 +3,7 @@
 // answer, applies the scenario's faults and the timing (erase time, pacing, delays), and at
 // the end writes the flash dump and a one-line summary.
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <deque>
@@ -26,6 +27,9 @@ public:
     static constexpr std::chrono::milliseconds kQuiet{50};
     // A write the tool does not take within this time is given up.
     static constexpr int kWriteDeadlineMs = 1000;
+    // A re-enumerating handset hangs up this long after its reply has gone out, so that the
+    // tool has read the reply before the line goes.
+    static constexpr std::chrono::milliseconds kReenumerateGap{20};
 
     // SIGTERM, SIGINT and SIGHUP must already be blocked; `signalFd` reports them.
     CSimulator(const SimOptions& options, CScenario scenario, CTranscript& transcript, int signalFd, std::FILE* out);
@@ -37,17 +41,21 @@ private:
     using Clock = std::chrono::steady_clock;
     struct Pending {
         enum class EKind { Write, SwitchMode, Unplug, Reappear };
+        // What the handset is when its line reappears.
+        enum class EBack { PoweredUp, DownloadMode, SameStage };
         EKind eKind;
         Clock::time_point tDue;
         std::vector<uint8_t> vecBytes;       // Write
         std::optional<CJsonLine> optTxLine;  // Write: the transcript line, bytes added when sent
         std::optional<unsigned> optReappearMs;  // Unplug
-        bool bDownload = false;              // Reappear: comes back in download mode
+        EBack eBack = EBack::PoweredUp;      // Unplug, Reappear
     };
 
     bool CreateLine();
     void ReadLine();
     void Schedule(const std::vector<Answer>& answers, Clock::time_point now);
+    // Queues the reply as the plan changes it, from `t` on; returns when its last byte goes.
+    Clock::time_point EnqueueReply(const std::array<uint8_t, 3>& reply, const ReplyPlan& plan, Clock::time_point t);
     Clock::time_point Enqueue(Pending pending);
     void Execute(Pending& pending);
     Clock::duration LineTime(std::size_t bytes, uint32_t baud) const;

@@ -41,8 +41,13 @@ TEST(SimScenario, RejectsBadLinesNamingTheLine)
         {"block late -5\n", "expected late MS"},
         {"block split 600001\n", "expected split MS"},
         {"block garbage\n", "expected garbage"},
+        {"jump reenumerate\n", "expected reenumerate MS"},
+        {"jump reenumerate 600001\n", "expected reenumerate MS"},
+        {"jump reenumerate 1s\n", "expected reenumerate MS"},
+        {"jump reenumerate 10 20\n", "expected reenumerate MS"},
         {"at code 02\n", "does not apply to at"},
         {"at split 10\n", "does not apply to at"},
+        {"at reenumerate 100\n", "does not apply to at"},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -120,6 +125,26 @@ TEST(SimScenario, CombinesRulesOnOneOccurrence)
     const ReplyPlan at = s.Apply(ETrigger::At, std::nullopt);
     EXPECT_TRUE(at.bUnplug);
     EXPECT_EQ(at.optReappearMs, 1500u);
+}
+
+TEST(SimScenario, ReenumerateAnswersAndNamesWhenTheLineReturns)
+{
+    struct Case {
+        const char* rule;
+        unsigned ms;
+    };
+    const Case cases[] = {{"jump reenumerate 0", 0}, {"jump reenumerate 1000", 1000}, {"jump reenumerate 600000", 600000}};
+    for (const auto& c : cases) {
+        CScenario s = Load(std::string(c.rule) + "\njump late 30\n");
+        const ReplyPlan plan = s.Apply(ETrigger::Jump, std::nullopt);
+        EXPECT_EQ(plan.optReenumerateMs, c.ms) << c.rule;
+        // Unlike unplug, the answer stays, with the other rules of the occurrence.
+        EXPECT_FALSE(plan.bUnplug) << c.rule;
+        EXPECT_FALSE(plan.bDrop) << c.rule;
+        EXPECT_EQ(plan.nLateMs, 30u) << c.rule;
+        EXPECT_EQ(plan.vecFired, (std::vector<std::string>{c.rule, "jump late 30"})) << c.rule;
+        EXPECT_FALSE(s.Apply(ETrigger::Jump, std::nullopt).optReenumerateMs) << c.rule;
+    }
 }
 
 TEST(SimOptions, ReadsEveryOption)

@@ -56,6 +56,22 @@ bool Contains(const std::vector<std::string>& lines, const std::string& text)
     return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
 
+// The transcript's events in order, from the first line that holds `from` on.
+std::vector<std::string> EventsFrom(const std::vector<std::string>& lines, const std::string& from)
+{
+    const std::string key = "\"event\":\"";
+    std::vector<std::string> events;
+    bool started = false;
+    for (const std::string& line : lines) {
+        started = started || line.find(from) != std::string::npos;
+        const std::size_t at = line.find(key);
+        if (!started || at == std::string::npos) continue;
+        const std::size_t begin = at + key.size();
+        events.push_back(line.substr(begin, line.find('"', begin) - begin));
+    }
+    return events;
+}
+
 // Start, jump and start again at 115200, each on a freshly opened port as the tool does it.
 void ToLoader(const std::string& port)
 {
@@ -271,6 +287,44 @@ TEST(SimProcess, UnplugForGoodEndsTheSimulator)
     p.Send(kStart);
     EXPECT_EQ(sim.Wait(5000), 0);
     EXPECT_NE(sim.ReadRest(1000).find("end=unplugged"), std::string::npos);
+}
+
+TEST(SimProcess, ReenumerateAnswersHangsUpAndTheLoaderReturnsJumped)
+{
+    CTempDir dir;
+    const std::string link = dir / "handset", scenario = dir / "s.txt", transcript = dir / "t.jsonl";
+    std::ofstream(scenario) << "jump late 200\njump reenumerate 300\n";
+    CChildProcess sim({kSim, "--mode", "download", "--link", link, "--scenario", scenario, "--transcript", transcript,
+                       "--idle-exit", "5"});
+    ASSERT_TRUE(sim.ReadLine(5000));
+    {
+        CToolPort p(link, B57600);
+        ASSERT_TRUE(p.Ok());
+        p.Send(kStart);
+        ASSERT_EQ(p.Reply(), kAck);
+        p.Send(kJump);
+        EXPECT_EQ(p.Reply(), kAck);  // late, and still before the hang-up
+        pollfd fd{p.Fd(), POLLIN, 0};
+        ASSERT_EQ(poll(&fd, 1, 2000), 1);
+        EXPECT_TRUE(fd.revents & POLLHUP);
+    }
+    const auto second = sim.ReadLine(3000);
+    ASSERT_TRUE(second && second->starts_with("/dev/")) << second.value_or("nothing");
+    EXPECT_EQ(std::filesystem::read_symlink(link), *second);
+    {
+        // Only a handset that kept its jump takes START_REQ at 115200.
+        CToolPort p(link, B115200);
+        ASSERT_TRUE(p.Ok());
+        p.Send(kStart);
+        EXPECT_EQ(p.Reply(), kAck);
+    }
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(5000), 0);
+    // Answered, gone, back on a new line with no stage of its own, then on to the loader.
+    const auto lines = ReadLines(transcript);
+    const std::vector<std::string> expected{"inject", "inject", "tx", "unplug", "pty", "rx", "speed", "stage", "tx", "end"};
+    EXPECT_EQ(EventsFrom(lines, "\"rule\":\"jump late 200\""), expected);
+    EXPECT_TRUE(Contains(lines, "\"event\":\"inject\",\"rule\":\"jump reenumerate 300\""));
 }
 
 TEST(SimProcess, ModeSwitchByTheAtCommand)
