@@ -65,7 +65,7 @@ bool CImageFile::Load(const std::string& strPath, int& nDloadType)
     case CReadOnlyFile::OpenResult::kNotRegular: return Fail(kMsgCannotOpen);
     }
     uint64_t qwSize = 0;
-    if (!m_file.CurrentSize(qwSize)) return Fail(kMsgNoFileInfo, kMsgCheckFile);
+    if (!m_file.CurrentSize(qwSize) || !m_file.Identity(m_identity)) return Fail(kMsgNoFileInfo, kMsgCheckFile);
     if (qwSize > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) return Fail(kMsgTooLarge, kMsgCheckFile);
 
     std::array<uint8_t, 4> marker{};
@@ -138,34 +138,37 @@ bool CImageFile::ReadBlockUnbounded(uint32_t dwBase, uint32_t dwIndex, BlockPack
 
 bool CImageFile::ReadBlockAt(uint32_t dwBase, uint32_t dwIndex, BlockPacket& block, bool& bRetransmitPending, bool bBounded)
 {
-    if (!OpenForReading()) return false;
+    m_strLastError.clear();
+    if (!m_file.IsOpen() && !OpenLoadedFile(kMsgCannotRead)) return false;
     const uint32_t dwOffset = dwBase + dwIndex * static_cast<uint32_t>(kBlockSize);
     block.dwOffset = dwOffset;
     const auto dwSize = static_cast<uint32_t>(m_nSize);
-    if (bBounded && dwOffset >= dwSize) {
-        Close();
-        return false;
-    }
+    if (bBounded && dwOffset >= dwSize) return false;
     // Only the bytes inside the size seen at load belong to the image; a file that has since
     // become shorter cannot deliver them and fails the read rather than sending padding.
     const std::size_t wanted = dwOffset < dwSize ? std::min<std::size_t>(kBlockSize, dwSize - dwOffset) : 0;
     std::size_t got = 0;
     if (!m_file.ReadAt(dwOffset, block.data.data(), wanted, got) || got < wanted) return Fail(kMsgCannotRead, kMsgCheckFile);
-    Close();
     std::fill(block.data.begin() + static_cast<std::ptrdiff_t>(got), block.data.end(), uint8_t{0xFF});
     block.wLength = static_cast<uint16_t>(kBlockSize);
     ApplySignatureRule(block, bRetransmitPending);
     return true;
 }
 
-bool CImageFile::MatchesLoadedSize()
+bool CImageFile::OpenForRun()
+{
+    m_strLastError.clear();
+    return OpenLoadedFile(kMsgSizeChanged);
+}
+
+// Opens the path and keeps it open only if it still leads to the loaded file, at its size.
+bool CImageFile::OpenLoadedFile(const char* pszFailure)
 {
     if (!OpenForReading()) return false;
+    FileIdentity identity;
     uint64_t qwSize = 0;
-    const bool bKnown = m_file.CurrentSize(qwSize);
-    Close();
-    if (!bKnown) return Fail(kMsgNoFileInfo, kMsgCheckFile);
-    if (qwSize != static_cast<uint64_t>(m_nSize)) return Fail(kMsgSizeChanged, kMsgCheckFile);
+    if (!m_file.Identity(identity) || !m_file.CurrentSize(qwSize)) return Fail(kMsgNoFileInfo, kMsgCheckFile);
+    if (identity != m_identity || qwSize != static_cast<uint64_t>(m_nSize)) return Fail(pszFailure, kMsgCheckFile);
     return true;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// One firmware image file. It is opened only for the length of one operation and never
-// written. What the operator must be told about a failure is left in LastError().
+// One firmware image file. It is opened for one operation or one run and never written.
+// What the operator must be told about a failure is left in LastError().
 
 #include <cstddef>
 #include <cstdint>
@@ -31,7 +31,9 @@ public:
     bool Load(const std::string& strPath, int& nDloadType);
 
     // The 1024 bytes at base + index * 1024, padded with 0xFF, then the signature-block rule.
-    // False when the offset is not below the size (LastError() empty) or the read fails.
+    // False when the offset is not below the size (LastError() empty) or the read fails. The
+    // file stays open for the next block; a closed one is opened again only if it is still
+    // the file that was loaded.
     bool ReadBlock(uint32_t dwBase, uint32_t dwIndex, BlockPacket& block, bool& bRetransmitPending);
     // The same for offsets past the end of the image, which read as 0xFF.
     bool ReadBlockUnbounded(uint32_t dwBase, uint32_t dwIndex, BlockPacket& block, bool& bRetransmitPending);
@@ -42,8 +44,10 @@ public:
     void Close() { m_file.Close(); }
     bool IsOpen() const { return m_file.IsOpen(); }
 
-    // False, with a message, when the file on disk no longer has the size seen at load.
-    bool MatchesLoadedSize();
+    // Opens the loaded file for a run, to be read from start to end whatever happens to its
+    // path meanwhile; Close ends it. False, with a message, when the path no longer leads to
+    // the file that was loaded or its size changed.
+    bool OpenForRun();
 
     const std::string& Path() const { return m_strPath; }
     int32_t Size() const { return m_nSize; }
@@ -62,10 +66,12 @@ public:
 private:
     bool ReadBlockAt(uint32_t dwBase, uint32_t dwIndex, BlockPacket& block, bool& bRetransmitPending, bool bBounded);
     bool ReadVersionAndDate();
+    bool OpenLoadedFile(const char* pszFailure);
     bool Fail(const char* pszFormat, const char* pszSuffix = "");
 
     std::string m_strPath;
     CReadOnlyFile m_file;
+    FileIdentity m_identity;
     int32_t m_nSize = 0;
     int32_t m_nVersionNumber = 0;
     uint32_t m_dwBaseOffset = 0;

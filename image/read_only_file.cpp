@@ -35,6 +35,14 @@ bool CReadOnlyFile::CurrentSize(uint64_t& qwSize) const
     return true;
 }
 
+bool CReadOnlyFile::Identity(FileIdentity& identity) const
+{
+    struct stat st {};
+    if (m_nFd < 0 || ::fstat(m_nFd, &st) != 0) return false;
+    identity = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return true;
+}
+
 bool CReadOnlyFile::ReadAt(uint64_t qwOffset, uint8_t* pData, std::size_t len, std::size_t& got) const
 {
     got = 0;

@@ -68,10 +68,10 @@ inline void Put(Bytes& image, std::size_t offset, std::string_view text)
 }
 
 // Bytes that differ from block to block and from one offset to the next.
-inline Bytes Pattern(std::size_t size)
+inline Bytes Pattern(std::size_t size, uint8_t seed = 0)
 {
     Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 131 + (i >> 11)) & 0xFF);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 131 + (i >> 11) + seed) & 0xFF);
     return bytes;
 }
 

@@ -278,7 +278,7 @@ TEST_F(ImageBlockTest, BlocksArePaddedWithFF)
         EXPECT_EQ(bRead, c.bRead);
         EXPECT_EQ(m_block.dwOffset, c.dwOffset);
         EXPECT_EQ(m_image.LastError(), "");
-        EXPECT_FALSE(m_image.IsOpen());
+        EXPECT_TRUE(m_image.IsOpen()) << "kept open for the next block";
         if (c.bRead) {
             EXPECT_EQ(m_block.wLength, kBlockSize);
             EXPECT_EQ(Bytes(m_block.data.begin(), m_block.data.end()), Expected(c.dwOffset));
@@ -312,34 +312,59 @@ TEST_F(ImageBlockTest, SignatureBlocksAreMarkedOneAtATime)
     EXPECT_TRUE(m_bPending);
 }
 
-TEST_F(ImageBlockTest, ReadsFailWhenTheFileChangedUnderneath)
+TEST_F(ImageBlockTest, ARunReadsTheFileItLoadedWhateverHappensToThePath)
 {
-    const std::string message = " Fail to read from " + m_strPath + "\n Please Check bin_file !";
-    EXPECT_TRUE(m_image.MatchesLoadedSize());
+    const std::string changed = " " + m_strPath + " has changed since it was loaded\n Please Check bin_file !";
+    const std::string unreadable = " Fail to read from " + m_strPath + "\n Please Check bin_file !";
+    ASSERT_TRUE(m_image.OpenForRun());
 
-    // Longer: bytes past the size seen at load do not belong to the image.
-    std::filesystem::resize_file(m_strPath, 3000);
-    EXPECT_FALSE(m_image.MatchesLoadedSize());
-    EXPECT_EQ(m_image.LastError(), " " + m_strPath + " has changed since it was loaded\n Please Check bin_file !");
+    // Another file moved over the path mid-run: the blocks still come from the loaded one.
+    const std::string other = m_dir.Write("other.bin", Pattern(2500, 77));
+    std::filesystem::rename(other, m_strPath);
     ASSERT_TRUE(m_image.ReadBlock(0, 2, m_block, m_bPending));
     EXPECT_EQ(Bytes(m_block.data.begin(), m_block.data.end()), Expected(2048));
 
-    // Shorter: the missing bytes are not replaced by padding.
+    // Once closed, neither a run nor a block read takes the file now behind the path.
+    m_image.Close();
+    EXPECT_FALSE(m_image.OpenForRun());
+    EXPECT_EQ(m_image.LastError(), changed);
+    EXPECT_FALSE(m_image.ReadBlock(0, 0, m_block, m_bPending));
+    EXPECT_EQ(m_image.LastError(), unreadable);
+    EXPECT_FALSE(m_image.IsOpen());
+}
+
+TEST_F(ImageBlockTest, ReadsFailWhenTheFileChangedUnderneath)
+{
+    const std::string changed = " " + m_strPath + " has changed since it was loaded\n Please Check bin_file !";
+    const std::string unreadable = " Fail to read from " + m_strPath + "\n Please Check bin_file !";
+    ASSERT_TRUE(m_image.OpenForRun());
+
+    // Longer: bytes past the size seen at load do not belong to the image.
+    std::filesystem::resize_file(m_strPath, 3000);
+    ASSERT_TRUE(m_image.ReadBlock(0, 2, m_block, m_bPending));
+    EXPECT_EQ(Bytes(m_block.data.begin(), m_block.data.end()), Expected(2048));
+    m_image.Close();
+    EXPECT_FALSE(m_image.OpenForRun());
+    EXPECT_EQ(m_image.LastError(), changed);
+
+    // Shorter under an open run: the missing bytes are not replaced by padding.
+    std::filesystem::resize_file(m_strPath, 2500);
+    ASSERT_TRUE(m_image.OpenForRun());
     std::filesystem::resize_file(m_strPath, 1500);
     EXPECT_TRUE(m_image.ReadBlock(0, 0, m_block, m_bPending));
     for (const bool bBounded : {true, false}) {
         EXPECT_FALSE(bBounded ? m_image.ReadBlock(0, 1, m_block, m_bPending)
                               : m_image.ReadBlockUnbounded(0, 1, m_block, m_bPending));
-        EXPECT_EQ(m_image.LastError(), message);
+        EXPECT_EQ(m_image.LastError(), unreadable);
         EXPECT_FALSE(m_image.IsOpen());
     }
 
     std::filesystem::remove(m_strPath);
     EXPECT_FALSE(m_image.ReadBlockUnbounded(0, 5, m_block, m_bPending));
-    EXPECT_EQ(m_image.LastError(), message);
+    EXPECT_EQ(m_image.LastError(), unreadable);
     EXPECT_FALSE(m_image.OpenForReading());
-    EXPECT_EQ(m_image.LastError(), message);
-    EXPECT_FALSE(m_image.MatchesLoadedSize());
+    EXPECT_EQ(m_image.LastError(), unreadable);
+    EXPECT_FALSE(m_image.OpenForRun());
 }
 
 }  // namespace
