@@ -178,7 +178,7 @@ void CMainDlg::closeEvent(QCloseEvent* pEvent)
         return;
     }
     m_bClosePending = false;
-    m_engine.EndRun();
+    m_engine.OnClose();
     UpdateData(true);
     QDialog::done(QDialog::Accepted);
     pEvent->accept();

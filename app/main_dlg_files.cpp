@@ -47,13 +47,13 @@ void CMainDlg::OnOpenOldImage()
 
 void CMainDlg::OpenNewImage(const QString& strPath)
 {
+    // A run reads the image it started with to the end: nothing is loaded under it.
+    if (m_engine.IsRunActive()) return;
     const std::string strFile = strPath.toStdString();
     if (!HasImageExtension(strFile)) {
         ShowMessage(std::string(kNotNewImageMessage));
         return;
     }
-    // A run that stalled must not go on writing blocks of the image chosen now.
-    m_engine.EndStalledRun();
     m_strBinPath = strFile;
     LoadNewImage();
     WriteText(kSettingBinPath, FolderOf(strFile));
@@ -63,12 +63,12 @@ void CMainDlg::OpenNewImage(const QString& strPath)
 
 void CMainDlg::OpenOldImage(const QString& strPath)
 {
+    if (m_engine.IsRunActive()) return;
     const std::string strFile = strPath.toStdString();
     if (!HasImageExtension(strFile)) {
         ShowMessage(std::string(kNotOldImageMessage));
         return;
     }
-    m_engine.EndStalledRun();
     m_strOldBinPath = strFile;
     CImageFile& image = m_engine.OldImage();
     if (!image.Load(m_strOldBinPath, m_nDloadType)) ShowMessage(image.LastError());

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -68,6 +69,8 @@ void CMainDlg::SetButtons(bool open, bool run, bool toDm, bool info, bool stop)
 {
     SetButton(m_btnOpen, open);
     SetButton(m_btnOpenOld, open);
+    // The comparison rebuilds the run table: not while a run uses it.
+    m_btnCompare->setEnabled(open);
     SetButton(m_btnRun, run);
     SetButton(m_btnToDM, toDm);
     SetButton(m_btnInfo, info);

@@ -4,7 +4,7 @@
 
 namespace kestrel {
 
-void CBlockingRxOwner::PostRxPacket(const RxPacket& packet)
+void CBlockingRxOwner::PostRxPacket(const RxPacket& packet, uint64_t)
 {
     {
         std::lock_guard g(m_lock);

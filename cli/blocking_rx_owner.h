@@ -18,9 +18,11 @@ class CBlockingRxOwner final : public IRxOwner {
 public:
     explicit CBlockingRxOwner(CLogQueue& logQueue, CCliOutput& out) : m_logQueue(logQueue), m_out(out) {}
 
-    void PostRxPacket(const RxPacket& packet) override;
+    void PostRxPacket(const RxPacket& packet, uint64_t generation) override;
     void PostLogMessage() override;
     void PostRxThreadEnd(int linkId) override;
+    // A single request has no run to end; a failed link shows as no reply.
+    void PostLinkFault(LinkFault, uint64_t) override { m_changed.notify_all(); }
 
     // Prints the log lines that arrive meanwhile; returns the first reply, or nullopt when
     // none came before the deadline.

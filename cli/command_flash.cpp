@@ -206,8 +206,8 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& ar
     QTimer::singleShot(0, [&] { engine.OnRun(); });
     app.exec();
 
-    // A stalled run still holds the port.
-    engine.EndRun();
+    // A run abandoned with a second Ctrl+C still holds the port.
+    engine.OnClose();
     const Ending ending = EndingOf(outcome.value_or(RunOutcome::Stopped));
     out.Object(CJsonObject().Add("event", "end").Add("result", ending.result).Add("exit_code", ending.exitCode));
     signal(SIGINT, SIG_DFL);

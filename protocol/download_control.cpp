@@ -1,8 +1,9 @@
-// What the Run, Stop, ToDM and "C" buttons do, and the link they share.
+// What the Run, Stop, ToDM and "C" buttons do, the link they share and the one end of a run.
 
 #include "image/download_type.h"
 #include "image/image_compare.h"
 #include "protocol/download_controller.h"
+#include "protocol/run_limits.h"
 #include "protocol/text_format.h"
 
 namespace kestrel {
@@ -20,38 +21,35 @@ bool UsesModeSwitch(int type)
 
 void CDownloadController::OnRun()
 {
-    if (IsBusy()) return;
-    if (m_run.eStep != RunStep::Idle) EndRun();  // a stalled run must not go on with new choices
+    if (IsBusy() || m_bRunActive) return;
+    CEngineScope scope(*this);
+    m_bRunActive = true;
+    StartRun();
+}
 
+void CDownloadController::StartRun()
+{
     if (m_nDloadType < 0 || m_nDloadType >= kDownloadTypeCount) {
         ShowMessage("Select a download type first.");
-        m_view.OnRunEnded(RunOutcome::Refused);
+        FinishRun(RunOutcome::Refused);
         return;
     }
     if (!IsFontType(m_nDloadType) && !IsChangeType(m_nDloadType) && !m_newImage.IsLoaded()) {
         ShowMessage("First, Select right bin file");
-        m_view.OnRunEnded(RunOutcome::Refused);
+        FinishRun(RunOutcome::Refused);
         return;
     }
     if (!PrepareRun()) {
-        m_view.OnRunEnded(RunOutcome::Refused);
+        FinishRun(RunOutcome::Refused);
         return;
     }
     if (RefuseRun()) return;
 
     if (UsesModeSwitch(m_nDloadType)) {
         if (!RunModeSwitch()) return;
-        if (!EnsureLink()) {
-            m_view.OnRunEnded(RunOutcome::PortError);
-            return;
-        }
-        BeginRunDisplay();
+        if (!EnsureLink(true) || !BeginRunDisplay()) return;
     } else {
-        if (!EnsureLink()) {
-            m_view.OnRunEnded(RunOutcome::PortError);
-            return;
-        }
-        BeginRunDisplay();
+        if (!EnsureLink(false) || !BeginRunDisplay()) return;
         m_strElapsed.clear();
         m_view.SetDisplayText(DisplayText::Elapsed, m_strElapsed);
         m_run.byRetryCount = 0;
@@ -59,22 +57,38 @@ void CDownloadController::OnRun()
         WriteLogNow(kColourBlue, "- Emergency Download");
     }
     m_run.eStep = RunStep::WaitStart;
+    m_nSentAtAccept = m_serial.SentUnits();
+    m_nRetransmissions = 0;
     m_serial.RequestDownloadStart();
     ArmSupervision(kTimerRequest, 3000);
 }
 
-// Refuses, with a message, a run that could only fail once started.
+// Refuses, with a message, a run that could only fail once started; otherwise the image
+// stays open for the run.
 bool CDownloadController::RefuseRun()
 {
     std::string reason;
-    if (m_newImage.IsLoaded() && !m_newImage.MatchesLoadedSize())
+    if (m_newImage.IsLoaded() && !m_newImage.OpenForRun())
         reason = m_newImage.LastError();
     else if (m_newImage.Size() <= 0)
         reason = "The bin file is empty: there is nothing to download.";
     if (reason.empty()) return false;
     ShowMessage(reason);
-    m_view.OnRunEnded(RunOutcome::Refused);
+    FinishRun(RunOutcome::Refused);
     return true;
+}
+
+void CDownloadController::FinishRun(RunOutcome outcome, const std::string& redLine)
+{
+    if (!redLine.empty()) WriteLogNow(kColourRed, redLine);
+    if (!m_bRunActive) return;
+    m_bRunActive = false;
+    // A refused run never started anything: the window stays as it was.
+    if (outcome != RunOutcome::Refused) EndRun();
+    m_newImage.Close();
+    m_view.CaptureMouse(false);
+    m_view.SetWaitCursor(false);
+    m_view.OnRunEnded(outcome);
 }
 
 // The NORMAL types first put the handset into its download mode with the AT command.
@@ -87,7 +101,7 @@ bool CDownloadController::RunModeSwitch()
     if (!m_serial.OpenPort()) {
         m_serial.CloseAll();
         ReportOpenFailure();
-        m_view.OnRunEnded(RunOutcome::PortError);
+        FinishRun(RunOutcome::PortError);
         return false;
     }
     WriteLogNow(kColourBlue, "- Normal Download");
@@ -117,19 +131,22 @@ bool CDownloadController::RunCompareStart()
         m_newImage, m_oldImage, m_runTable, [this](int kind, std::string_view text) { QueueLog(kind, std::string(text)); },
         error);
     if (status != CompareStatus::kCompared) {
-        if (status == CompareStatus::kNotRun) WriteLogNow(kColourRed, "Select the old bin file to compare with.");
-        EndRun();
-        m_view.OnRunEnded(RunOutcome::FileError);
+        FinishRun(RunOutcome::FileError,
+                  status == CompareStatus::kNotRun ? "Select the old bin file to compare with." : "");
         return false;
     }
     if (m_runTable.Run(0).nBlockCount == 0) {
         QueueLog(kLogError, "\nTwo Files are same!");
         QueueLog(kLogProgress, "Download End.\n");
-        EndRun();
-        m_view.OnRunEnded(RunOutcome::NothingToDo);
+        FinishRun(RunOutcome::NothingToDo);
         return false;
     }
     PrepareRun();
+    // The comparison read the image on its own; the run goes on with the file it compared.
+    if (!m_newImage.OpenForRun()) {
+        FinishRun(RunOutcome::FileError, m_newImage.LastError());
+        return false;
+    }
     return true;
 }
 
@@ -138,12 +155,7 @@ bool CDownloadController::PrepareRun()
     const auto size = static_cast<uint32_t>(m_newImage.Size());
     if (IsFontType(m_nDloadType)) {
         uint32_t address = kDefaultFontAddress;
-        bool accepted;
-        {
-            CModalScope scope(*this);
-            accepted = m_view.AskFontAddress(address);
-        }
-        if (!accepted) {
+        if (!m_view.AskFontAddress(address)) {
             SetButtons(m_abButtons[0], true, m_abButtons[2], m_abButtons[3], m_abButtons[4]);
             return false;
         }
@@ -167,26 +179,43 @@ bool CDownloadController::PrepareRun()
     return true;
 }
 
-bool CDownloadController::StartLink()
+// awaitDevice: the handset may just have dropped off the bus to come back in its loader.
+bool CDownloadController::StartLink(bool awaitDevice)
 {
     m_serial.SetPortNumber(static_cast<uint8_t>(m_nPort));
     m_serial.CloseAll();
     m_serial.PrepareEvents(this, &m_logQueue);
-    if (!m_serial.OpenPort()) {
+    if (!m_serial.OpenPort() && !(awaitDevice && AwaitReturningDevice())) {
         ReportOpenFailure();
         m_serial.CloseAll();
+        FinishRun(RunOutcome::PortError);
         return false;
     }
     m_bReceiveRun = true;
     if (m_pThreadRX) {
         ShowMessage("Can't start Tidewell\n");
         m_serial.CloseAll();
+        FinishRun(RunOutcome::PortError);
         return false;
     }
-    m_pThreadRX = std::make_unique<CThreadRX>(++m_nLinkId, m_bReceiveRun);
+    m_pThreadRX = std::make_unique<CThreadRX>(++m_nLinkId, m_bReceiveRun, m_burstPause);
     m_pThreadRX->Start(this, &m_serial, &m_logQueue);
     m_view.EnableTypeSelector(false);
     return true;
+}
+
+// Looks for the device again for a bounded time; true once it opened.
+bool CDownloadController::AwaitReturningDevice()
+{
+    if (m_serial.LastOpenError() != PortOpenError::NotFound) return false;
+    WriteLogNow(kColourBlue, Format("Waiting up to %d s for the handset to come back on %s", kReenumerationWaitMs / 1000,
+                                    m_serial.LastDevicePath().c_str()));
+    for (int waited = 0; waited < kReenumerationWaitMs; waited += kReenumerationPollMs) {
+        Wait(kReenumerationPollMs);
+        if (m_serial.OpenPort()) return true;
+        if (m_serial.LastOpenError() != PortOpenError::NotFound) return false;
+    }
+    return false;
 }
 
 // The operator's line, then why and on which device.
@@ -196,14 +225,14 @@ void CDownloadController::ReportOpenFailure()
     WriteLogNow(kColourRed, DescribeOpenFailure(m_serial.LastOpenError(), m_serial.LastDevicePath()));
 }
 
-bool CDownloadController::EnsureLink()
+bool CDownloadController::EnsureLink(bool awaitDevice)
 {
     if (m_serial.IsOpen()) return true;
     EndRun();
-    return StartLink();
+    return StartLink(awaitDevice);
 }
 
-void CDownloadController::BeginRunDisplay()
+bool CDownloadController::BeginRunDisplay()
 {
     m_run.nBlockIndex = 0;
     m_run.byRetryCount = 0;
@@ -211,13 +240,15 @@ void CDownloadController::BeginRunDisplay()
     m_logQueue.Clear();
     SetButtons(false, false, false, false, true);
     m_view.ClearLog();
-    ChangeLineSpeed(kModeSwitchBaud);
+    if (!ChangeLineSpeed(kModeSwitchBaud)) return false;
     m_run.nStartTimeMs = m_scheduler.NowMs();
+    return true;
 }
 
 void CDownloadController::OnStop()
 {
     if (IsBusy()) return;
+    CEngineScope scope(*this);
     if (m_run.eStep == RunStep::WaitFlash || (m_run.eStep == RunStep::FlashWrite && m_run.nBlockIndex <= 64)) {
         WriteLogNow(kColourRed, "can't stop downloading");
         return;
@@ -226,36 +257,59 @@ void CDownloadController::OnStop()
     // thread just stopped, and the next Run opens it anyway.
     EndRun();
     WriteLogNow(kColourBlue, "Tidewell stopped!!");
-    m_view.OnRunEnded(RunOutcome::Stopped);
+    FinishRun(RunOutcome::Stopped);
 }
 
 void CDownloadController::OnToDM()
 {
     if (IsBusy()) return;
+    CEngineScope scope(*this);
     StopSupervision();
     WriteLogNow(kColourBlue, "단말기를 DM 상태로 바꿈");
     SetButtons(true, true, true, true, true);
     m_serial.SendModeSwitchCommand();
 }
 
+void CDownloadController::OnClose()
+{
+    if (IsBusy()) return;
+    CEngineScope scope(*this);
+    if (m_bRunActive)
+        FinishRun(RunOutcome::Stopped);
+    else
+        EndRun();
+}
+
 void CDownloadController::OnLinkEnded(int linkId)
 {
-    // The end of an earlier link only tidies the window; it must not end a later one.
-    if (linkId == m_nLinkId) EndRun();
+    // The end of an earlier link only tidies the window; it must not end a later one. The
+    // current link ending under a run ends the run: nothing can answer it any more.
+    if (linkId == m_nLinkId) {
+        if (m_bRunActive)
+            FinishRun(RunOutcome::PortError, "The link to the handset ended: download stopped.");
+        else
+            EndRun();
+    }
     m_view.CaptureMouse(false);
     m_view.SetWaitCursor(false);
     m_view.EnableTypeSelector(true);
     m_view.SetTitle(m_strBanner);
 }
 
-void CDownloadController::EndStalledRun()
+void CDownloadController::OnLinkFault(LinkFault fault, uint64_t generation)
 {
-    if (!IsBusy() && m_run.eStep != RunStep::Idle) EndRun();
+    if (!m_bRunActive || !m_serial.IsOpen() || generation != m_serial.Generation()) return;
+    const std::string device = m_serial.LastDevicePath();
+    FinishRun(RunOutcome::PortError, fault == LinkFault::HangUp
+                                         ? "The handset left " + device + ": download stopped."
+                                         : "Writing to " + device + " failed: download stopped.");
 }
 
 void CDownloadController::OnCompare()
 {
-    if (IsBusy()) return;
+    // Rebuilding the run table under a COMPARE run would leave its ranges unwritten.
+    if (IsBusy() || m_bRunActive) return;
+    CEngineScope scope(*this);
     std::string error;
     CompareImages(m_newImage, m_oldImage, m_runTable,
                   [this](int kind, std::string_view text) { QueueLog(kind, std::string(text)); }, error);

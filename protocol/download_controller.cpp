@@ -19,21 +19,18 @@ CDownloadController::CDownloadController(IScheduler& scheduler, IDownloadView& v
 CDownloadController::~CDownloadController()
 {
     *m_pAlive = false;
-    m_scheduler.KillTimer(kTimerRequest);
-    m_scheduler.KillTimer(kTimerBlock);
-    m_scheduler.KillTimer(kTimerClock);
+    for (int id = 0; id < kTimerCount; ++id) m_scheduler.KillTimer(id);
     m_bReceiveRun = false;
     m_serial.SetSleeper([](int) {});
     m_serial.CloseAll();
     m_pThreadRX.reset();
 }
 
-void CDownloadController::PostRxPacket(const RxPacket& packet)
+void CDownloadController::PostRxPacket(const RxPacket& packet, uint64_t generation)
 {
-    const int linkId = m_nLinkId;
     std::weak_ptr<bool> alive = m_pAlive;
-    m_scheduler.Post([this, alive, packet, linkId] {
-        if (alive.lock()) Deliver([this, packet, linkId] { OnReplyReceived(packet, linkId); });
+    m_scheduler.Post([this, alive, packet, generation] {
+        if (alive.lock()) Deliver([this, packet, generation] { OnReplyReceived(packet, generation); });
     });
 }
 
@@ -53,35 +50,51 @@ void CDownloadController::PostRxThreadEnd(int linkId)
     });
 }
 
+void CDownloadController::PostLinkFault(LinkFault fault, uint64_t generation)
+{
+    std::weak_ptr<bool> alive = m_pAlive;
+    m_scheduler.Post([this, alive, fault, generation] {
+        if (alive.lock()) Deliver([this, fault, generation] { OnLinkFault(fault, generation); });
+    });
+}
+
 void CDownloadController::Deliver(std::function<void()> handler)
 {
-    if (m_nModalDepth > 0) {
+    if (m_nScopeDepth > 0) {
         m_deferred.push_back(std::move(handler));
         return;
     }
+    CEngineScope scope(*this);
     handler();
 }
 
 void CDownloadController::ReplayDeferred()
 {
+    // Each held-back handler runs as a handler of its own; what it holds back in turn is
+    // taken by this same loop.
+    if (m_bReplaying) return;
+    m_bReplaying = true;
     std::weak_ptr<bool> alive = m_pAlive;
-    while (!m_deferred.empty() && m_nModalDepth == 0) {
+    while (!m_deferred.empty()) {
         auto handler = std::move(m_deferred.front());
         m_deferred.pop_front();
+        ++m_nScopeDepth;
         handler();
         if (!alive.lock()) return;
+        --m_nScopeDepth;
     }
+    m_bReplaying = false;
 }
 
 void CDownloadController::Wait(int milliseconds)
 {
-    CModalScope scope(*this);
+    CEngineScope scope(*this);
     m_scheduler.Wait(milliseconds);
 }
 
 void CDownloadController::ShowMessage(const std::string& text)
 {
-    CModalScope scope(*this);
+    CEngineScope scope(*this);
     m_view.ShowMessage(text);
 }
 

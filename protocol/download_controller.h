@@ -4,7 +4,9 @@
 // (the scheduler's) and reaches time only through the scheduler and the operator only
 // through the view.
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -44,59 +46,73 @@ public:
     CImageFile& OldImage() { return m_oldImage; }
     const DownloadRun& Run() const { return m_run; }
     bool IsLinkUp() const { return m_bReceiveRun; }
-    // A wait or a modal question of the engine is open: buttons must not start anything.
-    bool IsBusy() const { return m_nModalDepth > 0; }
+    // A run has started and has not told the view how it ended.
+    bool IsRunActive() const { return m_bRunActive; }
+    // The engine is inside one of its handlers, in a wait or a question: buttons must not
+    // start anything.
+    bool IsBusy() const { return m_nScopeDepth > 0; }
+    // How the receive thread collects bursts; tests on a virtual clock set 0.
+    void SetBurstPause(std::chrono::microseconds pause) { m_burstPause = pause; }
 
     // Buttons.
     void OnRun();
     void OnStop();
     void OnToDM();
-    // The operator is about to choose another image: a stalled run must not write it.
-    void EndStalledRun();
-    // The "C" button: compares the two images and logs the runs.
+    // The "C" button: compares the two images and logs the runs; refused during a run.
     void OnCompare();
-
-    void EndRun();
-    void ChangeLineSpeed(uint32_t baudRate);
+    // The window closes: a run still going on ends as stopped.
+    void OnClose();
 
 private:
-    // Open while the engine waits or asks: replies, timers and link ends of the run are held
-    // back and handled, in order, once it is closed again.
-    class CModalScope {
+    // Held while a handler of the engine runs. Replies, timers and link notices that arrive
+    // meanwhile (in a wait or a question of the handler) are held back and run, in order,
+    // once the outermost handler has returned.
+    class CEngineScope {
     public:
-        explicit CModalScope(CDownloadController& engine) : m_engine(engine) { ++m_engine.m_nModalDepth; }
-        ~CModalScope()
+        explicit CEngineScope(CDownloadController& engine) : m_engine(engine) { ++m_engine.m_nScopeDepth; }
+        ~CEngineScope()
         {
-            if (--m_engine.m_nModalDepth == 0) m_engine.ReplayDeferred();
+            if (--m_engine.m_nScopeDepth == 0) m_engine.ReplayDeferred();
         }
-        CModalScope(const CModalScope&) = delete;
-        CModalScope& operator=(const CModalScope&) = delete;
+        CEngineScope(const CEngineScope&) = delete;
+        CEngineScope& operator=(const CEngineScope&) = delete;
 
     private:
         CDownloadController& m_engine;
     };
 
     // IRxOwner: called from the receive thread, handled in the scheduler's thread.
-    void PostRxPacket(const RxPacket& packet) override;
+    void PostRxPacket(const RxPacket& packet, uint64_t generation) override;
     void PostLogMessage() override;
     void PostRxThreadEnd(int linkId) override;
+    void PostLinkFault(LinkFault fault, uint64_t generation) override;
 
     // Download control.
+    void StartRun();
     bool PrepareRun();
-    bool StartLink();
+    bool StartLink(bool awaitDevice);
     void ReportOpenFailure();
-    bool EnsureLink();
-    void BeginRunDisplay();
+    bool EnsureLink(bool awaitDevice);
+    bool BeginRunDisplay();
     bool RunModeSwitch();
     bool RunCompareStart();
     void OnLinkEnded(int linkId);
+    void OnLinkFault(LinkFault fault, uint64_t generation);
     bool RefuseRun();
+    bool AwaitReturningDevice();
+    // The one way a run ends: the link closed, nothing armed, the view told once.
+    void FinishRun(RunOutcome outcome, const std::string& redLine = {});
+    void EndRun();
+    // False when the port did not come back at the new rate.
+    bool ChangeLineSpeed(uint32_t baudRate);
 
     // Response handling.
-    void OnReplyReceived(const RxPacket& packet, int linkId);
+    void OnReplyReceived(const RxPacket& packet, uint64_t generation);
     bool ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2);
-    void Retransmit();
+    bool Retransmit();
+    bool CountRetransmission();
     void StallOnError(const char* redText);
+    void OnSettled();
 
     // Download sequence.
     void AdvanceRun();
@@ -109,6 +125,8 @@ private:
     void CompleteRun();
 
     // Supervision.
+    void StartTimer(int id, int periodMs);
+    void StopTimer(int id);
     void ArmSupervision(int id, int periodMs);
     void StopSupervision();
     void OnSupervisionTimer(int id);
@@ -130,7 +148,7 @@ private:
 
     void Wait(int milliseconds);
     void ShowMessage(const std::string& text);
-    // Runs the handler now, or after the wait or question that is open.
+    // Runs the handler now, or once the handler that is running has returned.
     void Deliver(std::function<void()> handler);
     void ReplayDeferred();
 
@@ -149,9 +167,16 @@ private:
     std::atomic<bool> m_bReceiveRun{false};
     std::atomic<int> m_nLinkId{0};
     std::unique_ptr<CThreadRX> m_pThreadRX;
+    std::chrono::microseconds m_burstPause = CThreadRX::kBurstPause;
 
     DownloadRun m_run;
+    bool m_bRunActive = false;
     bool m_bRetransmitPending = false;
+    // Units on the wire when the last reply was accepted: more than one since then means a
+    // resend, whose second answer may still be on its way.
+    uint64_t m_nSentAtAccept = 0;
+    bool m_bSettling = false;
+    int m_nRetransmissions = 0;  // since the last accepted reply
     CImageFile m_newImage;
     CImageFile m_oldImage;
     CRunTable m_runTable;
@@ -163,7 +188,12 @@ private:
     std::string m_strElapsed;
     bool m_abButtons[5] = {true, false, true, true, false};
 
-    int m_nModalDepth = 0;
+    // The arming each timer id last had; an expiry of an earlier arming is stale.
+    std::array<uint64_t, kTimerCount> m_anTimerArming{};
+    uint64_t m_nArmings = 0;
+
+    int m_nScopeDepth = 0;
+    bool m_bReplaying = false;
     std::deque<std::function<void()>> m_deferred;
 };
 

@@ -24,6 +24,9 @@ enum class RunStep : int {
 inline constexpr int kTimerRequest = 0;
 inline constexpr int kTimerBlock = 2;
 inline constexpr int kTimerClock = 4;
+// The quiet interval after a reply to a request that went out more than once.
+inline constexpr int kTimerSettle = 6;
+inline constexpr int kTimerCount = 7;
 
 struct DownloadRun {
     RunStep eStep = RunStep::Idle;

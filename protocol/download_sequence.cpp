@@ -23,10 +23,8 @@ void CDownloadController::AdvanceRun()
     case RunStep::WaitJump:
         MarkStepDone();
         m_run.eStep = RunStep::WaitRestart;
-        if (m_nBaud == 0)
-            ChangeLineSpeed(57600);
-        else if (m_nBaud == 1)
-            ChangeLineSpeed(115200);
+        if (m_nBaud == 0 && !ChangeLineSpeed(57600)) return;
+        if (m_nBaud == 1 && !ChangeLineSpeed(115200)) return;
         m_serial.RequestDownloadStart();
         ArmSupervision(kTimerRequest, 3000);
         break;
@@ -40,13 +38,13 @@ void CDownloadController::AdvanceRun()
         m_serial.RequestErase(m_run.dwEraseStart, static_cast<uint32_t>(m_run.nTotalBlocks) * 1024u);
         m_view.SetWaitCursor(true);
         m_view.CaptureMouse(true);
-        m_scheduler.SetTimer(kTimerClock, 1000, [this] { Deliver([this] { OnSupervisionTimer(kTimerClock); }); });
+        StartTimer(kTimerClock, 1000);
         ArmSupervision(kTimerRequest, 500000);
         break;
 
     case RunStep::WaitEraseBoot:
         MarkStepDone();
-        m_scheduler.KillTimer(kTimerClock);
+        StopTimer(kTimerClock);
         m_view.CaptureMouse(false);
         m_view.SetWaitCursor(false);
         m_run.eStep = RunStep::BootWrite;
@@ -70,7 +68,7 @@ void CDownloadController::AdvanceRun()
 
     case RunStep::WaitFlash:
         MarkStepDone();
-        m_scheduler.KillTimer(kTimerClock);
+        StopTimer(kTimerClock);
         ShowPercentBar();
         UpdateElapsedTime();
         UpdateEraseTime();
@@ -160,10 +158,8 @@ bool CDownloadController::SendBlock()
                           : m_newImage.ReadBlock(m_run.dwBaseOffset, static_cast<uint32_t>(m_run.nBlockIndex), block,
                                                  m_bRetransmitPending);
     if (!read) {
-        const std::string message = m_newImage.LastError().empty() ? m_newImage.ReadFailureMessage() : m_newImage.LastError();
-        WriteLogNow(kColourRed, message);
-        EndRun();
-        m_view.OnRunEnded(RunOutcome::FileError);
+        FinishRun(RunOutcome::FileError,
+                  m_newImage.LastError().empty() ? m_newImage.ReadFailureMessage() : m_newImage.LastError());
         return false;
     }
     if (m_bRetransmitPending) {
@@ -207,9 +203,7 @@ void CDownloadController::CompleteRun()
     m_serial.ClosePort();
     m_newImage.Close();
     ShowMessage(text);
-    StopSupervision();
-    EndRun();
-    m_view.OnRunEnded(RunOutcome::Completed);
+    FinishRun(RunOutcome::Completed);
 }
 
 }  // namespace kestrel

@@ -1,39 +1,73 @@
 // Every reply of the handset: accepted, recovered from, or the end of the run.
 
 #include "protocol/download_controller.h"
+#include "protocol/run_limits.h"
 #include "protocol/text_format.h"
 
 namespace kestrel {
 
-void CDownloadController::OnReplyReceived(const RxPacket& packet, int linkId)
+void CDownloadController::OnReplyReceived(const RxPacket& packet, uint64_t generation)
 {
-    // A reply of a link that has ended (or of an earlier one) belongs to no run.
-    if (!m_bReceiveRun || linkId != m_nLinkId) return;
+    // A reply read on an earlier opening of the port (before a speed change, or on a link
+    // that has ended) answers nothing sent on this one.
+    if (!m_bRunActive || !m_bReceiveRun || !m_serial.IsOpen() || generation != m_serial.Generation()) return;
     if (m_run.bModeSwitch) return;
+    if (m_bSettling) {
+        // A second answer to the request that went out more than once.
+        StartTimer(kTimerSettle, kResendSettleMs);
+        return;
+    }
     StopSupervision();
     if (!ClassifyReply(packet.bytes[0], packet.bytes[1], packet.bytes[2])) return;
+    // The model-version question may have been open meanwhile.
+    if (!m_bRunActive) return;
     m_run.byRetryCount = 0;
+    m_nRetransmissions = 0;
+    const bool resent = m_serial.SentUnits() - m_nSentAtAccept > 1;
+    m_nSentAtAccept = m_serial.SentUnits();
+    if (resent) {
+        m_bSettling = true;
+        StartTimer(kTimerSettle, kResendSettleMs);
+        return;
+    }
     AdvanceRun();
+}
+
+void CDownloadController::OnSettled()
+{
+    m_bSettling = false;
+    if (m_bRunActive) AdvanceRun();
+}
+
+// One more retransmission of what is in flight; false, and the run has ended, when it has
+// already been retransmitted too often.
+bool CDownloadController::CountRetransmission()
+{
+    if (++m_nRetransmissions <= kMaxRetransmissions) return true;
+    FinishRun(RunOutcome::HandsetError,
+              IsBlockInFlight(m_run.eStep)
+                  ? Format("The block at 0x%x failed %d retransmissions: download stopped.",
+                           m_run.BlockAddress(m_run.nBlockIndex - 1), kMaxRetransmissions)
+                  : Format("The request failed %d retransmissions: download stopped.", kMaxRetransmissions));
+    return false;
 }
 
 // The last thing sent again: the retransmit request block while blocks are written,
 // otherwise the last framed request.
-void CDownloadController::Retransmit()
+bool CDownloadController::Retransmit()
 {
+    if (!CountRetransmission()) return false;
     if (IsBlockInFlight(m_run.eStep))
         SendRetryRequest();
     else
         m_serial.ResendLastCommand();
+    return true;
 }
 
 // An error reply that ends the run where it stands: nothing more is sent.
 void CDownloadController::StallOnError(const char* redText)
 {
-    StopSupervision();
-    m_view.CaptureMouse(false);
-    m_view.SetWaitCursor(false);
-    if (redText) WriteLogNow(kColourRed, redText);
-    m_view.OnRunEnded(RunOutcome::HandsetError);
+    FinishRun(RunOutcome::HandsetError, redText ? redText : "");
 }
 
 bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
@@ -45,10 +79,12 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
             StallOnError("재전송 Cmd를 보내고 0x02 ACK 받음");
             return false;
         }
-        if (!blockInFlight || m_run.nBlockIndex == m_run.nTotalBlocks || m_serial.BlockCrcMatches(p1, p2)) return true;
+        // The last block of a range too: a final block damaged on the line is no success.
+        if (!blockInFlight || m_serial.BlockCrcMatches(p1, p2)) return true;
         WriteLogNow(kColourBlue,
                     Format("CRC Calc result Error at 0x%x, (%02x,%02x)",
                            m_run.BlockAddress(m_run.nBlockIndex - 1), p1, p2));
+        if (!CountRetransmission()) return false;
         SendRetryRequest();
         ArmSupervision(kTimerBlock, 3000);
         return false;
@@ -64,8 +100,7 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
             StallOnError("Unknown Error!");
         } else if (p1 == 0x03 && p2 == 0x03) {
             StallOnError("Unknow Error!");
-        } else {
-            Retransmit();
+        } else if (Retransmit()) {
             ArmSupervision(kTimerBlock, 3000);
             WriteLogNow(kColourBlue, "Retry ACK, but crc error. Retry.");
         }
@@ -73,14 +108,13 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
 
     case NAK_BAD_CRC:
         WriteLogNow(kColourBlue, "NAK_BAD_CRC received!!");
-        Retransmit();
-        ArmSupervision(kTimerBlock, 3000);
+        if (Retransmit()) ArmSupervision(kTimerBlock, 3000);
         return false;
 
     case NAK_MODEL_VERSION: {
         bool yes;
         {
-            CModalScope scope(*this);
+            CEngineScope scope(*this);
             yes = m_view.AskYesNo("모델 버전이 틀립니다. 계속 할까요?");
         }
         if (yes) return true;
@@ -91,8 +125,7 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
     case NAK_INVALID_CMD:
         if (p1 == 0x9E && p2 == 0x4C) {
             StallOnError("Invalid command!!");
-        } else {
-            Retransmit();
+        } else if (Retransmit()) {
             ArmSupervision(kTimerBlock, 3000);
             WriteLogNow(kColourBlue, "NAK_INVALID_CMD, but crc error. Retry");
         }
@@ -100,10 +133,9 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
 
     case NAK_FAILED:
         if (p1 == 0x00 && p2 == 0x00) {
-            m_scheduler.KillTimer(kTimerClock);
+            StopTimer(kTimerClock);
             StallOnError("Flash error!!");
-        } else {
-            Retransmit();
+        } else if (Retransmit()) {
             ArmSupervision(kTimerBlock, 3000);
             WriteLogNow(kColourBlue, "NAK_FAILED, but crc error. Retry");
         }

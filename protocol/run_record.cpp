@@ -7,7 +7,9 @@ namespace kestrel {
 void CDownloadController::EndRun()
 {
     StopSupervision();
-    m_scheduler.KillTimer(kTimerClock);
+    StopTimer(kTimerClock);
+    StopTimer(kTimerSettle);
+    m_bSettling = false;
     m_run.eStep = RunStep::Idle;
     SetButtons(true, true, true, true, false);
     if (m_bReceiveRun) {
@@ -27,12 +29,26 @@ void CDownloadController::EndRun()
     ShowTransferEnd();
 }
 
-void CDownloadController::ChangeLineSpeed(uint32_t baudRate)
+// On failure the run has ended, with the reason in the log.
+bool CDownloadController::ChangeLineSpeed(uint32_t baudRate)
 {
-    if (m_serial.BaudRate() == baudRate) return;
-    if (m_pThreadRX) m_pThreadRX->Pause();
-    m_serial.ChangeBaudRate(baudRate);
+    if (m_serial.BaudRate() == baudRate) return true;
+    if (m_pThreadRX && !m_pThreadRX->Pause()) {
+        m_pThreadRX->Resume();
+        FinishRun(RunOutcome::PortError, "The port could not be set to a new speed: its reader did not let go.");
+        return false;
+    }
+    bool reopened = m_serial.ChangeBaudRate(baudRate);
+    if (!reopened && AwaitReturningDevice()) {
+        Wait(500);
+        reopened = true;
+    }
     if (m_pThreadRX) m_pThreadRX->Resume();
+    if (!reopened) {
+        ReportOpenFailure();
+        FinishRun(RunOutcome::PortError);
+    }
+    return reopened;
 }
 
 }  // namespace kestrel

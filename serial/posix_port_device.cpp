@@ -70,7 +70,7 @@ bool ApplyLineSettings(int fd, const LineSettings& s)
 
 CPosixPortDevice::CPosixPortDevice(PortSysCalls sys) : m_sys(std::move(sys))
 {
-    m_nWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_nWakeFd = m_sys.eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
 CPosixPortDevice::~CPosixPortDevice()
@@ -82,6 +82,8 @@ CPosixPortDevice::~CPosixPortDevice()
 PortOpenError CPosixPortDevice::Open(const std::string& path, const LineSettings& settings)
 {
     Close();
+    // Without the wake-up descriptor a close could never end a wait on the port.
+    if (m_nWakeFd < 0) return PortOpenError::Other;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return ClassifyOpenErrno(errno);
 
@@ -192,8 +194,6 @@ PortWait CPosixPortDevice::WaitForInput()
         if (ioctl(m_nFd, FIONREAD, &queued) == 0 && queued > 0) return PortWait::Input;
     }
     if (ev & (POLLHUP | POLLERR | POLLNVAL)) {
-        guard.unlock();
-        std::unique_lock exclusive(m_fdLock);
         m_bHungUp = true;
         return PortWait::HangUp;
     }

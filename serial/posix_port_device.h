@@ -2,6 +2,7 @@
 // IPortDevice on a POSIX terminal device (USB serial adapters, ttyS, pseudo-terminals).
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -17,6 +18,7 @@ namespace kestrel {
 struct PortSysCalls {
     std::function<ssize_t(int, const void*, std::size_t)> write = ::write;
     std::function<int(pollfd*, nfds_t, int)> poll = ::poll;
+    std::function<int(unsigned int, int)> eventfd = ::eventfd;
 };
 
 class CPosixPortDevice final : public IPortDevice {
@@ -44,7 +46,9 @@ private:
     // closed under a thread that is polling it.
     std::shared_mutex m_fdLock;
     int m_nFd = -1;
-    bool m_bHungUp = false;  // guarded by m_fdLock
+    // Written under a shared hold of m_fdLock (the descriptor cannot change meanwhile), reset
+    // under the exclusive one.
+    std::atomic<bool> m_bHungUp{false};
 };
 
 }  // namespace kestrel

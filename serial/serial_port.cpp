@@ -45,6 +45,7 @@ bool CSerialPort::OpenPort()
     m_eLastOpenError = m_device->Open(m_strDevicePath, m_settings);
     if (m_eLastOpenError != PortOpenError::None) return false;
     Sleep(100);
+    ++m_nGeneration;
     m_bPortOpen = true;
     return true;
 }
@@ -64,20 +65,28 @@ bool CSerialPort::CloseAll()
     return true;
 }
 
-void CSerialPort::ChangeBaudRate(uint32_t baudRate)
+bool CSerialPort::ChangeBaudRate(uint32_t baudRate)
 {
-    if (baudRate == m_settings.dwBaudRate) return;
+    if (baudRate == m_settings.dwBaudRate) return true;
     ClosePort();
     Sleep(100);
     SetLineSettings(m_byPort, baudRate, 8, 0, 0);
-    OpenPort();
+    if (!OpenPort()) return false;
     Sleep(500);
+    return true;
 }
 
 bool CSerialPort::WriteBlock(const uint8_t* data, std::size_t length)
 {
     if (!m_bPortOpen) return false;
-    return m_device->Write(data, length, 1000);
+    if (m_device->Write(data, length, 1000)) return true;
+    // Bytes the handset never got leave the run waiting for a reply that cannot come.
+    const uint64_t generation = m_nGeneration;
+    if (m_nWriteFaultGeneration != generation && m_pOwner) {
+        m_nWriteFaultGeneration = generation;
+        m_pOwner->PostLinkFault(LinkFault::WriteFailed, generation);
+    }
+    return false;
 }
 
 bool CSerialPort::WriteByte(uint8_t byte) { return WriteBlock(&byte, 1); }
@@ -114,6 +123,7 @@ bool CSerialPort::SendFrame(const uint8_t* payload, std::size_t length, int dela
     if (n == 0) return false;
     std::copy_n(payload, length, m_lastPayload.begin());
     m_nLastPayloadLength = length;
+    ++m_nSentUnits;
     WriteBlock(frame.data(), n);
     if (delayMs > 0) Sleep(delayMs);
     return true;
@@ -126,7 +136,7 @@ bool CSerialPort::Deframe(const uint8_t* chunk, int length)
     case DeframeStatus::Overflow:
         return false;
     case DeframeStatus::Good:
-        if (m_pOwner) m_pOwner->PostRxPacket(m_deframer.Packet());
+        if (m_pOwner) m_pOwner->PostRxPacket(m_deframer.Packet(), m_nGeneration);
         break;
     case DeframeStatus::Bad:
         LogError("\n[RX]Bad CRC in response packet\n");
@@ -178,6 +188,7 @@ void CSerialPort::SendTrackedBlock(const BlockPacket& packet)
 void CSerialPort::SendUntrackedBlock(const BlockPacket& packet)
 {
     m_eFraming = Framing::Download;
+    ++m_nSentUnits;
     WriteBlock(packet.data.data(), std::min<std::size_t>(packet.wLength, packet.data.size()));
 }
 

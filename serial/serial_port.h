@@ -43,8 +43,12 @@ public:
     bool OpenPort();
     bool ClosePort();
     bool CloseAll();
-    void ChangeBaudRate(uint32_t baudRate);
+    // False when the port did not open again at the new rate.
+    bool ChangeBaudRate(uint32_t baudRate);
     bool IsOpen() const { return m_bPortOpen; }
+    // One number per successful open: what was read on an earlier one belongs to no request
+    // sent on this one.
+    uint64_t Generation() const { return m_nGeneration; }
     // Why the last OpenPort failed, and on which device; None after a success.
     PortOpenError LastOpenError() const { return m_eLastOpenError; }
     const std::string& LastDevicePath() const { return m_strDevicePath; }
@@ -75,6 +79,8 @@ public:
     bool BlockCrcMatches(uint8_t p1, uint8_t p2) const { return p1 == m_byCrcHigh && p2 == m_byCrcLow; }
     void ResendLastCommand();
     void SendModeSwitchCommand();
+    // Framed requests and blocks put on the wire so far.
+    uint64_t SentUnits() const { return m_nSentUnits; }
 
 private:
     void Sleep(int milliseconds);
@@ -90,6 +96,8 @@ private:
     uint8_t m_byPort = 1;
     LineSettings m_settings;
     std::atomic<bool> m_bPortOpen{false};
+    std::atomic<uint64_t> m_nGeneration{0};
+    uint64_t m_nWriteFaultGeneration = 0;  // the generation whose failed write was reported
     PortOpenError m_eLastOpenError = PortOpenError::None;
     std::string m_strDevicePath;
 
@@ -98,6 +106,7 @@ private:
     std::size_t m_nLastPayloadLength = 0;
     CDeframer m_deframer;
 
+    uint64_t m_nSentUnits = 0;
     uint8_t m_byCrcHigh = 0;
     uint8_t m_byCrcLow = 0;
 };

@@ -10,14 +10,11 @@
 namespace kestrel {
 
 namespace {
-// Bytes that follow one another within this pause belong to one burst, and a frame
-// must arrive within one burst.
-constexpr auto kBurstPause = std::chrono::milliseconds(5);
 constexpr std::size_t kReadBufferSize = 512;
 }  // namespace
 
-CThreadRX::CThreadRX(int linkId, const std::atomic<bool>& receiveRun)
-    : m_nLinkId(linkId), m_bReceiveRun(receiveRun), m_thread([this] { Run(); })
+CThreadRX::CThreadRX(int linkId, const std::atomic<bool>& receiveRun, std::chrono::microseconds burstPause)
+    : m_nLinkId(linkId), m_bReceiveRun(receiveRun), m_burstPause(burstPause), m_thread([this] { Run(); })
 {
 }
 
@@ -27,6 +24,7 @@ CThreadRX::~CThreadRX()
         std::lock_guard guard(m_lock);
         m_bCancelled = true;
         m_bPauseRequested = false;
+        m_bPauseAsked = false;
     }
     m_changed.notify_all();
     if (m_thread.joinable()) m_thread.join();
@@ -50,15 +48,16 @@ bool CThreadRX::WaitUntilEnded(int timeoutMs)
     return m_changed.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return m_bEnded; });
 }
 
-void CThreadRX::Pause()
+bool CThreadRX::Pause()
 {
     std::unique_lock guard(m_lock);
-    if (m_bEnded) return;
+    if (m_bEnded) return true;
     m_bPauseRequested = true;
+    m_bPauseAsked = true;
     // Before Start the thread has not touched the port; it parks before it first does.
-    if (!m_bStarted) return;
+    if (!m_bStarted) return true;
     m_pPort->InterruptWait();
-    m_changed.wait(guard, [this] { return m_bParked || m_bEnded; });
+    return m_changed.wait_for(guard, kPauseLimit, [this] { return m_bParked || m_bEnded; });
 }
 
 void CThreadRX::Resume()
@@ -66,6 +65,7 @@ void CThreadRX::Resume()
     {
         std::lock_guard guard(m_lock);
         m_bPauseRequested = false;
+        m_bPauseAsked = false;
     }
     m_changed.notify_all();
 }
@@ -110,7 +110,10 @@ void CThreadRX::Loop()
             break;
         case PortWait::HangUp:
             // The device is gone; later waits only end when the port is closed or we are paused.
-            if (!reportedHangUp) Log(kLogError, "\n[RX]The port was disconnected\n");
+            if (!reportedHangUp) {
+                Log(kLogError, "\n[RX]The port was disconnected\n");
+                if (m_pOwner) m_pOwner->PostLinkFault(LinkFault::HangUp, m_pPort->Generation());
+            }
             reportedHangUp = true;
             break;
         case PortWait::Interrupted:
@@ -128,14 +131,16 @@ void CThreadRX::DrainBurst()
     // Reads are 5 ms apart however long the work between them took, so that a steady stream
     // of replies is not slowed by it; after a late one the full pause is kept again.
     using Clock = std::chrono::steady_clock;
-    auto nextRead = Clock::now() + kBurstPause;
+    auto nextRead = Clock::now() + m_burstPause;
     for (;;) {
-        std::this_thread::sleep_until(nextRead);
+        if (m_burstPause.count() > 0) std::this_thread::sleep_until(nextRead);
+        // A line that never goes quiet must not keep a speed change waiting.
+        if (m_bPauseAsked) return;
         const std::size_t n = m_pPort->ReadAvailable(buffer.data(), buffer.size());
         if (n == 0) return;
         if (feeding) feeding = m_pPort->Deframe(buffer.data(), static_cast<int>(n));
-        nextRead += kBurstPause;
-        if (const auto now = Clock::now(); nextRead <= now) nextRead = now + kBurstPause;
+        nextRead += m_burstPause;
+        if (const auto now = Clock::now(); nextRead <= now) nextRead = now + m_burstPause;
     }
 }
 

@@ -147,9 +147,9 @@ TEST_F(WindowRun, GiveUpLeavesTheButtonsForTheNextChoice)
     ClickButton(IDC_BTN_RUN);
     // Three unanswered start requests of 3 s each.
     ASSERT_TRUE(WaitFor([&] { return LogText().contains("응답이 없습니다."); }, 20000));
-    EXPECT_EQ(ButtonStates(*m_pDlg), "EEED list D bar 1020");
-    EXPECT_TRUE(m_pDlg->Engine().IsLinkUp());
-    // Choosing an image ends the stalled run, link and all.
+    // The run is over, link and all: the type list is free again.
+    ASSERT_TRUE(WaitFor([&] { return ButtonStates(*m_pDlg) == "EEED list E bar 1020"; }, 5000)) << ButtonStates(*m_pDlg);
+    EXPECT_FALSE(m_pDlg->Engine().IsLinkUp());
     m_pDlg->OpenNewImage(QString::fromStdString(WriteImage("other.bin", BootImage(4 * 1024))));
     ASSERT_TRUE(WaitUntilIdle(10000)) << ButtonStates(*m_pDlg);
     for (const std::string& state : m_pWatcher->States()) EXPECT_EQ(kTableStates.count(state), 1u) << state;

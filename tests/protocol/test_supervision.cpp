@@ -28,11 +28,13 @@ TEST_F(EngineTest, ThreeTimeoutsOfARequestGiveUp)
     EXPECT_EQ(kinds, (std::vector<Seen>{Seen::Start, Seen::Jump, Seen::Jump, Seen::Jump}));
     EXPECT_TRUE(m_view.HasLine("응답이 없습니다.", kColourRed));
     EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::NoResponse});
-    // The buttons are usable again, but the link and the record stay as they were.
+    // The run is over: buttons usable again, link closed, nothing armed, so a late reply
+    // cannot take it up again.
     EXPECT_EQ(m_view.buttons, (std::vector<bool>{true, true, true, true, false}));
-    EXPECT_TRUE(m_pEngine->IsLinkUp());
-    EXPECT_EQ(m_pEngine->Run().eStep, RunStep::WaitJump);
-    EXPECT_EQ(m_pEngine->Run().byRetryCount, 0);
+    EXPECT_FALSE(m_pEngine->IsLinkUp());
+    EXPECT_FALSE(m_pEngine->IsRunActive());
+    EXPECT_EQ(m_pEngine->Run().eStep, RunStep::Idle);
+    EXPECT_FALSE(m_scheduler.TimerPending(kTimerRequest));
 }
 
 TEST_F(EngineTest, ThreeTimeoutsOfABlockGiveUpWithTheMessage)
@@ -58,8 +60,9 @@ TEST_F(EngineTest, ThreeTimeoutsOfABlockGiveUpWithTheMessage)
         EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::NoResponse});
         const auto kinds = Kinds();
         EXPECT_EQ(std::count(kinds.begin(), kinds.end(), Seen::RetryBlock), 2);
-        // Only Stop stays enabled after this give-up.
-        EXPECT_EQ(m_view.buttons, (std::vector<bool>{false, false, false, false, true}));
+        // The run is over: the buttons are ready for the next one and the link is closed.
+        EXPECT_EQ(m_view.buttons, (std::vector<bool>{true, true, true, true, false}));
+        EXPECT_FALSE(m_pEngine->IsLinkUp());
     }
 }
 

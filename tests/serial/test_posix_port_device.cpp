@@ -63,6 +63,21 @@ TEST(PosixPortDevice, HardWriteErrorFails)
     EXPECT_FALSE(dev.Write(&b, 1, 1000));
 }
 
+TEST(PosixPortDevice, WithoutItsWakeUpDescriptorThePortIsNotOpened)
+{
+    // A port that could not be woken would hang the close that waits for its reader.
+    test::CPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    PortSysCalls sys;
+    sys.eventfd = [](unsigned int, int) {
+        errno = EMFILE;
+        return -1;
+    };
+    CPosixPortDevice dev(sys);
+    EXPECT_EQ(dev.Open(pty.SlavePath(), LineSettings{}), PortOpenError::Other);
+    dev.Close();
+}
+
 TEST(PosixPortDevice, UnsupportedSpeedIsRefused)
 {
     test::CPtyPair pty;

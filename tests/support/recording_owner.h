@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "serial/frame_codec.h"
@@ -13,9 +14,10 @@ namespace kestrel::test {
 
 class CRecordingOwner final : public IRxOwner {
 public:
-    void PostRxPacket(const RxPacket& packet) override
+    void PostRxPacket(const RxPacket& packet, uint64_t generation) override
     {
         std::lock_guard g(m_lock);
+        m_generations.push_back(generation);
         m_packets.emplace_back(packet.bytes.begin(), packet.bytes.begin() + static_cast<std::ptrdiff_t>(packet.length));
         m_changed.notify_all();
     }
@@ -29,6 +31,12 @@ public:
     {
         std::lock_guard g(m_lock);
         m_threadEnds.push_back(linkId);
+        m_changed.notify_all();
+    }
+    void PostLinkFault(LinkFault fault, uint64_t generation) override
+    {
+        std::lock_guard g(m_lock);
+        m_faults.emplace_back(fault, generation);
         m_changed.notify_all();
     }
 
@@ -49,6 +57,16 @@ public:
         std::lock_guard g(m_lock);
         return m_nLogNotices;
     }
+    std::vector<uint64_t> Generations()
+    {
+        std::lock_guard g(m_lock);
+        return m_generations;
+    }
+    std::vector<std::pair<LinkFault, uint64_t>> Faults()
+    {
+        std::lock_guard g(m_lock);
+        return m_faults;
+    }
     std::vector<int> ThreadEnds()
     {
         std::lock_guard g(m_lock);
@@ -59,6 +77,7 @@ public:
     std::size_t PacketCount() const { return m_packets.size(); }
     int LogNoticeCount() const { return m_nLogNotices; }
     std::size_t ThreadEndCount() const { return m_threadEnds.size(); }
+    std::size_t FaultCount() const { return m_faults.size(); }
 
 private:
     std::mutex m_lock;
@@ -66,6 +85,8 @@ private:
     std::vector<std::vector<uint8_t>> m_packets;
     int m_nLogNotices = 0;
     std::vector<int> m_threadEnds;
+    std::vector<uint64_t> m_generations;
+    std::vector<std::pair<LinkFault, uint64_t>> m_faults;
 };
 
 }  // namespace kestrel::test
