@@ -44,11 +44,13 @@ protected:
 
     std::string Path(const std::string& name) const { return (m_dir / name).string(); }
 
-    // Starts the handset; scenario rules as in its documentation.
-    void StartSim(const std::string& mode = "download", const std::string& scenario = "")
+    // Starts the handset; scenario rules as in its documentation. With a link, the tool is
+    // pointed at it, so it follows a handset that comes back on another pseudo-terminal.
+    void StartSim(const std::string& mode = "download", const std::string& scenario = "", const std::string& link = "")
     {
         std::vector<std::string> args = {KESTREL_SIM_BIN, "--mode", mode, "--flash-out", Path("flash.bin"),
                                          "--transcript", Path("transcript.jsonl"), "--idle-exit", "120"};
+        if (!link.empty()) args.insert(args.end(), {"--link", link});
         if (!scenario.empty()) {
             std::ofstream(Path("scenario.txt")) << scenario;
             args.insert(args.end(), {"--scenario", Path("scenario.txt")});
@@ -56,7 +58,7 @@ protected:
         m_pSim = std::make_unique<CChildProcess>(args);
         const auto slave = m_pSim->ReadLine(5000);
         ASSERT_TRUE(slave.has_value()) << "the simulator did not start";
-        m_strSlave = *slave;
+        m_strSlave = link.empty() ? *slave : link;
     }
 
     std::vector<std::string> CliArgs(const std::vector<std::string>& flashArgs) const

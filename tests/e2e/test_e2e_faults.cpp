@@ -64,7 +64,12 @@ INSTANTIATE_TEST_SUITE_P(
                   R"("unit":"retry-request")"},
         FaultCase{"request_timer_gives_up_after_three_expiries", "jump@* drop\n", {}, 6, "응답이 없습니다.", ""},
         FaultCase{"block_timer_gives_up_after_three_expiries", "block:2@* drop\nretry@* drop\n", {}, 6,
-                  "응답없음. 처음부터 다시 해주시기 바랍니다. 지송..", ""}),
+                  "응답없음. 처음부터 다시 해주시기 바랍니다. 지송..", ""},
+        FaultCase{"damaged_ack_of_the_last_block_is_retransmitted", "block:7 params 12 34\n", {}, 0,
+                  "CRC Calc result Error at 0x1c00, (12,34)", R"("unit":"retry-request")"},
+        FaultCase{"block_that_never_passes_its_check_stops", "block:3@* params 12 34\n", {}, 5,
+                  "The block at 0xc00 failed 10 retransmissions: download stopped.", ""},
+        FaultCase{"unplug_during_the_erase_ends_the_run_at_once", "erase unplug\n", {}, 4, "download stopped.", ""}),
     [](const testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
 
 TEST_F(EndToEnd, UnplugInTheMiddleEndsTheRunWithoutBurningCpu)
@@ -82,6 +87,36 @@ TEST_F(EndToEnd, UnplugInTheMiddleEndsTheRunWithoutBurningCpu)
     EXPECT_NE(r.strOut.find("download stopped."), std::string::npos) << r.strOut;
     EXPECT_LT(seconds, 5.0) << "a lost handset ends the run at once";
     EXPECT_LT(ChildrenCpuSeconds() - cpuBefore, 1.0) << "the tool spun while the handset was gone";
+}
+
+TEST_F(EndToEnd, AHandsetThatReenumeratesAfterTheJumpIsWaitedFor)
+{
+    const Bytes image = BootImage(8 * 1024);
+    const std::string path = WriteImage("image.bin", image);
+    StartSim("download", "jump reenumerate 1500\n", Path("handset"));
+    const auto r = Flash({path, "--type", "CHANGE(EMERGENCY)"});
+    EXPECT_EQ(r.nExitCode, 0) << r.strOut << r.strErr;
+    const std::string waiting = "Waiting up to 5 s for the handset to come back on " + Path("handset");
+    const std::size_t first = r.strOut.find(waiting);
+    EXPECT_NE(first, std::string::npos) << r.strOut;
+    EXPECT_EQ(r.strOut.find(waiting, first + 1), std::string::npos) << "one line for the whole wait";
+    EXPECT_EQ(Requests(), (std::vector<std::string>{"START_REQ@57600", "JUMP_REQ@57600", "START_REQ@115200",
+                                                    "ERASE_REQ@115200", "JUMP_REQ@115200"}));
+    EXPECT_EQ(FlashAt(StopSimAndReadFlash(), 0, image.size()), image);
+}
+
+TEST_F(EndToEnd, AnImageReplacedDuringTheRunIsNotMixedIn)
+{
+    const Bytes image = BootImage(16 * 1024);
+    const std::string path = WriteImage("image.bin", image);
+    const std::string other = WriteImage("other.bin", BootImage(16 * 1024, 99));
+    StartSim("download", "block:4 late 1000\n");
+    CChildProcess cli(CliArgs({path, "--type", "CHANGE(EMERGENCY)"}));
+    ASSERT_TRUE(cli.ReadLineWith("\"block\":5,", 30000).has_value());
+    std::filesystem::rename(other, path);
+    const auto r = cli.Finish(60000);
+    EXPECT_EQ(r.nExitCode, 0) << r.strOut << r.strErr;
+    EXPECT_EQ(FlashAt(StopSimAndReadFlash(), 0, image.size()), image) << "every block comes from the file that was loaded";
 }
 
 class StopByInterrupt : public EndToEnd {

@@ -119,10 +119,43 @@ TEST_F(ThreadRxPty, HangUpIsLoggedOnceAndBurnsNoCpu)
     EXPECT_EQ(e.nKind, kLogError) << e.strText;
     while (m_log.Pop(e)) ADD_FAILURE() << "more than one line: " << e.strText;
     EXPECT_EQ(m_owner.LogNotices(), noticesBefore + 1);
-    EXPECT_TRUE(m_thread->IsAlive()) << "the run's own supervision decides what happens next";
+    // The owner is told once, with the opening of the port that went away.
+    EXPECT_EQ(m_owner.Faults(), (std::vector<std::pair<LinkFault, uint64_t>>{{LinkFault::HangUp, m_port.Generation()}}));
+    EXPECT_TRUE(m_thread->IsAlive()) << "the owner decides what happens next";
 
     Stop();
     EXPECT_EQ(m_owner.ThreadEnds(), std::vector<int>{7});
+}
+
+TEST_F(ThreadRxPty, ALineThatNeverGoesQuietStillLetsTheThreadPause)
+{
+    // Bytes 1 ms apart make one endless burst; a speed change must not wait for its end.
+    std::atomic<bool> chatter{true};
+    std::thread talker([&] {
+        while (chatter) {
+            m_pty.Send({0x55});
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    ASSERT_TRUE(m_owner.WaitFor([&](test::CRecordingOwner&) { return m_thread->IsAlive(); }));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(m_thread->Pause());
+    m_thread->Resume();
+    chatter = false;
+    talker.join();
+}
+
+TEST_F(ThreadRxPty, RepliesCarryTheOpeningOfThePortTheyWereReadOn)
+{
+    const uint64_t first = m_port.Generation();
+    m_pty.Send(kAckFrame);
+    ASSERT_TRUE(WaitPackets(1));
+    m_thread->Pause();
+    m_port.ChangeBaudRate(115200);
+    m_thread->Resume();
+    m_pty.Send(kAckFrame);
+    ASSERT_TRUE(WaitPackets(2));
+    EXPECT_EQ(m_owner.Generations(), (std::vector<uint64_t>{first, first + 1}));
 }
 
 TEST_F(ThreadRxPty, PausedThreadFollowsTheReopenedPort)

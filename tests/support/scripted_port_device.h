@@ -41,6 +41,21 @@ public:
         std::lock_guard g(m_lock);
         m_bFailOpen = fail;
     }
+    void FailWrites(bool fail)
+    {
+        std::lock_guard g(m_lock);
+        m_bFailWrite = fail;
+    }
+    // The device goes away: the reader sees a hang-up, writes fail, and it cannot be opened
+    // again until FailOpens(false).
+    void HangUp()
+    {
+        std::lock_guard g(m_lock);
+        m_bHangUp = true;
+        m_bFailWrite = true;
+        m_bFailOpen = true;
+        m_changed.notify_all();
+    }
     // Makes bytes arrive now, as if the handset had sent them on its own.
     void Inject(const Bytes& bytes)
     {
@@ -71,7 +86,9 @@ public:
     {
         std::unique_lock g(m_lock);
         m_changed.wait_for(g, std::chrono::seconds(5), [this] {
-            return !m_bOpen || (m_input.empty() && m_nWaitGeneration == m_nInputGeneration);
+            // After a hang-up, the reader has also come back to wait (it posted the fault first).
+            return !m_bOpen || (m_input.empty() && m_nWaitGeneration == m_nInputGeneration &&
+                                (!m_bHangUp || (m_bHangUpSeen && m_nWaits > m_nWaitsAtHangUp)));
         });
     }
 
@@ -81,6 +98,9 @@ public:
         m_opens.emplace_back(path, settings.dwBaudRate);
         if (m_bFailOpen) return PortOpenError::NotFound;
         m_bOpen = true;
+        m_bHangUp = false;
+        m_bHangUpSeen = false;
+        m_bFailWrite = false;
         m_dwBaud = settings.dwBaudRate;
         m_input.clear();
         m_nWaitGeneration = m_nInputGeneration;
@@ -101,7 +121,7 @@ public:
         Bytes bytes(data, data + length);
         {
             std::lock_guard g(m_lock);
-            if (!m_bOpen) return false;
+            if (!m_bOpen || m_bFailWrite) return false;
             m_writes.push_back({bytes, m_dwBaud, m_clock()});
             responder = m_responder;
             baud = m_dwBaud;
@@ -128,14 +148,21 @@ public:
     PortWait WaitForInput() override
     {
         std::unique_lock g(m_lock);
+        ++m_nWaits;
+        m_changed.notify_all();
         if (m_input.empty()) {
             m_nWaitGeneration = m_nInputGeneration;
             m_changed.notify_all();
         }
-        m_changed.wait(g, [this] { return !m_input.empty() || m_bInterrupt; });
+        m_changed.wait(g, [this] { return !m_input.empty() || m_bInterrupt || (m_bHangUp && !m_bHangUpSeen); });
         if (m_bInterrupt) {
             m_bInterrupt = false;
             return PortWait::Interrupted;
+        }
+        if (m_bHangUp && !m_bHangUpSeen) {
+            m_bHangUpSeen = true;
+            m_nWaitsAtHangUp = m_nWaits;
+            return PortWait::HangUp;
         }
         return PortWait::Input;
     }
@@ -152,6 +179,11 @@ private:
     std::condition_variable m_changed;
     Responder m_responder;
     bool m_bFailOpen = false;
+    bool m_bFailWrite = false;
+    bool m_bHangUp = false;
+    bool m_bHangUpSeen = false;
+    uint64_t m_nWaits = 0;
+    uint64_t m_nWaitsAtHangUp = 0;
     bool m_bOpen = false;
     bool m_bInterrupt = false;
     uint32_t m_dwBaud = 0;
