@@ -1,6 +1,6 @@
 #include "app/device_change.h"
 
-#include "app/settings_store.h"
+#include "services/settings_store.h"
 #include "serial/com_map.h"
 
 namespace kestrel {

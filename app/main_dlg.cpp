@@ -15,7 +15,7 @@
 #include "app/about_dlg.h"
 #include "app/app_startup.h"
 #include "app/bitmap_button.h"
-#include "app/settings_store.h"
+#include "services/settings_store.h"
 #include "app/string_table.h"
 #include "controls/flat_combo_box.h"
 #include "image/download_type.h"

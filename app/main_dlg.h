@@ -13,9 +13,9 @@
 #include <string>
 
 #include "app/device_change.h"
-#include "app/qt_scheduler.h"
+#include "services/qt_scheduler.h"
 #include "app/sound_player.h"
-#include "app/stored_settings.h"
+#include "services/stored_settings.h"
 #include "app/wait_reporting_scheduler.h"
 #include "protocol/download_controller.h"
 #include "protocol/download_view.h"

@@ -4,7 +4,7 @@
 #include <QFileDialog>
 
 #include "app/main_dlg.h"
-#include "app/settings_store.h"
+#include "services/settings_store.h"
 #include "image/download_type.h"
 #include "image/image_path.h"
 

@@ -3,8 +3,8 @@
 
 #include "app/main_dlg.h"
 #include "app/options_dlg.h"
-#include "app/port_watcher.h"
-#include "app/settings_store.h"
+#include "services/port_watcher.h"
+#include "services/settings_store.h"
 
 namespace kestrel {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/dialog_units.h"
-#include "app/settings_store.h"
+#include "services/settings_store.h"
 #include "serial/com_map.h"
 
 namespace kestrel {

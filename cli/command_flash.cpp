@@ -9,9 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/qt_scheduler.h"
-#include "app/settings_store.h"
-#include "app/stored_settings.h"
+#include "services/qt_scheduler.h"
+#include "services/settings_store.h"
+#include "services/stored_settings.h"
 #include "commands.h"
 #include "exit_codes.h"
 #include "image/download_type.h"

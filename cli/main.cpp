@@ -9,7 +9,7 @@
 #include "commands.h"
 #include "exit_codes.h"
 #include "port_options.h"
-#include "app/settings_store.h"
+#include "services/settings_store.h"
 
 namespace kestrel {
 namespace {

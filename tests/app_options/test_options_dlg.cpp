@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/options_dlg.h"
-#include "app/settings_store.h"
+#include "services/settings_store.h"
 #include "tests/support/qt_app_environment.h"
 #include "tests/support/scoped_settings_store.h"
 

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "app/dialog_units.h"
-#include "app/settings_store.h"
+#include "services/settings_store.h"
 #include "controls/percent_progress_ctrl.h"
 #include "image/image_path.h"
 #include "tests/app_window/window_test_support.h"

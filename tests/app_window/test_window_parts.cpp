@@ -13,7 +13,7 @@
 #include "app/button_pictures.h"
 #include "app/device_change.h"
 #include "app/font_address_dlg.h"
-#include "app/settings_store.h"
+#include "services/settings_store.h"
 #include "app/string_table.h"
 #include "tests/app_window/window_test_support.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings_store.h"
+#include "services/settings_store.h"
 #include "tests/app_window/window_test_support.h"
 #include "tests/e2e/e2e_fixture.h"
 

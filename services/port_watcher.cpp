@@ -1,4 +1,4 @@
-#include "app/port_watcher.h"
+#include "services/port_watcher.h"
 
 #include <QSocketNotifier>
 

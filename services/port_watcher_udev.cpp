@@ -1,6 +1,6 @@
 #include <libudev.h>
 
-#include "app/port_watcher_source.h"
+#include "services/port_watcher_source.h"
 
 namespace kestrel {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/settings_store.h"
+#include "services/settings_store.h"
 
 int main(int argc, char** argv)
 {

@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include "app/settings_store.h"
+#include "services/settings_store.h"
 
 extern char** environ;
 

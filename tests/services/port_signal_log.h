@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/port_watcher.h"
+#include "services/port_watcher.h"
 
 namespace kestrel {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/port_watcher.h"
-#include "tests/app_options/port_signal_log.h"
+#include "services/port_watcher.h"
+#include "tests/services/port_signal_log.h"
 #include "tests/support/qt_app_environment.h"
 
 namespace kestrel {

@@ -7,7 +7,7 @@
 #include <QString>
 #include <memory>
 
-#include "app/port_watcher_source.h"
+#include "services/port_watcher_source.h"
 
 class QSocketNotifier;
 
