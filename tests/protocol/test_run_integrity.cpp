@@ -45,20 +45,32 @@ protected:
 
 TEST_F(RunIntegrity, ALateReplyAndTheReplyToItsResendAdvanceTheRunOnce)
 {
-    // The jump is answered 20 ms after its supervision gave up and the resend is answered
-    // 10 ms after that: two replies, one request.
+    // The jump is answered 20 ms after its supervision gave up, and the resend is answered
+    // right behind it, before the tool has handled the first: two replies, one request.
     const Bytes image = BootImage(4 * 1024);
     LoadNew(image, DLOAD_CHANGE_EMERGENCY);
     m_script = [this](const SeenWrite& w, int nth) -> std::optional<Bytes> {
-        if (w.kind == Seen::Jump && nth == 0) ReplyLater(3020, Reply(ACK, 0, 0));
-        if (w.kind == Seen::Jump && nth == 1) ReplyLater(30, Reply(ACK, 0, 0));
+        if (w.kind == Seen::Jump && nth == 0) {
+            Later(3020, [this] {
+                // Two bursts, both read before the engine gets to the first.
+                m_pDevice->Inject(Reply(ACK, 0, 0));
+                m_pDevice->Settle();
+                m_pDevice->Inject(Reply(ACK, 0, 0));
+            });
+        }
         if (w.kind == Seen::Jump && nth < 2) return std::nullopt;
+        // The restart takes the handset a while: the erase must wait for its answer.
+        if (w.kind == Seen::Start && nth == 1) {
+            ReplyLater(200, Reply(ACK, 0, 0));
+            return std::nullopt;
+        }
         return GoodReply(w);
     };
     Run();
     ASSERT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
-    EXPECT_EQ(Kinds(false), (std::vector<Seen>{Seen::Start, Seen::Jump, Seen::Jump, Seen::Start, Seen::Erase,
+    ASSERT_EQ(Kinds(false), (std::vector<Seen>{Seen::Start, Seen::Jump, Seen::Jump, Seen::Start, Seen::Erase,
                                                Seen::Jump}));
+    EXPECT_GE(m_seen[4].nTimeMs, m_seen[3].nTimeMs + 200) << "the erase went out before the restart was answered";
     for (std::size_t i = 3; i < m_seen.size(); ++i) EXPECT_EQ(m_seen[i].dwBaud, 115200u) << "write " << i;
     EXPECT_EQ(SentImage(), image);
     ExpectNothingLeft();
@@ -88,9 +100,12 @@ TEST_F(RunIntegrity, CompareButtonIsRefusedWhileACompareRunWritesItsRanges)
     ASSERT_TRUE(m_pEngine->OldImage().Load(WriteImage("old.bin", oldImage), type));
     LoadNew(newImage, DLOAD_COMPARE_EMERGENCY);
     m_settings.values["BACKUP_OLD_FILE"] = "0";
+    // Blocks are answered 5 ms late, so that the button is pressed in the middle of range 0.
     m_script = [this](const SeenWrite& w, int nth) -> std::optional<Bytes> {
         if (w.kind == Seen::Block && nth == 3) Later(1, [this] { m_pEngine->OnCompare(); });
-        return GoodReply(w);
+        if (w.kind != Seen::Block) return GoodReply(w);
+        ReplyLater(5, *GoodReply(w));
+        return std::nullopt;
     };
     Run(600000);
     ASSERT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
