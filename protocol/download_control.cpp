@@ -24,6 +24,9 @@ void CDownloadController::OnRun()
     if (IsBusy() || m_bRunActive) return;
     CEngineScope scope(*this);
     m_bRunActive = true;
+    m_stats = RunStatistics{};
+    m_stats.nStartMs = m_scheduler.NowMs();
+    m_view.OnRunStarted();
     StartRun();
 }
 

@@ -48,6 +48,8 @@ public:
     bool IsLinkUp() const { return m_bReceiveRun; }
     // A run has started and has not told the view how it ended.
     bool IsRunActive() const { return m_bRunActive; }
+    // Of the run going on, or of the last one once it ended.
+    const RunStatistics& Statistics() const { return m_stats; }
     // The engine is inside one of its handlers, in a wait or a question: buttons must not
     // start anything.
     bool IsBusy() const { return m_nScopeDepth > 0; }
@@ -170,6 +172,7 @@ private:
     std::chrono::microseconds m_burstPause = CThreadRX::kBurstPause;
 
     DownloadRun m_run;
+    RunStatistics m_stats;
     bool m_bRunActive = false;
     bool m_bRetransmitPending = false;
     // Units on the wire when the last reply was accepted: more than one since then means a

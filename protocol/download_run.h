@@ -2,6 +2,7 @@
 // The one record every part of a download run shares.
 
 #include <cstdint>
+#include <string>
 
 #include "serial/command_packets.h"
 
@@ -47,6 +48,22 @@ struct DownloadRun {
     // File offset of a block of the current range, in 32-bit arithmetic as the handset's
     // addresses are (block -1 of a range at 0 is 0xFFFFFC00).
     uint32_t BlockAddress(int32_t index) const { return dwBaseOffset + static_cast<uint32_t>(index) * 1024u; }
+    // Image bytes in a block of the current range (the last one may be short).
+    uint32_t BlockBytes(int32_t index) const
+    {
+        const uint32_t start = static_cast<uint32_t>(index) * 1024u;
+        return start >= dwLength ? 0u : (dwLength - start < 1024u ? dwLength - start : 1024u);
+    }
+};
+
+// What one run did, for records kept beyond the log pane.
+struct RunStatistics {
+    int64_t nStartMs = 0;           // scheduler clock when Run was pressed
+    int nRetransmissions = 0;       // requests, blocks and retransmit requests sent again
+    int nSupervisionExpiries = 0;   // timeouts of the request and block supervision
+    int nBlocksSent = 0;            // data blocks put on the line, resends included
+    uint64_t qwBytesWritten = 0;    // image bytes whose block the handset acknowledged
+    std::string strLastRedLine;     // the last error line of the log
 };
 
 // Steps in which the last thing sent was a data block (the last block of a COMPARE range

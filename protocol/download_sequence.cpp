@@ -169,6 +169,7 @@ bool CDownloadController::SendBlock()
         m_run.lastTrackedBlock = block;
     }
     ++m_run.nBlockIndex;
+    ++m_stats.nBlocksSent;
     m_view.OnBlockSent({m_run.nBlockIndex, m_run.nTotalBlocks,
                         m_run.BlockAddress(m_run.nBlockIndex)});
     return true;

@@ -70,6 +70,8 @@ public:
 
     // Each block that went out; front ends without a percentage bar show their own progress.
     virtual void OnBlockSent(const BlockProgress&) {}
+    // Run was pressed and accepted; OnRunEnded follows exactly once.
+    virtual void OnRunStarted() {}
     virtual void OnRunEnded(RunOutcome) {}
 };
 

@@ -7,7 +7,11 @@
 
 namespace kestrel {
 
-void CDownloadController::WriteLogNow(uint32_t colour, const std::string& text) { m_view.WriteLog(colour, text); }
+void CDownloadController::WriteLogNow(uint32_t colour, const std::string& text)
+{
+    if (colour == kColourRed) m_stats.strLastRedLine = text;
+    m_view.WriteLog(colour, text);
+}
 
 void CDownloadController::MarkStepDone() { m_view.MarkStepDone(); }
 

@@ -43,6 +43,7 @@ void CDownloadController::OnSettled()
 // already been retransmitted too often.
 bool CDownloadController::CountRetransmission()
 {
+    ++m_stats.nRetransmissions;
     if (++m_nRetransmissions <= kMaxRetransmissions) return true;
     FinishRun(RunOutcome::HandsetError,
               IsBlockInFlight(m_run.eStep)
@@ -80,7 +81,11 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
             return false;
         }
         // The last block of a range too: a final block damaged on the line is no success.
-        if (!blockInFlight || m_serial.BlockCrcMatches(p1, p2)) return true;
+        if (!blockInFlight) return true;
+        if (m_serial.BlockCrcMatches(p1, p2)) {
+            m_stats.qwBytesWritten += m_run.BlockBytes(m_run.nBlockIndex - 1);
+            return true;
+        }
         WriteLogNow(kColourBlue,
                     Format("CRC Calc result Error at 0x%x, (%02x,%02x)",
                            m_run.BlockAddress(m_run.nBlockIndex - 1), p1, p2));
@@ -93,6 +98,7 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
         if (m_bRetransmitPending && p1 == 0x03 && p2 == 0x03) {
             WriteLogNow(kColourBlue, "재전송 ACK 받음");
             m_serial.SendTrackedBlock(m_run.lastTrackedBlock);
+            ++m_stats.nBlocksSent;
             m_bRetransmitPending = false;
             ArmSupervision(kTimerBlock, 3000);
         } else if (m_bRetransmitPending) {

@@ -48,6 +48,7 @@ void CDownloadController::OnSupervisionTimer(int id)
         return;
     }
     ++m_run.byRetryCount;
+    ++m_stats.nSupervisionExpiries;
 
     if (m_run.byRetryCount >= 3) {
         if (id == kTimerRequest) {

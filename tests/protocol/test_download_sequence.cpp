@@ -230,5 +230,30 @@ TEST_F(EngineTest, BlockThatBeginsWithTheRetransmitSignatureIsSentUntracked)
     EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
 }
 
+TEST_F(EngineTest, ARunCountsWhatItDid)
+{
+    // 3.5 blocks; block 1's ACK is damaged once (a retransmit cycle) and block 2's reply is
+    // lost once (a timeout, then the cycle).
+    LoadNew(BootImage(3 * 1024 + 512), DLOAD_CHANGE_EMERGENCY);
+    m_script = [](const SeenWrite& w, int nth) -> std::optional<Bytes> {
+        if (w.kind == Seen::Block && nth == 1) return Reply(ACK, 0xDE, 0xAD);
+        if (w.kind == Seen::Block && nth == 3) return std::nullopt;
+        return GoodReply(w);
+    };
+    Run();
+    ASSERT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
+    const RunStatistics& stats = m_pEngine->Statistics();
+    EXPECT_EQ(stats.nRetransmissions, 2);
+    EXPECT_EQ(stats.nSupervisionExpiries, 1);
+    EXPECT_EQ(stats.nBlocksSent, 4 + 2);
+    EXPECT_EQ(stats.qwBytesWritten, 3u * 1024 + 512);
+    EXPECT_EQ(stats.strLastRedLine, "");
+
+    m_script = [](const SeenWrite& w, int) { return w.kind == Seen::Erase ? Reply(NAK_FAILED, 0, 0) : GoodReply(w); };
+    Run();
+    EXPECT_EQ(m_pEngine->Statistics().strLastRedLine, "Flash error!!");
+    EXPECT_EQ(m_pEngine->Statistics().nBlocksSent, 0) << "counted afresh for every run";
+}
+
 }  // namespace
 }  // namespace kestrel::test
