@@ -103,6 +103,23 @@ inline std::optional<Bytes> GoodReply(const SeenWrite& w)
     }
 }
 
+// A boot image of the given size with a recognisable pattern, version "12" and a build date.
+inline Bytes BootImage(std::size_t size, uint8_t seed = 1)
+{
+    Bytes b(size);
+    for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<uint8_t>(i * 31 + seed + i / 1024);
+    const std::string header = "Mar 15 200714:22:0512 BOOT";
+    if (size >= 0x3B) {
+        std::copy(header.begin(), header.begin() + 19, b.begin() + 0x20);
+        std::copy(header.begin() + 19, header.begin() + 21, b.begin() + 0x34);
+        b[0x36] = ' ';
+        std::copy(header.begin() + 22, header.end(), b.begin() + 0x37);
+    }
+    if (size >= 0x20028)
+        for (std::size_t i = 0x20024; i < 0x20028; ++i) b[i] = 0xFF;
+    return b;
+}
+
 // Decides the reply to the n-th write of the given kind (0-based); GoodReply by default.
 using Script = std::function<std::optional<Bytes>(const SeenWrite&, int nthOfKind)>;
 
@@ -144,22 +161,6 @@ protected:
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
                                                     static_cast<std::streamsize>(content.size()));
         return path;
-    }
-    // A boot image of the given size with a recognisable pattern, version "12" and a build date.
-    static Bytes BootImage(std::size_t size, uint8_t seed = 1)
-    {
-        Bytes b(size);
-        for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<uint8_t>(i * 31 + seed + i / 1024);
-        const std::string header = "Mar 15 200714:22:0512 BOOT";
-        if (size >= 0x3B) {
-            std::copy(header.begin(), header.begin() + 19, b.begin() + 0x20);
-            std::copy(header.begin() + 19, header.begin() + 21, b.begin() + 0x34);
-            b[0x36] = ' ';
-            std::copy(header.begin() + 22, header.end(), b.begin() + 0x37);
-        }
-        if (size >= 0x20028)
-            for (std::size_t i = 0x20024; i < 0x20028; ++i) b[i] = 0xFF;
-        return b;
     }
     // Loads the new image and selects the type; returns the type in effect.
     int LoadNew(const Bytes& content, int type)

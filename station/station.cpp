@@ -1,0 +1,75 @@
+#include "station/station.h"
+
+namespace kestrel {
+
+CStation::CStation(IScheduler& scheduler, ISettingsReader& settings, IStationObserver& observer)
+    : m_scheduler(scheduler), m_settings(settings), m_observer(observer)
+{
+}
+
+CStation::~CStation() = default;
+
+int CStation::AddPort(StationPortId id, std::unique_ptr<IPortDevice> device)
+{
+    const int index = PortCount();
+    m_ports.push_back({std::make_unique<CStationPort>(index, std::move(id), m_scheduler, m_settings, m_observer,
+                                                      std::move(device))});
+    return index;
+}
+
+bool CStation::LoadJob(const StationJob& job, std::string& error)
+{
+    for (auto& entry : m_ports)
+        if (!entry.pPort->Load(job, error)) return false;
+    return true;
+}
+
+void CStation::StartAll()
+{
+    for (auto& entry : m_ports)
+        if (!entry.pPort->IsRunning() && !entry.pPort->IsBusy()) entry.pPort->Start();
+}
+
+void CStation::StopAll()
+{
+    for (auto& entry : m_ports)
+        if (entry.pPort->IsRunning()) entry.pPort->Stop();
+}
+
+void CStation::AbandonAll()
+{
+    for (auto& entry : m_ports) entry.pPort->Abandon();
+}
+
+bool CStation::AnyRunning() const
+{
+    for (const auto& entry : m_ports)
+        if (entry.pPort->IsRunning()) return true;
+    return false;
+}
+
+bool CStation::AnyBusy() const
+{
+    for (const auto& entry : m_ports)
+        if (entry.pPort->IsBusy()) return true;
+    return false;
+}
+
+void CStation::OnDeviceArrived(const std::string& device)
+{
+    for (auto& entry : m_ports) {
+        CStationPort& port = *entry.pPort;
+        if (port.Id().strDevice != device || entry.bPresent) continue;
+        entry.bPresent = true;
+        // A handset that re-enumerates within its own run is that run's business.
+        if (m_bStartOnArrival && !port.IsRunning() && !port.IsBusy()) port.Start();
+    }
+}
+
+void CStation::OnDeviceGone(const std::string& device)
+{
+    for (auto& entry : m_ports)
+        if (entry.pPort->Id().strDevice == device) entry.bPresent = false;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,58 @@
+#pragma once
+// Several ports flashed side by side, each by an engine of its own on the one scheduler of
+// the process. Nothing mutable is shared between the ports: one port's fault, stall, unplug
+// or Stop never reaches another.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "station/station_port.h"
+
+namespace kestrel {
+
+class CStation {
+public:
+    CStation(IScheduler& scheduler, ISettingsReader& settings, IStationObserver& observer);
+    ~CStation();
+    CStation(const CStation&) = delete;
+    CStation& operator=(const CStation&) = delete;
+
+    // Adds a port and returns its index; a null device opens the real one.
+    int AddPort(StationPortId id, std::unique_ptr<IPortDevice> device = nullptr);
+    // Loads the job into every port; false with the first port's message when it cannot.
+    bool LoadJob(const StationJob& job, std::string& error);
+
+    int PortCount() const { return static_cast<int>(m_ports.size()); }
+    CStationPort& Port(int index) { return *m_ports[static_cast<std::size_t>(index)].pPort; }
+    const CStationPort& Port(int index) const { return *m_ports[static_cast<std::size_t>(index)].pPort; }
+
+    void StartAll();
+    // Stop on every running port, each with its own Stop rule.
+    void StopAll();
+    // Ends every run whatever its step.
+    void AbandonAll();
+    bool AnyRunning() const;
+    bool AnyBusy() const;
+
+    // Handsets as they come and go (a front end also reports those present at its start).
+    // With start on arrival, a handset that appears on an idle port is flashed; one that
+    // stays connected after its run is flashed again only once it has gone and come back.
+    void SetStartOnArrival(bool on) { m_bStartOnArrival = on; }
+    void OnDeviceArrived(const std::string& device);
+    void OnDeviceGone(const std::string& device);
+
+private:
+    struct Entry {
+        std::unique_ptr<CStationPort> pPort;
+        bool bPresent = false;  // the handset is on the port's device
+    };
+
+    IScheduler& m_scheduler;
+    ISettingsReader& m_settings;
+    IStationObserver& m_observer;
+    std::vector<Entry> m_ports;
+    bool m_bStartOnArrival = false;
+};
+
+}  // namespace kestrel
