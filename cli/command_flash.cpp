@@ -1,12 +1,7 @@
 // kestrel-cli flash: one download run of the engine, with the terminal as its window.
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTimer>
-#include <csignal>
-#include <cstdlib>
-#include <strings.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "services/qt_scheduler.h"
@@ -14,112 +9,19 @@
 #include "services/stored_settings.h"
 #include "commands.h"
 #include "exit_codes.h"
+#include "flash_args.h"
 #include "image/download_type.h"
+#include "interrupt_signals.h"
 #include "protocol/download_controller.h"
 #include "terminal_view.h"
 
 namespace kestrel {
-namespace {
-
-int g_anInterruptPipe[2] = {-1, -1};
-
-void OnInterruptSignal(int)
-{
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = write(g_anInterruptPipe[1], &c, 1);
-}
-
-struct FlashArgs {
-    std::string strImage;
-    std::string strOld;
-    std::optional<int> type;
-    std::optional<uint32_t> fontAddress;
-    bool bYes = false;
-};
-
-std::optional<int> ParseType(const std::string& text)
-{
-    if (text.size() == 1 && text[0] >= '0' && text[0] < '0' + kDownloadTypeCount) return text[0] - '0';
-    for (int i = 0; i < kDownloadTypeCount; ++i)
-        if (strcasecmp(text.c_str(), std::string(kDownloadTypeNames[static_cast<std::size_t>(i)]).c_str()) == 0) return i;
-    if (strcasecmp(text.c_str(), "FONT(EMERGENCY)") == 0) return DLOAD_FONT_EMERGENCY;
-    return std::nullopt;
-}
-
-// 1 to 8 hexadecimal digits with an optional 0x, as the font dialog takes them.
-std::optional<uint32_t> ParseFontAddress(const std::string& text)
-{
-    std::string digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits = digits.substr(2);
-    if (digits.empty() || digits.size() > 8) return std::nullopt;
-    for (char c : digits)
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    return static_cast<uint32_t>(std::strtoul(digits.c_str(), nullptr, 16));
-}
-
-bool ParseFlashArgs(const CliArgs& args, FlashArgs& parsed, std::string& error)
-{
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (a == "--yes") {
-            parsed.bYes = true;
-        } else if (a == "--type" && hasValue) {
-            parsed.type = ParseType(args[++i]);
-            if (!parsed.type) {
-                error = "--type takes a type name (NORMAL, EMERGENCY, FONT(NORMAL), FONT(EMRGENCY), CHANGE(NORMAL), "
-                        "CHANGE(EMERGENCY), COMPARE(EMERGENCY)) or its number 0-6.";
-                return false;
-            }
-        } else if (a == "--old" && hasValue) {
-            parsed.strOld = args[++i];
-        } else if (a == "--font-address" && hasValue) {
-            parsed.fontAddress = ParseFontAddress(args[++i]);
-            if (!parsed.fontAddress) {
-                error = "--font-address takes 1 to 8 hexadecimal digits, with or without 0x.";
-                return false;
-            }
-        } else if (a.rfind("--", 0) == 0) {
-            error = "flash: unknown or incomplete option " + a;
-            return false;
-        } else if (parsed.strImage.empty()) {
-            parsed.strImage = a;
-        } else {
-            error = "flash takes one image.";
-            return false;
-        }
-    }
-    if (parsed.strImage.empty()) error = "usage: kestrel-cli flash IMAGE --type NAME|0-6 [--old OLD] [--font-address HEX] [--yes]";
-    return error.empty();
-}
-
-struct Ending {
-    const char* result;
-    int exitCode;
-};
-
-Ending EndingOf(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::Completed: return {"completed", kExitOk};
-    case RunOutcome::NothingToDo: return {"nothing-to-do", kExitOk};
-    case RunOutcome::Stopped: return {"stopped", kExitInterrupted};
-    case RunOutcome::HandsetError: return {"error", kExitHandsetError};
-    case RunOutcome::NoResponse: return {"no-response", kExitNoResponse};
-    case RunOutcome::PortError: return {"error", kExitPortError};
-    case RunOutcome::FileError:
-    case RunOutcome::Refused: break;
-    }
-    return {"error", kExitFileError};
-}
-
-}  // namespace
 
 int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& args)
 {
     FlashArgs parsed;
     std::string error;
-    if (!ParseFlashArgs(args, parsed, error)) {
+    if (!ParseFlashArgs(args, kFlashUsage, false, parsed, error)) {
         out.Error(error);
         return kExitUsage;
     }
@@ -169,7 +71,7 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& ar
 
     // Ctrl+C is Stop (once the engine is out of a wait); a second one abandons a run that
     // Stop may not end yet.
-    int interrupts = 0;
+    int interruptCount = 0;
     std::function<void()> stopWhenIdle = [&] {
         if (engine.IsBusy()) {
             QTimer::singleShot(10, stopWhenIdle);
@@ -178,22 +80,15 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& ar
         engine.OnStop();
         if (!outcome) out.Log(kLogInfo, "Press Ctrl+C again to abandon the run.");
     };
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_anInterruptPipe) != 0) return kExitUsage;
-    QSocketNotifier interruptNotifier(g_anInterruptPipe[0], QSocketNotifier::Read);
-    QObject::connect(&interruptNotifier, &QSocketNotifier::activated, [&] {
-        char c;
-        [[maybe_unused]] const ssize_t n = read(g_anInterruptPipe[0], &c, 1);
-        if (++interrupts == 1) {
+    CInterruptSignals interrupts([&] {
+        if (++interruptCount == 1) {
             stopWhenIdle();
         } else {
             if (!outcome) outcome = RunOutcome::Stopped;
             finishWhenIdle();
         }
     });
-    struct sigaction action {};
-    action.sa_handler = OnInterruptSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    if (!interrupts.IsReady()) return kExitUsage;
 
     // Quitting ends every event loop, the engine's nested waits included, so the program
     // only leaves once the engine is out of its wait or question.
@@ -210,10 +105,6 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& ar
     engine.OnClose();
     const Ending ending = EndingOf(outcome.value_or(RunOutcome::Stopped));
     out.Object(CJsonObject().Add("event", "end").Add("result", ending.result).Add("exit_code", ending.exitCode));
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    close(g_anInterruptPipe[0]);
-    close(g_anInterruptPipe[1]);
     return ending.exitCode;
 }
 

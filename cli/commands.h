@@ -16,5 +16,9 @@ int RunToDmCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& arg
 int RunInfoCommand(CCliOutput& out, const CliArgs& args);
 int RunCompareCommand(CCliOutput& out, const CliArgs& args);
 int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& args);
+// flash with several ports: one run per port, all at once.
+int RunFlashOnPorts(CCliOutput& out, const std::vector<CPortOptions>& ports, const CliArgs& args);
+// Flashes handsets as they appear on the ports, until Ctrl+C or --count units.
+int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const CliArgs& args);
 
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "cli_output.h"
 #include "commands.h"
@@ -15,15 +16,16 @@ namespace kestrel {
 namespace {
 
 const char kUsage[] =
-    "usage: kestrel-cli [--port N|COMn|/dev/PATH] [--baud 57600|115200] [--json] COMMAND ...\n"
+    "usage: kestrel-cli [--port N|COMn|/dev/PATH|N-M]... [--baud 57600|115200] [--json] COMMAND ...\n"
     "  flash IMAGE --type NAME|0-6 [--old OLD] [--font-address HEX] [--yes]\n"
+    "  station IMAGE --type NAME|0-6 [--old OLD] [--font-address HEX] [--yes] [--count N]\n"
     "  info IMAGE\n"
     "  compare NEW OLD\n"
     "  request start | jump | erase START LENGTH\n"
     "  todm\n";
 
 struct GlobalOptions {
-    std::string strPort;
+    std::vector<std::string> ports;  // as given, ranges not yet expanded
     std::string strBaud;
     bool bJson = false;
 };
@@ -40,7 +42,10 @@ bool ParseGlobalOptions(int argc, char** argv, int& index, GlobalOptions& option
                 error = opt + " needs a value.";
                 return false;
             }
-            (opt == "--port" ? options.strPort : options.strBaud) = argv[++index];
+            if (opt == "--port")
+                options.ports.emplace_back(argv[++index]);
+            else
+                options.strBaud = argv[++index];
         } else {
             error = "unknown option " + opt;
             return false;
@@ -64,17 +69,23 @@ int Main(int argc, char** argv)
     const std::string command = argv[index++];
     const CliArgs args(argv + index, argv + argc);
 
-    const auto portCommand = [&](auto run) {
-        CPortOptions port;
-        if (!ResolvePortOptions(global.strPort, global.strBaud, [](const std::string& name) { return ReadText(name); }, port, error)) {
-            output.Error(error);
+    const SettingLookup settings = [](const std::string& name) { return ReadText(name); };
+    std::vector<CPortOptions> ports;
+    if (!ResolvePortList(global.ports, global.strBaud, settings, ports, error)) {
+        output.Error(error);
+        return kExitUsage;
+    }
+    const auto onePort = [&](auto run) {
+        if (ports.size() > 1) {
+            output.Error(command + " takes one port.");
             return static_cast<int>(kExitUsage);
         }
-        return run(output, port, args);
+        return run(output, ports.front(), args);
     };
-    if (command == "request") return portCommand(RunRequestCommand);
-    if (command == "todm") return portCommand(RunToDmCommand);
-    if (command == "flash") return portCommand(RunFlashCommand);
+    if (command == "request") return onePort(RunRequestCommand);
+    if (command == "todm") return onePort(RunToDmCommand);
+    if (command == "flash") return ports.size() > 1 ? RunFlashOnPorts(output, ports, args) : onePort(RunFlashCommand);
+    if (command == "station") return RunStationCommand(output, ports, args);
     if (command == "info") return RunInfoCommand(output, args);
     if (command == "compare") return RunCompareCommand(output, args);
 

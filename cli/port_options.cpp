@@ -58,4 +58,37 @@ bool ResolvePortOptions(const std::string& portArg, const std::string& baudArg, 
     return true;
 }
 
+bool ResolvePortList(const std::vector<std::string>& portArgs, const std::string& baudArg, const SettingLookup& settings,
+                     std::vector<CPortOptions>& ports, std::string& error)
+{
+    std::vector<std::string> expanded;
+    for (const std::string& arg : portArgs) {
+        const std::size_t dash = arg.find('-');
+        if (arg.empty() || arg[0] == '/' || dash == std::string::npos) {
+            expanded.push_back(arg);
+            continue;
+        }
+        const auto first = ParsePortNumber(arg.substr(0, dash));
+        const auto last = ParsePortNumber(arg.substr(dash + 1));
+        if (!first || !last || *first > *last) {
+            error = "--port " + arg + ": a range is two port numbers, the smaller first (3-10).";
+            return false;
+        }
+        for (int n = *first; n <= *last; ++n) expanded.push_back(std::to_string(n));
+    }
+    if (expanded.empty()) expanded.emplace_back();
+    ports.clear();
+    for (const std::string& arg : expanded) {
+        CPortOptions options;
+        if (!ResolvePortOptions(arg, baudArg, settings, options, error)) return false;
+        for (const CPortOptions& other : ports)
+            if (other.strDevicePath == options.strDevicePath) {
+                error = "--port " + arg + " is given twice (" + options.strDevicePath + ").";
+                return false;
+            }
+        ports.push_back(options);
+    }
+    return true;
+}
+
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "serial/com_map.h"
 
@@ -25,5 +26,10 @@ uint32_t BaudRateForIndex(long index);
 // settings (PORT, BAUD and COM<n>). False with a message in error when they make no sense.
 bool ResolvePortOptions(const std::string& portArg, const std::string& baudArg, const SettingLookup& settings,
                         CPortOptions& options, std::string& error);
+
+// Every --port given (a range N-M stands for each number in it; none given: the PORT
+// setting), each resolved as above; a port given twice is refused.
+bool ResolvePortList(const std::vector<std::string>& portArgs, const std::string& baudArg, const SettingLookup& settings,
+                     std::vector<CPortOptions>& ports, std::string& error);
 
 }  // namespace kestrel

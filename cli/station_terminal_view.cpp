@@ -1,0 +1,152 @@
+#include "station_terminal_view.h"
+
+#include <cstdio>
+
+#include "flash_args.h"
+#include "terminal_view.h"
+
+namespace kestrel {
+namespace {
+constexpr int kDrawIntervalMs = 100;
+}  // namespace
+
+CStationTerminalView::CStationTerminalView(CCliOutput& out, CStation& station, bool statusLines,
+                                           std::function<int64_t()> clock,
+                                           std::function<void(int, RunOutcome)> onEnd)
+    : m_out(out), m_station(station), m_bStatusLines(statusLines && !out.Json()), m_clock(std::move(clock)),
+      m_onEnd(std::move(onEnd))
+{
+    m_drawTimer.setSingleShot(true);
+    QObject::connect(&m_drawTimer, &QTimer::timeout, [this] { Draw(); });
+}
+
+void CStationTerminalView::OnPortLog(int index, uint32_t colour, const std::string& text)
+{
+    if (colour == kColourRed) {
+        // The error line the port ends with, without the log's surrounding line breaks.
+        std::string line = text;
+        while (!line.empty() && line.front() == '\n') line.erase(line.begin());
+        while (!line.empty() && line.back() == '\n') line.pop_back();
+        if (!line.empty()) Status(index).strLastError = line;
+    }
+    const std::string port = m_station.Port(index).Id().Label();
+    const int kind = LogKindOfColour(colour);
+    if (m_out.Json()) {
+        m_out.Object(CJsonObject().Add("event", "log").Add("port", port).Add("kind", kind)
+                         .Add("colour", LogKindColour(kind)).Add("text", text));
+        return;
+    }
+    if (m_bStatusLines) return;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = text.find('\n', start);
+        const std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!line.empty()) m_out.Text("[" + port + "] " + line);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+}
+
+void CStationTerminalView::OnPortCheckMark(int index)
+{
+    const std::string port = m_station.Port(index).Id().Label();
+    if (m_out.Json())
+        m_out.Object(CJsonObject().Add("event", "log").Add("port", port).Add("kind", "check").Add("colour", "check")
+                         .Add("text", "  √"));
+    else if (!m_bStatusLines)
+        m_out.Text("[" + port + "]   √");
+}
+
+void CStationTerminalView::OnPortProgress(int index, const BlockProgress& progress)
+{
+    PortStatus& status = Status(index);
+    const int64_t now = m_clock();
+    if (status.nFirstBlockMs < 0) status.nFirstBlockMs = now;
+    status.nLastBlockMs = now;
+    ++status.nBlocksSent;
+    status.nPercent = progress.nTotal > 0 ? static_cast<int>(100LL * progress.nBlock / progress.nTotal) : 100;
+    status.dwAddress = progress.dwAddress;
+    if (m_out.Json()) {
+        m_out.Object(CJsonObject().Add("event", "progress").Add("port", m_station.Port(index).Id().Label())
+                         .Add("percent", status.nPercent).Add("block", progress.nBlock).Add("total", progress.nTotal)
+                         .Add("address", static_cast<int64_t>(progress.dwAddress)));
+        return;
+    }
+    ScheduleDraw();
+}
+
+void CStationTerminalView::OnPortRunStarted(int index)
+{
+    Status(index) = PortStatus{};
+    Status(index).nStartMs = m_clock();
+    ScheduleDraw();
+}
+
+void CStationTerminalView::OnPortRunEnded(int index, RunOutcome outcome)
+{
+    PortStatus& status = Status(index);
+    status.nEndMs = m_clock();
+    const Ending ending = EndingOf(outcome);
+    status.strEnd = outcome == RunOutcome::Completed || outcome == RunOutcome::NothingToDo || status.strLastError.empty()
+                        ? ending.result
+                        : std::string(ending.result) + ": " + status.strLastError;
+    const std::string port = m_station.Port(index).Id().Label();
+    if (m_out.Json())
+        m_out.Object(CJsonObject().Add("event", "end").Add("port", port).Add("result", ending.result)
+                         .Add("exit_code", ending.exitCode));
+    else if (!m_bStatusLines)
+        m_out.Text("[" + port + "] " + StatusLine(index, status.nEndMs));
+    ScheduleDraw();
+    m_onEnd(index, outcome);
+}
+
+CStationTerminalView::PortStatus& CStationTerminalView::Status(int index)
+{
+    if (m_status.size() <= static_cast<std::size_t>(index)) m_status.resize(static_cast<std::size_t>(index) + 1);
+    return m_status[static_cast<std::size_t>(index)];
+}
+
+std::string CStationTerminalView::StatusLine(int index, int64_t now)
+{
+    const PortStatus& status = Status(index);
+    const CStationPort& port = m_station.Port(index);
+    const int64_t end = status.nEndMs >= 0 ? status.nEndMs : now;
+    const auto elapsed = static_cast<int>(status.nStartMs >= 0 ? (end - status.nStartMs) / 1000 : 0);
+    const int64_t lastBlock = status.nEndMs >= 0 ? status.nLastBlockMs : now;
+    const double seconds = status.nFirstBlockMs >= 0 ? static_cast<double>(lastBlock - status.nFirstBlockMs) / 1000.0 : 0;
+    const double rate = seconds > 0 ? static_cast<double>(status.nBlocksSent - 1) * 1024.0 / seconds : 0.0;
+    const std::string state = !status.strEnd.empty() ? status.strEnd
+                              : status.nStartMs < 0  ? std::string("waiting for handset")
+                                                     : port.StepText();
+    char line[512];
+    // A port given as a device path is labelled by it already.
+    const std::string device = port.Id().nPort > 0 ? port.Id().strDevice : std::string();
+    std::snprintf(line, sizeof line, "%-6s %-14s %3d%%  Addr 0x%08x  %7.0f B/s  %d:%02d  %s", port.Id().Label().c_str(),
+                  device.c_str(), status.nPercent, status.dwAddress, rate, elapsed / 60, elapsed % 60,
+                  state.c_str());
+    return line;
+}
+
+void CStationTerminalView::ScheduleDraw()
+{
+    if (m_bStatusLines && !m_drawTimer.isActive()) m_drawTimer.start(kDrawIntervalMs);
+}
+
+void CStationTerminalView::Draw()
+{
+    if (!m_bStatusLines) return;
+    const int64_t now = m_clock();
+    // Back to the top of the block, then every line anew.
+    if (m_nLinesDrawn > 0) std::fprintf(stderr, "\x1b[%dA", m_nLinesDrawn);
+    for (int i = 0; i < m_station.PortCount(); ++i) std::fprintf(stderr, "\r\x1b[2K%s\n", StatusLine(i, now).c_str());
+    std::fflush(stderr);
+    m_nLinesDrawn = m_station.PortCount();
+}
+
+void CStationTerminalView::Finish()
+{
+    m_drawTimer.stop();
+    Draw();
+}
+
+}  // namespace kestrel
