@@ -66,6 +66,7 @@ public:
     int ExitCode() const { return m_nExitCode; }
     int64_t TotalMs() const { return m_nTotalMs; }
     void SetOnEnded(std::function<void(int, RunOutcome)> onEnded) { m_onEnded = std::move(onEnded); }
+    bool Started(int index) { return m_view.HasStarted(index); }
     CStationTerminalView& View() { return m_view; }
     int64_t NowMs() const { return m_scheduler.NowMs(); }
 
@@ -98,8 +99,8 @@ public:
     CStationInterrupts(CStation& station, std::function<void()> onFirst)
         : m_signals([this, &station, onFirst = std::move(onFirst)] {
               if (++m_nCount == 1) {
-                  onFirst();
                   station.StopAll();
+                  onFirst();
               } else {
                   station.AbandonAll();
               }
@@ -146,12 +147,16 @@ int RunFlashOnPorts(CCliOutput& out, const std::vector<CPortOptions>& ports, con
     });
     CStationInterrupts interrupts(station, [&] {
         if (!out.Json()) out.Error("Stopping every port; press Ctrl+C again to abandon the runs.");
+        if (!station.AnyRunning()) QuitWhenIdle(station, app);
     });
     if (!interrupts.IsReady()) return kExitUsage;
     QTimer::singleShot(0, [&] { station.StartAll(); });
     app.exec();
 
     station.AbandonAll();
+    // Ports that Ctrl+C kept from starting.
+    for (int i = 0; i < station.PortCount(); ++i)
+        if (!session.Started(i)) session.View().OnPortRunEnded(i, RunOutcome::Stopped);
     session.View().Finish();
     const int exitCode = session.ExitCode();
     out.Object(CJsonObject().Add("event", "end").Add("port", "all")

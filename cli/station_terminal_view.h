@@ -26,6 +26,7 @@ public:
     void OnPortRunStarted(int index) override;
     void OnPortRunEnded(int index, RunOutcome outcome) override;
 
+    bool HasStarted(int index) { return Status(index).nStartMs >= 0; }
     // Draws the status block one last time, as it stands.
     void Finish();
 

@@ -1,13 +1,31 @@
-# kestrel_test(NAME source... [LIBS lib...]): one GoogleTest executable, registered with CTest.
+# kestrel_test(NAME source... [LIBS lib...] [TIMEOUT seconds]): one GoogleTest executable,
+# registered with CTest.
 # Tests never see the user's own settings: the store is moved into the build tree.
+# Every test case gets a CTest TIMEOUT, so a hang fails within minutes rather than at the
+# CI job's limit. KESTREL_TEST_TIMEOUT is the default for all of them (sanitizer builds run
+# several times slower, hence the margin); a test program whose cases need longer passes its
+# own TIMEOUT.
 find_package(GTest)
 include(GoogleTest)
 
+set(KESTREL_TEST_TIMEOUT 300 CACHE STRING "Seconds one test case may run before CTest fails it")
+
 function(kestrel_test name)
-  cmake_parse_arguments(KT "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(KT "" "TIMEOUT" "LIBS" ${ARGN})
+  if(NOT DEFINED KT_TIMEOUT)
+    set(KT_TIMEOUT ${KESTREL_TEST_TIMEOUT})
+  endif()
+  if(NOT KT_TIMEOUT MATCHES "^[1-9][0-9]*$")
+    message(FATAL_ERROR "kestrel_test(${name}): the timeout is a whole number of seconds, not '${KT_TIMEOUT}'")
+  endif()
   add_executable(${name} ${KT_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${KT_LIBS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  # One value per property: on its way to the discovered tests the PROPERTIES list is split
+  # at every semicolon, so a two-entry ENVIRONMENT would keep only its first entry and take
+  # the next property name as a value.
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-config")
+    PROPERTIES TIMEOUT ${KT_TIMEOUT}
+               ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+               ENVIRONMENT_MODIFICATION "XDG_CONFIG_HOME=set:${CMAKE_BINARY_DIR}/test-config")
 endfunction()

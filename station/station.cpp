@@ -1,13 +1,18 @@
 #include "station/station.h"
 
 namespace kestrel {
+namespace {
+// The station's own timer, below the engines' id ranges.
+constexpr int kStopRetryTimer = 999;
+constexpr int kStopRetryMs = 10;
+}  // namespace
 
 CStation::CStation(IScheduler& scheduler, ISettingsReader& settings, IStationObserver& observer)
     : m_scheduler(scheduler), m_settings(settings), m_observer(observer)
 {
 }
 
-CStation::~CStation() = default;
+CStation::~CStation() { m_scheduler.KillTimer(kStopRetryTimer); }
 
 int CStation::AddPort(StationPortId id, std::unique_ptr<IPortDevice> device)
 {
@@ -26,19 +31,45 @@ bool CStation::LoadJob(const StationJob& job, std::string& error)
 
 void CStation::StartAll()
 {
-    for (auto& entry : m_ports)
-        if (!entry.pPort->IsRunning() && !entry.pPort->IsBusy()) entry.pPort->Start();
+    for (auto& entry : m_ports) entry.bStartPending = !entry.pPort->IsRunning() && !entry.pPort->IsBusy();
+    // A start waits for the port to open, and everything else happens meanwhile.
+    for (auto& entry : m_ports) {
+        if (!entry.bStartPending) continue;
+        entry.bStartPending = false;
+        entry.pPort->Start();
+    }
 }
 
 void CStation::StopAll()
 {
-    for (auto& entry : m_ports)
+    for (auto& entry : m_ports) {
+        entry.bStartPending = false;
+        entry.bStopPending = entry.pPort->IsRunning();
+    }
+    StopWaiting();
+}
+
+void CStation::StopWaiting()
+{
+    bool waiting = false;
+    for (auto& entry : m_ports) {
+        if (!entry.bStopPending) continue;
+        if (entry.pPort->IsBusy()) {
+            waiting = true;
+            continue;
+        }
+        entry.bStopPending = false;
         if (entry.pPort->IsRunning()) entry.pPort->Stop();
+    }
+    if (waiting) m_scheduler.SetTimer(kStopRetryTimer, kStopRetryMs, [this] { StopWaiting(); });
 }
 
 void CStation::AbandonAll()
 {
-    for (auto& entry : m_ports) entry.pPort->Abandon();
+    for (auto& entry : m_ports) {
+        entry.bStartPending = entry.bStopPending = false;
+        entry.pPort->Abandon();
+    }
 }
 
 bool CStation::AnyRunning() const

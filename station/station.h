@@ -27,8 +27,10 @@ public:
     CStationPort& Port(int index) { return *m_ports[static_cast<std::size_t>(index)].pPort; }
     const CStationPort& Port(int index) const { return *m_ports[static_cast<std::size_t>(index)].pPort; }
 
+    // Starts every idle port, one after another; a StopAll meanwhile cancels the rest.
     void StartAll();
-    // Stop on every running port, each with its own Stop rule.
+    // Stop on every running port, each with its own Stop rule; a port in the middle of a
+    // wait gets it as soon as the wait is over.
     void StopAll();
     // Ends every run whatever its step.
     void AbandonAll();
@@ -45,8 +47,12 @@ public:
 private:
     struct Entry {
         std::unique_ptr<CStationPort> pPort;
-        bool bPresent = false;  // the handset is on the port's device
+        bool bPresent = false;      // the handset is on the port's device
+        bool bStopPending = false;  // Stop was pressed while the engine waited
+        bool bStartPending = false; // StartAll has not got to it yet
     };
+
+    void StopWaiting();
 
     IScheduler& m_scheduler;
     ISettingsReader& m_settings;

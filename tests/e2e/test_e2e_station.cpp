@@ -1,0 +1,129 @@
+// Several simulated handsets at once: kestrel-cli flash on several ports, and the station
+// command that flashes handsets as they appear.
+
+#include <thread>
+
+#include "e2e_fixture.h"
+
+namespace kestrel::test {
+namespace {
+
+class Station : public EndToEnd {
+protected:
+    static constexpr int kHandsets = 4;
+
+    // Starts handset n behind the link "handset<n>"; its flash goes to "flash<n>.bin".
+    void StartHandset(int n, const std::string& scenario = "", const std::string& extra = "")
+    {
+        std::vector<std::string> args = {KESTREL_SIM_BIN, "--mode", "download", "--link", Link(n), "--flash-out",
+                                         Flash(n), "--idle-exit", "120"};
+        if (!scenario.empty()) {
+            const std::string file = Path("scenario" + std::to_string(n) + ".txt");
+            std::ofstream(file) << scenario;
+            args.insert(args.end(), {"--scenario", file});
+        }
+        if (!extra.empty()) args.push_back(extra);
+        auto sim = std::make_unique<CChildProcess>(args);
+        ASSERT_TRUE(sim->ReadLine(5000).has_value()) << "handset " << n << " did not start";
+        m_sims[n] = std::move(sim);
+    }
+    std::string Link(int n) const { return Path("handset" + std::to_string(n)); }
+    std::string Flash(int n) const { return Path("flash" + std::to_string(n) + ".bin"); }
+    std::vector<std::string> PortArgs() const
+    {
+        std::vector<std::string> args = {KESTREL_CLI_BIN, "--baud", "115200", "--json"};
+        for (int n = 0; n < kHandsets; ++n) args.insert(args.end(), {"--port", Link(n)});
+        return args;
+    }
+    ChildResult FlashAll(const Bytes& image)
+    {
+        auto args = PortArgs();
+        args.insert(args.end(), {"flash", WriteImage("image.bin", image), "--type", "CHANGE(EMERGENCY)"});
+        return CChildProcess(args).Finish(60000);
+    }
+    // Ends handset n and returns its flash.
+    Bytes FlashOf(int n)
+    {
+        m_sims[n]->Signal(SIGTERM);
+        EXPECT_EQ(m_sims[n]->Wait(10000), 0);
+        return ReadFile(Flash(n));
+    }
+    static std::string EndOf(const std::string& port, const char* result, int exitCode)
+    {
+        return R"({"event":"end","port":")" + port + R"(","result":")" + result + R"(","exit_code":)" +
+               std::to_string(exitCode) + "}";
+    }
+
+    std::map<int, std::unique_ptr<CChildProcess>> m_sims;
+};
+
+TEST_F(Station, EveryHandsetGetsTheImage)
+{
+    for (int n = 0; n < kHandsets; ++n) ASSERT_NO_FATAL_FAILURE(StartHandset(n));
+    const Bytes image = BootImage(24 * 1024);
+    const auto r = FlashAll(image);
+    EXPECT_EQ(r.nExitCode, 0) << r.strOut << r.strErr;
+    for (int n = 0; n < kHandsets; ++n) {
+        EXPECT_NE(r.strOut.find(EndOf(Link(n), "completed", 0)), std::string::npos) << Link(n);
+        EXPECT_EQ(FlashAt(FlashOf(n), 0, image.size()), image) << "handset " << n;
+    }
+    EXPECT_NE(r.strOut.find(R"({"event":"end","port":"all","result":"completed","exit_code":0})"), std::string::npos);
+}
+
+TEST_F(Station, OneHandsetsFaultLeavesTheOthersToComplete)
+{
+    struct Case {
+        const char* name;
+        const char* scenario;
+        const char* result;
+        int exitCode;
+    } cases[] = {{"handset_error", "erase nak-failed\n", "error", 5}, {"unplugged", "block:3 unplug\n", "error", 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_sims.clear();
+        for (int n = 0; n < kHandsets; ++n) ASSERT_NO_FATAL_FAILURE(StartHandset(n, n == 2 ? c.scenario : ""));
+        const Bytes image = BootImage(16 * 1024, static_cast<uint8_t>(c.exitCode));
+        const auto r = FlashAll(image);
+        EXPECT_EQ(r.nExitCode, c.exitCode) << r.strOut << r.strErr;
+        EXPECT_NE(r.strOut.find(EndOf(Link(2), c.result, c.exitCode)), std::string::npos) << r.strOut;
+        for (int n : {0, 1, 3}) {
+            EXPECT_NE(r.strOut.find(EndOf(Link(n), "completed", 0)), std::string::npos) << Link(n);
+            EXPECT_EQ(FlashAt(FlashOf(n), 0, image.size()), image) << "handset " << n;
+        }
+    }
+}
+
+TEST_F(Station, CtrlCStopsEveryPort)
+{
+    for (int n = 0; n < kHandsets; ++n) ASSERT_NO_FATAL_FAILURE(StartHandset(n, "block@* late 40\n"));
+    auto args = PortArgs();
+    args.insert(args.end(), {"flash", WriteImage("image.bin", BootImage(200 * 1024)), "--type", "CHANGE(EMERGENCY)"});
+    CChildProcess cli(args);
+    ASSERT_TRUE(cli.ReadLineWith(R"("block":3,)", 30000).has_value());
+    cli.Signal(SIGINT);
+    const auto r = cli.Finish(30000);
+    EXPECT_EQ(r.nExitCode, 130) << r.strOut << r.strErr;
+    for (int n = 0; n < kHandsets; ++n)
+        EXPECT_NE(r.strOut.find(EndOf(Link(n), "stopped", 130)), std::string::npos) << Link(n) << "\n" << r.strOut;
+}
+
+TEST_F(Station, HandsetsAreFlashedAsTheyAppearUntilTheCount)
+{
+    const Bytes image = BootImage(8 * 1024);
+    std::vector<std::string> args = {KESTREL_CLI_BIN, "--baud", "115200", "--port", Link(0), "--port", Link(1),
+                                     "station", WriteImage("image.bin", image), "--type", "CHANGE(EMERGENCY)",
+                                     "--count", "2"};
+    CChildProcess cli(args);
+    ASSERT_TRUE(cli.ReadLineWith("Waiting for handsets", 10000).has_value());
+    ASSERT_NO_FATAL_FAILURE(StartHandset(1));
+    ASSERT_TRUE(cli.ReadLineWith(Link(1) + ": completed", 30000).has_value());
+    ASSERT_NO_FATAL_FAILURE(StartHandset(0));
+    const auto r = cli.Finish(30000);
+    EXPECT_EQ(r.nExitCode, 0) << r.strOut << r.strErr;
+    EXPECT_NE(r.strOut.find(Link(0) + ": completed"), std::string::npos) << r.strOut;
+    EXPECT_NE(r.strOut.find("units: 2 completed, 0 failed"), std::string::npos) << r.strOut;
+    for (int n : {0, 1}) EXPECT_EQ(FlashAt(FlashOf(n), 0, image.size()), image) << "handset " << n;
+}
+
+}  // namespace
+}  // namespace kestrel::test
