@@ -221,6 +221,28 @@ bool CDownloadController::AwaitReturningDevice()
     return false;
 }
 
+// The start request after the jump went to a handset that has just left the bus: the port
+// is opened again once it is back and the request sent again.
+void CDownloadController::RestartInLoader()
+{
+    m_bAwaitingLoader = false;
+    StopSupervision();
+    if (m_pThreadRX) m_pThreadRX->Pause();
+    m_serial.ClosePort();
+    m_serial.OpenPort();
+    const bool back = m_serial.IsOpen() || AwaitReturningDevice();
+    if (m_pThreadRX) m_pThreadRX->Resume();
+    if (!back) {
+        ReportOpenFailure();
+        FinishRun(RunOutcome::PortError);
+        return;
+    }
+    Wait(500);
+    m_nSentAtAccept = m_serial.SentUnits();
+    m_serial.ResendLastCommand();
+    ArmSupervision(kTimerRequest, 3000);
+}
+
 // The operator's line, then why and on which device.
 void CDownloadController::ReportOpenFailure()
 {
@@ -302,6 +324,11 @@ void CDownloadController::OnLinkEnded(int linkId)
 void CDownloadController::OnLinkFault(LinkFault fault, uint64_t generation)
 {
     if (!m_bRunActive || !m_serial.IsOpen() || generation != m_serial.Generation()) return;
+    // The handset left to come back in its loader, on a line whose speed did not change.
+    if (fault == LinkFault::HangUp && m_bAwaitingLoader) {
+        RestartInLoader();
+        return;
+    }
     const std::string device = m_serial.LastDevicePath();
     FinishRun(RunOutcome::PortError, fault == LinkFault::HangUp
                                          ? "The handset left " + device + ": download stopped."

@@ -102,6 +102,7 @@ private:
     void OnLinkFault(LinkFault fault, uint64_t generation);
     bool RefuseRun();
     bool AwaitReturningDevice();
+    void RestartInLoader();
     // The one way a run ends: the link closed, nothing armed, the view told once.
     void FinishRun(RunOutcome outcome, const std::string& redLine = {});
     void EndRun();
@@ -179,6 +180,9 @@ private:
     // resend, whose second answer may still be on its way.
     uint64_t m_nSentAtAccept = 0;
     bool m_bSettling = false;
+    // From the jump's reply to the reply of the start request after it: the handset may drop
+    // off the bus to come back in its loader.
+    bool m_bAwaitingLoader = false;
     int m_nRetransmissions = 0;  // since the last accepted reply
     CImageFile m_newImage;
     CImageFile m_oldImage;

@@ -23,6 +23,7 @@ void CDownloadController::AdvanceRun()
     case RunStep::WaitJump:
         MarkStepDone();
         m_run.eStep = RunStep::WaitRestart;
+        m_bAwaitingLoader = true;
         if (m_nBaud == 0 && !ChangeLineSpeed(57600)) return;
         if (m_nBaud == 1 && !ChangeLineSpeed(115200)) return;
         m_serial.RequestDownloadStart();
@@ -30,6 +31,7 @@ void CDownloadController::AdvanceRun()
         break;
 
     case RunStep::WaitRestart:
+        m_bAwaitingLoader = false;
         MarkStepDone();
         UpdateElapsedTime();
         m_run.eStep = IsChangeType(m_nDloadType) ? RunStep::WaitEraseBoot : RunStep::WaitFlash;

@@ -10,6 +10,7 @@ void CDownloadController::EndRun()
     StopTimer(kTimerClock);
     StopTimer(kTimerSettle);
     m_bSettling = false;
+    m_bAwaitingLoader = false;
     m_run.eStep = RunStep::Idle;
     SetButtons(true, true, true, true, false);
     if (m_bReceiveRun) {
