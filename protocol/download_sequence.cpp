@@ -5,6 +5,7 @@
 #include "image/download_type.h"
 #include "image/image_backup.h"
 #include "protocol/download_controller.h"
+#include "protocol/run_limits.h"
 #include "protocol/text_format.h"
 
 namespace kestrel {
@@ -41,7 +42,7 @@ void CDownloadController::AdvanceRun()
         m_view.SetWaitCursor(true);
         m_view.CaptureMouse(true);
         StartTimer(kTimerClock, 1000);
-        ArmSupervision(kTimerRequest, 500000);
+        ArmSupervision(kTimerRequest, kEraseSupervisionMs);
         break;
 
     case RunStep::WaitEraseBoot:

@@ -54,14 +54,21 @@ bool CDownloadController::CountRetransmission()
 }
 
 // The last thing sent again: the retransmit request block while blocks are written,
-// otherwise the last framed request.
+// otherwise the last framed request. It is watched for 3000 ms, except an erase sent again,
+// which gets the time of an erase: nothing may follow it while the handset erases.
 bool CDownloadController::Retransmit()
 {
     if (!CountRetransmission()) return false;
-    if (IsBlockInFlight(m_run.eStep))
+    if (IsBlockInFlight(m_run.eStep)) {
         SendRetryRequest();
-    else
+        ArmSupervision(kTimerBlock, 3000);
+    } else {
         m_serial.ResendLastCommand();
+        if (m_run.eStep == RunStep::WaitEraseBoot || m_run.eStep == RunStep::WaitFlash)
+            ArmSupervision(kTimerRequest, kEraseSupervisionMs);
+        else
+            ArmSupervision(kTimerBlock, 3000);
+    }
     return true;
 }
 
@@ -107,14 +114,13 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
         } else if (p1 == 0x03 && p2 == 0x03) {
             StallOnError("Unknow Error!");
         } else if (Retransmit()) {
-            ArmSupervision(kTimerBlock, 3000);
             WriteLogNow(kColourBlue, "Retry ACK, but crc error. Retry.");
         }
         return false;
 
     case NAK_BAD_CRC:
         WriteLogNow(kColourBlue, "NAK_BAD_CRC received!!");
-        if (Retransmit()) ArmSupervision(kTimerBlock, 3000);
+        Retransmit();
         return false;
 
     case NAK_MODEL_VERSION: {
@@ -123,7 +129,9 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
             CEngineScope scope(*this);
             yes = m_view.AskYesNo("모델 버전이 틀립니다. 계속 할까요?");
         }
-        if (yes) return true;
+        // Yes goes on as the ACK the question stood in for: under a retransmit request that is
+        // an error stop, and a block's check value must still match.
+        if (yes) return ClassifyReply(ACK, p1, p2);
         StallOnError(nullptr);
         return false;
     }
@@ -132,7 +140,6 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
         if (p1 == 0x9E && p2 == 0x4C) {
             StallOnError("Invalid command!!");
         } else if (Retransmit()) {
-            ArmSupervision(kTimerBlock, 3000);
             WriteLogNow(kColourBlue, "NAK_INVALID_CMD, but crc error. Retry");
         }
         return false;
@@ -142,7 +149,6 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
             StopTimer(kTimerClock);
             StallOnError("Flash error!!");
         } else if (Retransmit()) {
-            ArmSupervision(kTimerBlock, 3000);
             WriteLogNow(kColourBlue, "NAK_FAILED, but crc error. Retry");
         }
         return false;

@@ -3,6 +3,8 @@
 
 namespace kestrel {
 
+// The supervision of an erase request, first sent or sent again.
+inline constexpr int kEraseSupervisionMs = 500000;
 // After the reply to a request that went out more than once, what arrives within this
 // quiet interval is a second answer to it and is dropped; each one dropped starts it again.
 inline constexpr int kResendSettleMs = 500;

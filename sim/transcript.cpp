@@ -109,7 +109,8 @@ void CTranscript::Attach(std::ostream& out)
 void CTranscript::Write(const CJsonLine& line)
 {
     if (m_pOut == nullptr) return;
-    const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_tOrigin).count();
+    const double ms = m_clock ? m_clock()
+                              : std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_tOrigin).count();
     char t[32];
     std::snprintf(t, sizeof t, "%.1f", ms);
     std::string text = line.Finish();

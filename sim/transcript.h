@@ -5,10 +5,12 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kestrel::sim {
 
@@ -43,6 +45,8 @@ public:
     bool Open(const std::string& path, std::string& error);
     // Writes into a stream the caller keeps alive (tests).
     void Attach(std::ostream& out);
+    // Takes "t" from this clock (milliseconds) instead: a handset on a virtual clock.
+    void SetClock(std::function<double()> clock) { m_clock = std::move(clock); }
     // Adds "t", writes the line and flushes it, so a reader sees it at once.
     void Write(const CJsonLine& line);
 
@@ -50,6 +54,7 @@ private:
     std::chrono::steady_clock::time_point m_tOrigin;
     std::ofstream m_file;
     std::ostream* m_pOut = nullptr;
+    std::function<double()> m_clock;
 };
 
 }  // namespace kestrel::sim

@@ -12,6 +12,7 @@
 
 #include "protocol/download_controller.h"
 #include "serial/command_packets.h"
+#include "tests/support/boot_image.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/scripted_port_device.h"
 #include "tests/support/virtual_scheduler.h"
@@ -108,15 +109,7 @@ inline Bytes BootImage(std::size_t size, uint8_t seed = 1)
 {
     Bytes b(size);
     for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<uint8_t>(i * 31 + seed + i / 1024);
-    const std::string header = "Mar 15 200714:22:0512 BOOT";
-    if (size >= 0x3B) {
-        std::copy(header.begin(), header.begin() + 19, b.begin() + 0x20);
-        std::copy(header.begin() + 19, header.begin() + 21, b.begin() + 0x34);
-        b[0x36] = ' ';
-        std::copy(header.begin() + 22, header.end(), b.begin() + 0x37);
-    }
-    if (size >= 0x20028)
-        for (std::size_t i = 0x20024; i < 0x20028; ++i) b[i] = 0xFF;
+    StampBootHeader(b);
     return b;
 }
 

@@ -1,13 +1,16 @@
-// The simulator's request parser and reply builder on byte buffers. Wire bytes are written
-// out literally, so the format is pinned independently of any encoder in the project.
+// The simulator's request parser, reply builder and transcript lines on byte buffers. Wire
+// bytes are written out literally, so the format is pinned independently of any encoder in
+// the project.
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "reply_builder.h"
 #include "request_parser.h"
+#include "transcript.h"
 
 namespace kestrel::sim {
 namespace {
@@ -166,6 +169,19 @@ TEST(SimReplyBuilder, DamageKeepsTheOriginalCheckValue)
     EXPECT_EQ(damaged[3], good[3]);
     EXPECT_EQ(damaged[4], good[4]);
     EXPECT_NE(MakeReplyContent(0x05, 0x12, 0x35), damaged);
+}
+
+TEST(SimTranscript, StampsEachLineWithTheClockItIsGiven)
+{
+    std::ostringstream out;
+    CTranscript transcript;
+    transcript.Attach(out);
+    double now = 1234.5;
+    transcript.SetClock([&now] { return now; });
+    transcript.Write(CJsonLine("stage").Text("stage", "boot"));
+    now = 90000;
+    transcript.Write(CJsonLine("unplug"));
+    EXPECT_EQ(out.str(), "{\"t\":1234.5,\"event\":\"stage\",\"stage\":\"boot\"}\n{\"t\":90000.0,\"event\":\"unplug\"}\n");
 }
 
 }  // namespace

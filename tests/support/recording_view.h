@@ -21,8 +21,16 @@ struct LogLine {
 
 class CRecordingView final : public IDownloadView {
 public:
-    void WriteLog(uint32_t colour, const std::string& text) override { lines.push_back({colour, text}); }
-    void MarkStepDone() override { lines.push_back({kColourCheckMark, "  √"}); }
+    void WriteLog(uint32_t colour, const std::string& text) override
+    {
+        lines.push_back({colour, text});
+        lineTimes.push_back(clock ? clock() : 0);
+    }
+    void MarkStepDone() override
+    {
+        lines.push_back({kColourCheckMark, "  √"});
+        lineTimes.push_back(clock ? clock() : 0);
+    }
     void ClearLog() override { ++nClears; }
     void SetButtons(bool open, bool run, bool toDm, bool info, bool stop) override
     {
@@ -80,6 +88,7 @@ public:
     }
 
     std::vector<LogLine> lines;
+    std::vector<int64_t> lineTimes;  // when each line was written, when the clock is set
     int nClears = 0;
     std::vector<bool> buttons;
     std::map<DisplayText, std::string> texts;
@@ -93,7 +102,7 @@ public:
     std::vector<std::string> sounds;
     std::vector<std::string> messages;
     std::vector<int64_t> messageTimes;
-    std::function<int64_t()> clock;  // when set, stamps each message
+    std::function<int64_t()> clock;  // when set, stamps each line and message
     std::vector<std::string> questions;
     bool bAnswerYes = true;
     bool bFontOk = true;
