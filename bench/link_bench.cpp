@@ -15,34 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "tests/support/child_process.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using kestrel::test::CChildProcess;
-
-double ChildrenCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-std::string MakeImage(const std::filesystem::path& dir, std::size_t size)
-{
-    std::vector<char> b(size);
-    uint32_t x = 12345;
-    for (auto& v : b) {
-        x = x * 1103515245u + 12345u;
-        v = static_cast<char>(x >> 16);
-    }
-    b[0x37] = 'F';  // a font image: no boot marker, written as FONT(EMRGENCY) at address 0
-    const auto path = (dir / ("image-" + std::to_string(size) + ".bin")).string();
-    std::ofstream(path, std::ios::binary).write(b.data(), static_cast<std::streamsize>(b.size()));
-    return path;
-}
+using namespace kestrel::bench;
 
 struct RunFigures {
     bool bCompleted = false;
@@ -84,13 +64,6 @@ RunFigures Flash(const std::string& image, const std::vector<std::string>& simOp
     sim.Signal(SIGTERM);
     sim.Wait(10000);
     return f;
-}
-
-void Verdict(const char* what, double value, const char* unit, double goal, bool atLeast)
-{
-    const bool met = atLeast ? value >= goal : value <= goal;
-    std::printf("%-44s %10.2f %-8s goal %s %.2f: %s\n", what, value, unit, atLeast ? ">=" : "<=", goal,
-                met ? "met" : "NOT MET");
 }
 
 }  // namespace

@@ -18,37 +18,17 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "tests/support/child_process.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using kestrel::test::CChildProcess;
+using namespace kestrel::bench;
 
 constexpr int kHandsets = 8;
 constexpr double kLineBytesPerSecond = 115200.0 / 10.0;
-
-double ChildrenCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-std::string MakeImage(const std::filesystem::path& dir, std::size_t size)
-{
-    std::vector<char> b(size);
-    uint32_t x = 54321;
-    for (auto& v : b) {
-        x = x * 1103515245u + 12345u;
-        v = static_cast<char>(x >> 16);
-    }
-    b[0x37] = 'F';  // a font image: no boot marker, written as FONT(EMRGENCY) at address 0
-    const auto path = (dir / ("image-" + std::to_string(size) + ".bin")).string();
-    std::ofstream(path, std::ios::binary).write(b.data(), static_cast<std::streamsize>(b.size()));
-    return path;
-}
 
 struct PortFigures {
     bool bCompleted = false;
@@ -136,13 +116,6 @@ RunFigures FlashAll(const std::string& image, int handsets, const std::vector<st
         sim->Wait(10000);
     }
     return f;
-}
-
-void Verdict(const char* what, double value, const char* unit, double goal, bool atLeast)
-{
-    const bool met = atLeast ? value >= goal : value <= goal;
-    std::printf("%-52s %10.2f %-9s goal %s %.2f: %s\n", what, value, unit, atLeast ? ">=" : "<=", goal,
-                met ? "met" : "NOT MET");
 }
 
 }  // namespace
