@@ -15,6 +15,7 @@
 #include "app/about_dlg.h"
 #include "app/app_startup.h"
 #include "app/bitmap_button.h"
+#include "app/history_dlg.h"
 #include "services/settings_store.h"
 #include "app/string_table.h"
 #include "controls/flat_combo_box.h"
@@ -37,6 +38,8 @@ CMainDlg::CMainDlg(QWidget* pParent)
     : QDialog(pParent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_scheduler(m_qtScheduler, [this] { RetryPendingClose(); }),
+      m_journal(JournalFilePath(), NoticeOnThreadOf(this, [this](const std::string& text) { WriteLog(kColourBlue, text); })),
+      m_recorder(m_journal, "window"),
       m_engine(m_scheduler, *this, m_settings)
 {
     m_cfLog.setFontWeight(QFont::Bold);
@@ -63,6 +66,8 @@ void CMainDlg::OnInitDialog()
         m_actAbout = new QAction(FromStd(strAbout), this);
         connect(m_actAbout, &QAction::triggered, this, &CMainDlg::OnAbout);
     }
+    m_actHistory = new QAction(FromStd(LoadString(IDS_HISTORY)), this);
+    connect(m_actHistory, &QAction::triggered, this, &CMainDlg::OnHistory);
     setWindowIcon(QIcon(FromStd(kIconResource)));
 
     m_nBaud = ReadNumber(kSettingBaud, 1);
@@ -134,8 +139,10 @@ void CMainDlg::PushSelectionToEngine()
 {
     m_engine.SetDloadType(m_nDloadType);
     m_engine.SetBaudIndex(m_nBaud);
-    m_engine.SetPort(IsUsablePortNumber(m_nPort) ? m_nPort : 0);
+    m_engine.SetPort(EnginePort());
 }
+
+int CMainDlg::EnginePort() const { return IsUsablePortNumber(m_nPort) ? m_nPort : 0; }
 
 void CMainDlg::OnSelchangeDloadType()
 {
@@ -166,6 +173,12 @@ void CMainDlg::OnCompare() { m_engine.OnCompare(); }
 void CMainDlg::OnAbout()
 {
     CAboutDlg dlg(FromStd(g_strBanner), this);
+    dlg.exec();
+}
+
+void CMainDlg::OnHistory()
+{
+    CHistoryDlg dlg(this);
     dlg.exec();
 }
 
@@ -218,9 +231,9 @@ void CMainDlg::mouseReleaseEvent(QMouseEvent* pEvent)
 
 void CMainDlg::contextMenuEvent(QContextMenuEvent* pEvent)
 {
-    if (m_actAbout == nullptr) return;
     QMenu menu(this);
-    menu.addAction(m_actAbout);
+    if (m_actAbout != nullptr) menu.addAction(m_actAbout);
+    menu.addAction(m_actHistory);
     menu.exec(pEvent->globalPos());
 }
 

@@ -13,8 +13,10 @@
 #include <string>
 
 #include "app/device_change.h"
+#include "services/journal_writer.h"
 #include "services/qt_scheduler.h"
 #include "app/sound_player.h"
+#include "services/run_recorder.h"
 #include "services/stored_settings.h"
 #include "app/wait_reporting_scheduler.h"
 #include "protocol/download_controller.h"
@@ -86,6 +88,7 @@ public:
     void OnOptions();
     void OnSelchangeDloadType();
     void OnAbout();
+    void OnHistory();
     // A serial device appeared or went away.
     void OnDeviceChange(EDeviceChange eChange, const QString& strDevNode);
 
@@ -109,6 +112,8 @@ public:
     void ShowMessage(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     bool AskFontAddress(uint32_t& address) override;
+    void OnRunStarted() override;
+    void OnRunEnded(RunOutcome outcome) override;
 
     // Enter and Escape do not end the window.
     void accept() override {}
@@ -134,6 +139,8 @@ private:
     // when the choice is cancelled.
     QString ChooseImageFile(std::string_view strFolderSetting);
     void PushSelectionToEngine();
+    // The port the engine opens: 0 for a stored number that names no port.
+    int EnginePort() const;
     void ShowLogEnd(const QTextCursor& cursor);
     void RetryPendingClose();
     template <class T>
@@ -144,6 +151,8 @@ private:
     CWaitReportingScheduler m_scheduler;
     CStoredSettings m_settings;
     CSoundPlayer m_soundPlayer;
+    CJournalWriter m_journal;
+    CRunRecorder m_recorder;
     CDownloadController m_engine;
 
     // Controls.
@@ -172,6 +181,7 @@ private:
     QLineEdit* m_editElapsed = nullptr;
     QLabel* m_labelPort = nullptr;
     QAction* m_actAbout = nullptr;
+    QAction* m_actHistory = nullptr;
 
     // Log lines: bold 10 point, the colour set per line.
     QTextCharFormat m_cfLog;

@@ -72,6 +72,7 @@ void CMainDlg::OpenOldImage(const QString& strPath)
     m_strOldBinPath = strFile;
     CImageFile& image = m_engine.OldImage();
     if (!image.Load(m_strOldBinPath, m_nDloadType)) ShowMessage(image.LastError());
+    m_recorder.OnImageLoaded(image);
     WriteText(kSettingBinPath2, FolderOf(strFile));
     ShowOldImageInfo();
     m_nDloadType = DLOAD_COMPARE_EMERGENCY;
@@ -84,6 +85,7 @@ void CMainDlg::LoadNewImage()
     // A failed load still goes on: the window then shows size 0.
     CImageFile& image = m_engine.NewImage();
     if (!image.Load(m_strBinPath, m_nDloadType)) ShowMessage(image.LastError());
+    m_recorder.OnImageLoaded(image);
 }
 
 void CMainDlg::ShowNewImageInfo()

@@ -14,6 +14,7 @@
 #include "controls/color_ref.h"
 #include "controls/flat_combo_box.h"
 #include "controls/percent_progress_ctrl.h"
+#include "serial/com_map.h"
 
 namespace kestrel {
 namespace {
@@ -149,6 +150,16 @@ bool CMainDlg::AskYesNo(const std::string& text)
     RetryPendingClose();
     return bYes;
 }
+
+void CMainDlg::OnRunStarted()
+{
+    const int nPort = EnginePort();
+    const std::string strDevice =
+        DevicePathForPort(nPort, [this](const std::string& strName) { return m_settings.ReadText(strName, ""); });
+    m_recorder.OnRunStarted({nPort, strDevice, m_engine.DloadType(), &m_engine.NewImage(), &m_engine.OldImage()});
+}
+
+void CMainDlg::OnRunEnded(RunOutcome outcome) { m_recorder.OnRunEnded(outcome, m_engine.Statistics()); }
 
 bool CMainDlg::AskFontAddress(uint32_t& address)
 {

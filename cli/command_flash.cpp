@@ -4,7 +4,9 @@
 #include <QTimer>
 #include <unistd.h>
 
+#include "services/journal_writer.h"
 #include "services/qt_scheduler.h"
+#include "services/run_recorder.h"
 #include "services/settings_store.h"
 #include "services/stored_settings.h"
 #include "commands.h"
@@ -32,16 +34,28 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& ar
     QCoreApplication app(argc, argv);
     CQtScheduler scheduler;
     CStoredSettings settings;
+    // What the journal has to say goes into the log.
+    CJournalWriter journal(JournalFilePath(), NoticeOnThreadOf(&app, [&out](const std::string& text) { out.Log(kLogInfo, text); }));
+    CRunRecorder recorder(journal, "cli");
 
     std::optional<RunOutcome> outcome;
     std::function<void()> finishWhenIdle;
     TerminalAnswers answers{parsed.bYes, parsed.fontAddress};
-    CTerminalView view(out, answers, isatty(STDERR_FILENO) != 0, [&scheduler] { return scheduler.NowMs(); },
-                       [&](RunOutcome o) {
-                           if (!outcome) outcome = o;
-                           QTimer::singleShot(0, finishWhenIdle);
-                       });
+    // The view's hooks are called by the engine, so only once it exists.
+    CDownloadController* pEngine = nullptr;
+    CTerminalView view(
+        out, answers, isatty(STDERR_FILENO) != 0, [&scheduler] { return scheduler.NowMs(); },
+        [&] {
+            recorder.OnRunStarted(
+                {port.nPort, port.strDevicePath, pEngine->DloadType(), &pEngine->NewImage(), &pEngine->OldImage()});
+        },
+        [&](RunOutcome o) {
+            recorder.OnRunEnded(o, pEngine->Statistics());
+            if (!outcome) outcome = o;
+            QTimer::singleShot(0, finishWhenIdle);
+        });
     CDownloadController engine(scheduler, view, settings);
+    pEngine = &engine;
     engine.SetBanner("Kestrel");
     engine.SetPort(port.nPort);
     engine.SetBaudIndex(port.dwBaudRate == 115200 ? 1 : 0);
@@ -55,6 +69,7 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& ar
         out.Object(CJsonObject().Add("event", "end").Add("result", "error").Add("exit_code", int{kExitFileError}));
         return kExitFileError;
     }
+    recorder.OnImageLoaded(engine.NewImage());
     if (!parsed.strOld.empty()) {
         int oldType = type;
         if (!engine.OldImage().Load(parsed.strOld, oldType)) {
@@ -62,6 +77,7 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& ar
             out.Object(CJsonObject().Add("event", "end").Add("result", "error").Add("exit_code", int{kExitFileError}));
             return kExitFileError;
         }
+        recorder.OnImageLoaded(engine.OldImage());
     }
     if (type != asked && asked >= 0 && asked < kDownloadTypeCount) {
         out.Log(kLogInfo, "The image runs as " + std::string(kDownloadTypeNames[static_cast<std::size_t>(type)]) +
@@ -103,6 +119,9 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& ar
 
     // A run abandoned with a second Ctrl+C still holds the port.
     engine.OnClose();
+    // The run's row is written, and what the journal said is in the log, before the end line.
+    journal.Flush();
+    QCoreApplication::sendPostedEvents();
     const Ending ending = EndingOf(outcome.value_or(RunOutcome::Stopped));
     out.Object(CJsonObject().Add("event", "end").Add("result", ending.result).Add("exit_code", ending.exitCode));
     return ending.exitCode;

@@ -13,6 +13,8 @@
 #include "image/download_type.h"
 #include "interrupt_signals.h"
 #include "services/device_presence.h"
+#include "services/journal.h"
+#include "services/run_recorder.h"
 #include "services/qt_scheduler.h"
 #include "services/settings_store.h"
 #include "services/stored_settings.h"
@@ -25,13 +27,20 @@ namespace {
 // One station on the command line: the ports, their engines and what they show.
 class CStationSession {
 public:
-    CStationSession(CCliOutput& out, const std::vector<CPortOptions>& ports, bool watchOnly)
+    // frontEnd names the runs in the journal: "cli" or "station".
+    CStationSession(CCliOutput& out, QCoreApplication& app, const std::vector<CPortOptions>& ports, bool watchOnly,
+                    const char* frontEnd)
         : m_out(out),
+          m_journal(JournalFilePath(),
+                    NoticeOnThreadOf(&app, [&out](const std::string& text) { out.Log(kLogInfo, text); })),
           m_view(out, m_station, isatty(STDERR_FILENO) != 0 && !watchOnly, [this] { return m_scheduler.NowMs(); },
-                 [this](int index, RunOutcome outcome) { OnEnded(index, outcome); }),
+                 [this](int index) { OnStarted(index); }, [this](int index, RunOutcome outcome) { OnEnded(index, outcome); }),
           m_station(m_scheduler, m_settings, m_view)
     {
-        for (const CPortOptions& port : ports) m_station.AddPort({port.nPort, port.strDevicePath});
+        for (const CPortOptions& port : ports) {
+            m_station.AddPort({port.nPort, port.strDevicePath});
+            m_recorders.push_back(std::make_unique<CRunRecorder>(m_journal, frontEnd));
+        }
         m_nBaudIndex = ports.front().dwBaudRate == 115200 ? 1 : 0;
     }
 
@@ -53,6 +62,11 @@ public:
                              .Add("exit_code", int{kExitFileError}));
             return kExitFileError;
         }
+        for (int i = 0; i < m_station.PortCount(); ++i) {
+            const CDownloadController& engine = m_station.Port(i).Engine();
+            m_recorders[static_cast<std::size_t>(i)]->OnImageLoaded(engine.NewImage());
+            if (!args.strOld.empty()) m_recorders[static_cast<std::size_t>(i)]->OnImageLoaded(engine.OldImage());
+        }
         const int type = m_station.Port(0).TypeAsRun();
         if (type != asked && asked >= 0 && asked < kDownloadTypeCount)
             m_out.Log(kLogInfo, "The image runs as " + std::string(kDownloadTypeNames[static_cast<std::size_t>(type)]) +
@@ -71,8 +85,16 @@ public:
     int64_t NowMs() const { return m_scheduler.NowMs(); }
 
 private:
+    void OnStarted(int index)
+    {
+        const CStationPort& port = m_station.Port(index);
+        m_recorders[static_cast<std::size_t>(index)]->OnRunStarted({port.Id().nPort, port.Id().strDevice,
+                                                                    port.Engine().DloadType(), &port.Engine().NewImage(),
+                                                                    &port.Engine().OldImage()});
+    }
     void OnEnded(int index, RunOutcome outcome)
     {
+        m_recorders[static_cast<std::size_t>(index)]->OnRunEnded(outcome, m_station.Port(index).Engine().Statistics());
         ++m_nUnits;
         if (outcome == RunOutcome::Completed || outcome == RunOutcome::NothingToDo) ++m_nCompleted;
         m_nTotalMs += m_scheduler.NowMs() - m_station.Port(index).Engine().Statistics().nStartMs;
@@ -83,6 +105,8 @@ private:
     CCliOutput& m_out;
     CQtScheduler m_scheduler;
     CStoredSettings m_settings;
+    CJournalWriter m_journal;
+    std::vector<std::unique_ptr<CRunRecorder>> m_recorders;
     CStationTerminalView m_view;
     CStation m_station;
     int m_nBaudIndex = 1;
@@ -138,7 +162,7 @@ int RunFlashOnPorts(CCliOutput& out, const std::vector<CPortOptions>& ports, con
     char name[] = "kestrel-cli";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    CStationSession session(out, ports, false);
+    CStationSession session(out, app, ports, false, "cli");
     if (const int loaded = session.Load(parsed); loaded != kExitOk) return loaded;
 
     CStation& station = session.Station();
@@ -176,7 +200,7 @@ int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, c
     char name[] = "kestrel-cli";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    CStationSession session(out, ports, true);
+    CStationSession session(out, app, ports, true, "station");
     if (const int loaded = session.Load(parsed); loaded != kExitOk) return loaded;
 
     CStation& station = session.Station();

@@ -20,5 +20,6 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& ar
 int RunFlashOnPorts(CCliOutput& out, const std::vector<CPortOptions>& ports, const CliArgs& args);
 // Flashes handsets as they appear on the ports, until Ctrl+C or --count units.
 int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const CliArgs& args);
+int RunHistoryCommand(CCliOutput& out, const CliArgs& args);
 
 }  // namespace kestrel

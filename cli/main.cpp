@@ -22,7 +22,8 @@ const char kUsage[] =
     "  info IMAGE\n"
     "  compare NEW OLD\n"
     "  request start | jump | erase START LENGTH\n"
-    "  todm\n";
+    "  todm\n"
+    "  history [--json] [--limit N] [--port P] [--since DATE] [--outcome O] [--csv FILE] | history show ID\n";
 
 struct GlobalOptions {
     std::vector<std::string> ports;  // as given, ranges not yet expanded
@@ -88,6 +89,7 @@ int Main(int argc, char** argv)
     if (command == "station") return RunStationCommand(output, ports, args);
     if (command == "info") return RunInfoCommand(output, args);
     if (command == "compare") return RunCompareCommand(output, args);
+    if (command == "history") return RunHistoryCommand(output, args);
 
     output.Error("unknown command " + command);
     std::fputs(kUsage, stderr);

@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 namespace kestrel {
-namespace {
 
 std::optional<long> ParseDecimal(const std::string& text)
 {
@@ -12,8 +11,6 @@ std::optional<long> ParseDecimal(const std::string& text)
         if (c < '0' || c > '9') return std::nullopt;
     return std::strtol(text.c_str(), nullptr, 10);
 }
-
-}  // namespace
 
 std::optional<int> ParsePortNumber(const std::string& text)
 {

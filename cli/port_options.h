@@ -16,6 +16,9 @@ struct CPortOptions {
     uint32_t dwBaudRate = 57600;
 };
 
+// 1 to 9 decimal digits and nothing else.
+std::optional<long> ParseDecimal(const std::string& text);
+
 // "3", "COM3" or "/dev/ttyACM0". nullopt for anything else.
 std::optional<int> ParsePortNumber(const std::string& text);
 

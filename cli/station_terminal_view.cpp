@@ -11,10 +11,10 @@ constexpr int kDrawIntervalMs = 100;
 }  // namespace
 
 CStationTerminalView::CStationTerminalView(CCliOutput& out, CStation& station, bool statusLines,
-                                           std::function<int64_t()> clock,
+                                           std::function<int64_t()> clock, std::function<void(int)> onStart,
                                            std::function<void(int, RunOutcome)> onEnd)
     : m_out(out), m_station(station), m_bStatusLines(statusLines && !out.Json()), m_clock(std::move(clock)),
-      m_onEnd(std::move(onEnd))
+      m_onStart(std::move(onStart)), m_onEnd(std::move(onEnd))
 {
     m_drawTimer.setSingleShot(true);
     QObject::connect(&m_drawTimer, &QTimer::timeout, [this] { Draw(); });
@@ -80,6 +80,7 @@ void CStationTerminalView::OnPortRunStarted(int index)
     Status(index) = PortStatus{};
     Status(index).nStartMs = m_clock();
     ScheduleDraw();
+    m_onStart(index);
 }
 
 void CStationTerminalView::OnPortRunEnded(int index, RunOutcome outcome)

@@ -18,6 +18,7 @@ class CStationTerminalView final : public IStationObserver {
 public:
     // statusLines: draw the status block on standard error (a terminal); clock: ms.
     CStationTerminalView(CCliOutput& out, CStation& station, bool statusLines, std::function<int64_t()> clock,
+                         std::function<void(int index)> onStart,
                          std::function<void(int index, RunOutcome outcome)> onEnd);
 
     void OnPortLog(int index, uint32_t colour, const std::string& text) override;
@@ -52,6 +53,7 @@ private:
     CStation& m_station;
     bool m_bStatusLines;
     std::function<int64_t()> m_clock;
+    std::function<void(int)> m_onStart;
     std::function<void(int, RunOutcome)> m_onEnd;
     std::vector<PortStatus> m_status;
     QTimer m_drawTimer;

@@ -14,8 +14,13 @@ int LogKindOfColour(uint32_t colour)
 }
 
 CTerminalView::CTerminalView(CCliOutput& out, TerminalAnswers answers, bool progressLine, std::function<int64_t()> clock,
-                             std::function<void(RunOutcome)> onEnd)
-    : m_out(out), m_answers(answers), m_bProgressLine(progressLine), m_clock(std::move(clock)), m_onEnd(std::move(onEnd))
+                             std::function<void()> onStart, std::function<void(RunOutcome)> onEnd)
+    : m_out(out),
+      m_answers(answers),
+      m_bProgressLine(progressLine),
+      m_clock(std::move(clock)),
+      m_onStart(std::move(onStart)),
+      m_onEnd(std::move(onEnd))
 {
 }
 

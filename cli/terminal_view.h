@@ -19,9 +19,9 @@ struct TerminalAnswers {
 
 class CTerminalView final : public IDownloadView {
 public:
-    // onEnd gets the outcome once the run has come to rest.
+    // onStart is told when Run was accepted; onEnd gets the outcome once the run has come to rest.
     CTerminalView(CCliOutput& out, TerminalAnswers answers, bool progressLine, std::function<int64_t()> clock,
-                  std::function<void(RunOutcome)> onEnd);
+                  std::function<void()> onStart, std::function<void(RunOutcome)> onEnd);
 
     void WriteLog(uint32_t colour, const std::string& text) override;
     void MarkStepDone() override;
@@ -40,6 +40,7 @@ public:
     bool AskYesNo(const std::string& text) override;
     bool AskFontAddress(uint32_t& address) override;
     void OnBlockSent(const BlockProgress& progress) override;
+    void OnRunStarted() override { m_onStart(); }
     void OnRunEnded(RunOutcome outcome) override;
 
 private:
@@ -52,6 +53,7 @@ private:
     bool m_bProgressShown = false;
     bool m_bCheckMarkOpen = false;  // a check mark waits for the next line, as in the window
     std::function<int64_t()> m_clock;
+    std::function<void()> m_onStart;
     std::function<void(RunOutcome)> m_onEnd;
     int64_t m_nFirstBlockMs = -1;
     int64_t m_nBlocksSent = 0;

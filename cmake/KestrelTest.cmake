@@ -1,6 +1,6 @@
 # kestrel_test(NAME source... [LIBS lib...] [TIMEOUT seconds]): one GoogleTest executable,
 # registered with CTest.
-# Tests never see the user's own settings: the store is moved into the build tree.
+# Tests never see the user's own settings or journal: both are moved into the build tree.
 # Every test case gets a CTest TIMEOUT, so a hang fails within minutes rather than at the
 # CI job's limit. KESTREL_TEST_TIMEOUT is the default for all of them (sanitizer builds run
 # several times slower, hence the margin); a test program whose cases need longer passes its
@@ -27,5 +27,5 @@ function(kestrel_test name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT ${KT_TIMEOUT}
                ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-               ENVIRONMENT_MODIFICATION "XDG_CONFIG_HOME=set:${CMAKE_BINARY_DIR}/test-config")
+               ENVIRONMENT_MODIFICATION "XDG_CONFIG_HOME=set:${CMAKE_BINARY_DIR}/test-config\\;XDG_DATA_HOME=set:${CMAKE_BINARY_DIR}/test-data")
 endfunction()

@@ -44,6 +44,8 @@ public:
 
     CImageFile& NewImage() { return m_newImage; }
     CImageFile& OldImage() { return m_oldImage; }
+    const CImageFile& NewImage() const { return m_newImage; }
+    const CImageFile& OldImage() const { return m_oldImage; }
     const DownloadRun& Run() const { return m_run; }
     bool IsLinkUp() const { return m_bReceiveRun; }
     // A run has started and has not told the view how it ended.

@@ -17,6 +17,7 @@ demo=${KESTREL_DEMO_DIR:-${TMPDIR:-/tmp}/kestrel-demo}
 rm -rf "$demo"
 mkdir -p "$demo/config/NORVALE"
 export XDG_CONFIG_HOME="$demo/config"
+export XDG_DATA_HOME="$demo/data"  # the demo's runs stay out of the user's journal
 python3 scripts/make_sample_image.py "$demo/PHONE.bin" 256
 printf '[General]\nPORT=3\nBAUD=1\nBIN_PATH=%s/\n' "$demo" > "$demo/config/NORVALE/TIDEWELL.ini"
 

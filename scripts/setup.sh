@@ -11,6 +11,6 @@ $SUDO apt-get install -y --no-install-recommends \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-tools-dev \
   libqt6svg6-dev qt6-qpa-plugins \
-  libudev-dev umockdev libumockdev-dev \
+  libudev-dev umockdev libumockdev-dev libsqlite3-dev \
   fonts-nanum xvfb xauth x11-utils \
   python3 valgrind time procps

@@ -1,19 +1,8 @@
-#include <libudev.h>
-
 #include "services/port_watcher_source.h"
+#include "services/udev_ptr.h"
 
 namespace kestrel {
 namespace {
-
-struct SUdevUnref {
-    void operator()(udev* pUdev) const { udev_unref(pUdev); }
-    void operator()(udev_monitor* pMonitor) const { udev_monitor_unref(pMonitor); }
-    void operator()(udev_device* pDevice) const { udev_device_unref(pDevice); }
-};
-template <typename T>
-using UdevPtr = std::unique_ptr<T, SUdevUnref>;
-
-std::string TextOrEmpty(const char* psz) { return psz ? std::string(psz) : std::string(); }
 
 class CUdevTtySource final : public IDeviceEventSource {
 public:

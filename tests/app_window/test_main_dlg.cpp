@@ -5,13 +5,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -236,27 +234,18 @@ TEST_F(MainDlgTest, TooltipsComeFromTheStringTableByControlId)
 TEST_F(MainDlgTest, ContextMenuOffersTheAboutBoxWithTheBanner)
 {
     const auto pDlg = Open();
-    QString strMenuEntry, strVersion, strOk;
+    QString strVersion, strOk;
     m_answerer.Then([&](QDialog& dlg) {
         for (const QLabel* pLabel : dlg.findChildren<QLabel*>())
             if (pLabel->property("controlId").toInt() == 1042) strVersion = pLabel->text();
         if (const auto* pButton = dlg.findChild<QPushButton*>()) strOk = pButton->text();
         dlg.accept();
     });
-    QTimer::singleShot(0, [&] {
-        auto* pMenu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        ASSERT_NE(pMenu, nullptr);
-        ASSERT_EQ(pMenu->actions().size(), 1);
-        strMenuEntry = pMenu->actions().constFirst()->text();
-        pMenu->actions().constFirst()->trigger();
-        pMenu->close();
-    });
-    const QPoint pt(5, 5);
-    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, pt, pDlg->mapToGlobal(pt));
-    QApplication::sendEvent(pDlg.get(), &menuEvent);
+    const QStringList entries = ChooseFromContextMenu(*pDlg, 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !strVersion.isEmpty(); }, 5000));
 
-    EXPECT_EQ(strMenuEntry.toStdString(), "Kestrel 정보(&A)...");
+    // The run history follows the About entry.
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("Kestrel 정보(&A)..."), QStringLiteral("History(&H)...")}));
     ASSERT_EQ(m_answerer.Seen().size(), 1u);
     EXPECT_EQ(m_answerer.Seen()[0].toStdString(), "Kestrel 정보");
     EXPECT_EQ(strVersion.toStdString(), Banner());

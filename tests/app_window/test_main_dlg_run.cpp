@@ -11,6 +11,7 @@
 
 #include "app/font_address_dlg.h"
 #include "controls/percent_progress_ctrl.h"
+#include "services/journal.h"
 #include "tests/app_window/window_run_fixture.h"
 
 namespace kestrel::test {
@@ -140,6 +141,35 @@ TEST_F(WindowRun, StopEndsTheRunAndTheLink)
     EXPECT_EQ(m_pDlg->windowTitle().toStdString(), std::string(g_strBanner));
     for (const std::string& state : m_pWatcher->States()) EXPECT_EQ(kTableStates.count(state), 1u) << state;
     EXPECT_LT(CountTranscript("\"unit\":\"block\""), 200);
+}
+
+TEST_F(WindowRun, TheRunIsInTheJournal)
+{
+    StartSim("download");
+    ASSERT_NO_FATAL_FAILURE(OpenWindow());
+    const Bytes image = BootImage(12 * 1024);
+    const std::string strPath = WriteImage("new.bin", image);
+    m_pDlg->OpenNewImage(QString::fromStdString(strPath));
+    ClickButton(IDC_BTN_RUN);
+    ASSERT_TRUE(WaitFor([&] { return !m_answerer.Seen().empty(); }, 60000)) << LogText().toStdString();
+    EXPECT_TRUE(m_answerer.Seen().back().startsWith("Downloading completed\n")) << m_answerer.Seen().back().toStdString();
+    ASSERT_TRUE(WaitUntilIdle(10000)) << ButtonStates(*m_pDlg);
+    // The window's writer finishes what it was given when the window goes.
+    m_pWatcher.reset();
+    m_pDlg.reset();
+
+    CJournal journal;
+    ASSERT_TRUE(journal.Open(JournalFilePath())) << journal.LastError();
+    const auto rows = journal.Runs({});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Text(JournalField::FrontEnd), "window");
+    EXPECT_EQ(rows[0].Number(JournalField::Port), 3);
+    EXPECT_EQ(rows[0].Text(JournalField::Device), m_strSlave);
+    EXPECT_EQ(rows[0].Text(JournalField::DownloadType), "CHANGE(EMERGENCY)");
+    EXPECT_EQ(rows[0].Text(JournalField::Image), strPath);
+    EXPECT_EQ(rows[0].Text(JournalField::ImageSha256).size(), 64u);
+    EXPECT_EQ(rows[0].Text(JournalField::Outcome), "completed");
+    EXPECT_EQ(rows[0].Number(JournalField::BytesWritten), static_cast<int64_t>(image.size()));
 }
 
 TEST_F(WindowRun, GiveUpLeavesTheButtonsForTheNextChoice)

@@ -7,11 +7,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QPointer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -49,6 +52,24 @@ inline void ChooseType(CMainDlg& dlg, const char* pszEntry)
     ASSERT_GE(nIndex, 0) << pszEntry;
     pCombo->setCurrentIndex(nIndex);
     emit pCombo->activated(nIndex);
+}
+
+// Right-clicks the window and chooses the entry at the index of its context menu; the texts of
+// the menu's entries, none when no menu opened.
+inline QStringList ChooseFromContextMenu(QWidget& window, int nEntry)
+{
+    QStringList entries;
+    QTimer::singleShot(0, [&] {
+        auto* pMenu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (pMenu == nullptr) return;
+        for (const QAction* pAction : pMenu->actions()) entries << pAction->text();
+        if (nEntry < pMenu->actions().size()) pMenu->actions()[nEntry]->trigger();
+        pMenu->close();
+    });
+    const QPoint pt(5, 5);
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, pt, window.mapToGlobal(pt));
+    QApplication::sendEvent(&window, &menuEvent);
+    return entries;
 }
 
 // Answers each modal dialog once its own event loop runs: the next handler in line, or by

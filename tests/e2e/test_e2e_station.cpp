@@ -68,6 +68,13 @@ TEST_F(Station, EveryHandsetGetsTheImage)
         EXPECT_EQ(FlashAt(FlashOf(n), 0, image.size()), image) << "handset " << n;
     }
     EXPECT_NE(r.strOut.find(R"({"event":"end","port":"all","result":"completed","exit_code":0})"), std::string::npos);
+
+    // Every port's run is in the journal.
+    const auto history = CChildProcess({KESTREL_CLI_BIN, "--json", "history"}).Finish(10000);
+    for (int n = 0; n < kHandsets; ++n) {
+        const std::regex row(R"re("front_end":"cli".*"device":")re" + Link(n) + R"re(".*"outcome":"completed")re");
+        EXPECT_TRUE(std::regex_search(history.strOut, row)) << Link(n) << "\n" << history.strOut;
+    }
 }
 
 TEST_F(Station, OneHandsetsFaultLeavesTheOthersToComplete)
@@ -122,6 +129,9 @@ TEST_F(Station, HandsetsAreFlashedAsTheyAppearUntilTheCount)
     EXPECT_EQ(r.nExitCode, 0) << r.strOut << r.strErr;
     EXPECT_NE(r.strOut.find(Link(0) + ": completed"), std::string::npos) << r.strOut;
     EXPECT_NE(r.strOut.find("units: 2 completed, 0 failed"), std::string::npos) << r.strOut;
+    const auto history = CChildProcess({KESTREL_CLI_BIN, "--json", "history"}).Finish(10000);
+    EXPECT_EQ(std::count(history.strOut.begin(), history.strOut.end(), '\n'), 2) << history.strOut;
+    EXPECT_NE(history.strOut.find(R"("front_end":"station")"), std::string::npos) << history.strOut;
     for (int n : {0, 1}) EXPECT_EQ(FlashAt(FlashOf(n), 0, image.size()), image) << "handset " << n;
 }
 

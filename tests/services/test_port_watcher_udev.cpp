@@ -1,10 +1,9 @@
 // Real udev announcements, made by a umockdev test bed. CTest runs this program under
 // umockdev-wrapper, whose preload library carries the test bed's events to libudev.
 
-#include <gtest/gtest.h>
-#include <umockdev.h>
+// glib before Qt: Qt's "signals" keyword would break glib's headers.
+#include "tests/services/udev_testbed.h"
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -20,42 +19,19 @@ namespace {
 
 const auto* const g_pQtApp = ::testing::AddGlobalTestEnvironment(new CQtAppEnvironment);
 
-bool UnderUmockdevWrapper()
-{
-    const char* pszPreload = std::getenv("LD_PRELOAD");
-    return pszPreload && std::string(pszPreload).find("umockdev") != std::string::npos;
-}
-
-class PortWatcherUdev : public ::testing::Test {
+class PortWatcherUdev : public test::CUdevTestbedTest {
 protected:
-    void SetUp() override
-    {
-        if (!UnderUmockdevWrapper()) GTEST_SKIP() << "run me under umockdev-wrapper";
-        m_pTestbed = umockdev_testbed_new();
-    }
-    void TearDown() override
-    {
-        if (m_pTestbed) g_object_unref(m_pTestbed);
-    }
-
     // The sysfs path of a new device; pszDevName nullptr for a device without a node.
     std::string AddDevice(const char* pszSubsystem, const char* pszName, const char* pszDevName)
     {
-        gchar* pszSysPath = pszDevName
-            ? umockdev_testbed_add_device(m_pTestbed, pszSubsystem, pszName, nullptr, nullptr, "DEVNAME", pszDevName, nullptr)
-            : umockdev_testbed_add_device(m_pTestbed, pszSubsystem, pszName, nullptr, nullptr, nullptr);
-        EXPECT_NE(pszSysPath, nullptr) << pszName;
-        std::string strSysPath = pszSysPath ? pszSysPath : "";
-        g_free(pszSysPath);
-        return strSysPath;
+        return AddDeviceUnder("", pszSubsystem, pszName, {},
+                              pszDevName ? std::vector<const char*>{"DEVNAME", pszDevName} : std::vector<const char*>{});
     }
 
     void Announce(const std::string& strSysPath, const char* pszAction)
     {
         umockdev_testbed_uevent(m_pTestbed, strSysPath.c_str(), pszAction);
     }
-
-    UMockdevTestbed* m_pTestbed = nullptr;
 };
 
 TEST_F(PortWatcherUdev, ReportsTtyNodesComingAndGoing)

@@ -1,0 +1,267 @@
+#include "services/journal.h"
+
+#include <sys/stat.h>
+
+#include <QDateTime>
+#include <QStandardPaths>
+#include <filesystem>
+#include <vector>
+
+#include "services/process_owner.h"
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Result codes that say the file is something other than an SQLite database, or a damaged one.
+bool MeansNotADatabase(int nResult)
+{
+    const int nPrimary = nResult & 0xFF;
+    return nPrimary == SQLITE_NOTADB || nPrimary == SQLITE_CORRUPT;
+}
+
+uint64_t InodeOf(const std::string& strPath)
+{
+    struct stat info {};
+    return stat(strPath.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_ino) : 0;
+}
+
+// "journal.sqlite" becomes "journal.unreadable-20261210T150038Z.sqlite", with a number after
+// the time when that name is taken.
+std::string AsideName(const std::string& strPath)
+{
+    const fs::path path(strPath);
+    const std::string strStamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toStdString();
+    const std::string strStem = (path.parent_path() / path.stem()).string() + ".unreadable-" + strStamp;
+    std::string strAside = strStem + path.extension().string();
+    for (int n = 2; fs::exists(strAside); ++n) strAside = strStem + "-" + std::to_string(n) + path.extension().string();
+    return strAside;
+}
+
+// The columns of the fields, in order, for statements that list them.
+std::string ColumnList(bool bWithId)
+{
+    std::string strColumns;
+    for (const JournalFieldInfo& info : JournalFields()) {
+        if (!bWithId && info.eField == JournalField::Id) continue;
+        if (!strColumns.empty()) strColumns += ", ";
+        strColumns += info.strColumn;
+    }
+    return strColumns;
+}
+
+CJournalRow ReadRow(const CStatement& query)
+{
+    CJournalRow row;
+    int nColumn = 0;
+    for (const JournalFieldInfo& info : JournalFields()) row.Set(info.eField, query.Column(nColumn++));
+    return row;
+}
+
+}  // namespace
+
+std::string JournalFilePath()
+{
+    return (QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/NORVALE/TIDEWELL/journal.sqlite"))
+        .toStdString();
+}
+
+bool CJournal::Fail(const std::string& strWhat)
+{
+    m_strError = strWhat;
+    m_db.Close();
+    return false;
+}
+
+bool CJournal::Fail(const std::string& strWhat, int nResult)
+{
+    return Fail(strWhat + ": " + (m_db.IsOpen() ? m_db.Error() : sqlite3_errstr(nResult)));
+}
+
+bool CJournal::Open(const std::string& strPath)
+{
+    m_db.Close();
+    m_strMovedAside.clear();
+    m_strMovedAsideReason.clear();
+    m_strError.clear();
+    std::error_code error;
+    fs::create_directories(fs::path(strPath).parent_path(), error);
+    if (error) return Fail("The folder of " + strPath + " cannot be made: " + error.message());
+
+    EVerdict eVerdict = OpenAndCheck(strPath);
+    if (eVerdict == EVerdict::kNotAJournal) {
+        m_db.Close();
+        if (!MoveAside(strPath)) return false;
+        m_strMovedAsideReason = m_strNotAJournal;
+        eVerdict = OpenAndCheck(strPath);
+        if (eVerdict == EVerdict::kNotAJournal) return Fail(strPath + " is still not a journal: " + m_strNotAJournal);
+    }
+    if (eVerdict != EVerdict::kUsable) return false;
+    std::string strError;
+    if (!MigrateJournal(m_db, kJournalSchemaVersion, strError)) return Fail(strPath + " cannot be used: " + strError);
+    return MarkInterrupted();
+}
+
+CJournal::EVerdict CJournal::OpenAndCheck(const std::string& strPath)
+{
+    const int nOpened = m_db.Open(strPath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (nOpened != SQLITE_OK) {
+        Fail(strPath + " cannot be opened", nOpened);
+        return EVerdict::kUnavailable;
+    }
+    m_qwOpenedInode = InodeOf(strPath);
+    sqlite3_busy_timeout(m_db.Get(), kJournalBusyTimeoutMs);
+    if (sqlite3_db_readonly(m_db.Get(), "main") == 1) {
+        Fail(strPath + " is read-only");
+        return EVerdict::kUnavailable;
+    }
+    const EVerdict eVerdict = CheckContent();
+    if (eVerdict != EVerdict::kUsable) {
+        if (eVerdict == EVerdict::kUnavailable) Fail(strPath + " cannot be read", SQLITE_ERROR);
+        return eVerdict;
+    }
+    CStatement walMode(m_db, "PRAGMA journal_mode = WAL");
+    const int nResult = walMode.Step();
+    if (nResult != SQLITE_ROW || walMode.Text(0) != "wal") {
+        if (MeansNotADatabase(nResult)) return EVerdict::kNotAJournal;
+        Fail(strPath + " cannot be written", nResult);
+        return EVerdict::kUnavailable;
+    }
+    return EVerdict::kUsable;
+}
+
+// A journal carries Kestrel's application id; a database without one and without tables is
+// new (or was made empty). Anything else, and a damaged file, is not written into: it goes aside.
+CJournal::EVerdict CJournal::CheckContent()
+{
+    const auto step = [this](CStatement& query) {
+        const int nResult = query.Step();
+        if (nResult == SQLITE_ROW) return EVerdict::kUsable;
+        if (MeansNotADatabase(nResult)) {
+            m_strNotAJournal = m_db.Error();
+            return EVerdict::kNotAJournal;
+        }
+        return EVerdict::kUnavailable;
+    };
+    // One statement, one snapshot: another process may be making the journal meanwhile.
+    CStatement owner(m_db, "SELECT application_id, (SELECT count(*) FROM sqlite_master) FROM pragma_application_id");
+    if (const EVerdict e = step(owner); e != EVerdict::kUsable) return e;
+    const int64_t nApplicationId = owner.Int(0);
+    if (nApplicationId != kJournalApplicationId && !(nApplicationId == 0 && owner.Int(1) == 0)) {
+        m_strNotAJournal = "a database of another program";
+        return EVerdict::kNotAJournal;
+    }
+    CStatement check(m_db, "PRAGMA quick_check");
+    if (const EVerdict e = step(check); e != EVerdict::kUsable) return e;
+    if (check.Text(0) != "ok") {
+        m_strNotAJournal = "damaged: " + check.Text(0);
+        return EVerdict::kNotAJournal;
+    }
+    return EVerdict::kUsable;
+}
+
+// The file goes with its write-ahead log and index, under one new name; nothing is deleted.
+bool CJournal::MoveAside(const std::string& strPath)
+{
+    // Another process may have moved it already and started a new journal: that one stays.
+    if (InodeOf(strPath) != m_qwOpenedInode) return true;
+    const std::string strAside = AsideName(strPath);
+    std::error_code error;
+    fs::rename(strPath, strAside, error);
+    if (error) return Fail(strPath + " is not a journal (" + m_strNotAJournal + ") and cannot be moved aside: " + error.message());
+    m_strMovedAside = strAside;
+    // A write-ahead log left behind would be played into the new journal.
+    for (const char* pszSuffix : {"-wal", "-shm", "-journal"}) {
+        if (fs::exists(strPath + pszSuffix)) fs::rename(strPath + pszSuffix, strAside + pszSuffix, error);
+        if (error) return Fail(strPath + pszSuffix + " cannot be moved aside: " + error.message());
+    }
+    return true;
+}
+
+bool CJournal::MarkInterrupted()
+{
+    std::vector<int64_t> dead;
+    {
+        CStatement running(m_db, "SELECT id, owner FROM runs WHERE outcome = ?1");
+        running.Bind(1, std::string(kOutcomeRunning));
+        while (running.Step() == SQLITE_ROW)
+            if (!IsOwnerAlive(running.Text(1))) dead.push_back(running.Int(0));
+    }
+    for (const int64_t nId : dead) {
+        CStatement mark(m_db, "UPDATE runs SET outcome = ?1 WHERE id = ?2 AND outcome = ?3");
+        mark.Bind(1, std::string(kOutcomeInterrupted));
+        mark.Bind(2, nId);
+        mark.Bind(3, std::string(kOutcomeRunning));
+        if (const int nResult = mark.Step(); nResult != SQLITE_DONE) return Fail("Interrupted runs cannot be marked", nResult);
+    }
+    return true;
+}
+
+bool CJournal::Save(CJournalRow& row)
+{
+    if (!IsOpen()) return false;
+    const std::optional<int64_t> optId = row.Number(JournalField::Id);
+    std::string strSql;
+    if (optId) {
+        strSql = "UPDATE runs SET ";
+        int nParam = 1;
+        for (const JournalFieldInfo& info : JournalFields()) {
+            if (info.eField == JournalField::Id) continue;
+            if (nParam > 1) strSql += ", ";
+            strSql += std::string(info.strColumn) + " = ?" + std::to_string(nParam);
+            ++nParam;
+        }
+        strSql += " WHERE id = ?" + std::to_string(nParam);
+    } else {
+        strSql = "INSERT INTO runs (" + ColumnList(false) + ", owner) VALUES (";
+        for (int n = 1; n < kJournalFieldCount; ++n) strSql += "?" + std::to_string(n) + ", ";
+        strSql += "?" + std::to_string(kJournalFieldCount) + ")";
+    }
+    CStatement save(m_db, strSql);
+    int nParam = 1;
+    for (const JournalFieldInfo& info : JournalFields())
+        if (info.eField != JournalField::Id) save.Bind(nParam++, row.Get(info.eField));
+    save.Bind(nParam, optId ? JournalValue(*optId) : JournalValue(ThisProcessOwner()));
+    const int nResult = save.Step();
+    if (nResult != SQLITE_DONE) {
+        m_strError = "The run cannot be recorded: " + m_db.Error();
+        return false;
+    }
+    if (!optId) row.Set(JournalField::Id, static_cast<int64_t>(sqlite3_last_insert_rowid(m_db.Get())));
+    return true;
+}
+
+std::vector<CJournalRow> CJournal::Runs(const JournalFilter& filter)
+{
+    std::vector<CJournalRow> rows;
+    if (!IsOpen()) return rows;
+    std::string strWhere;
+    std::vector<JournalValue> params;
+    const auto condition = [&](const char* pszTest, JournalValue value) {
+        params.push_back(std::move(value));
+        strWhere += (strWhere.empty() ? " WHERE " : " AND ") + std::string(pszTest) + std::to_string(params.size());
+    };
+    if (filter.optPort) condition("port = ?", int64_t{*filter.optPort});
+    if (!filter.strDevice.empty()) condition("device = ?", filter.strDevice);
+    if (!filter.strSince.empty()) condition("started_at >= ?", filter.strSince);
+    if (!filter.strOutcome.empty()) condition("outcome = ?", filter.strOutcome);
+    CStatement query(m_db, "SELECT " + ColumnList(true) + " FROM runs" + strWhere + " ORDER BY id DESC LIMIT " +
+                               std::to_string(filter.nLimit));
+    for (std::size_t n = 0; n < params.size(); ++n) query.Bind(static_cast<int>(n + 1), params[n]);
+    int nResult;
+    while ((nResult = query.Step()) == SQLITE_ROW) rows.push_back(ReadRow(query));
+    if (nResult != SQLITE_DONE) m_strError = "The journal cannot be read: " + m_db.Error();
+    return rows;
+}
+
+std::optional<CJournalRow> CJournal::Run(int64_t nId)
+{
+    if (!IsOpen()) return std::nullopt;
+    CStatement query(m_db, "SELECT " + ColumnList(true) + " FROM runs WHERE id = ?1");
+    query.Bind(1, nId);
+    if (query.Step() != SQLITE_ROW) return std::nullopt;
+    return ReadRow(query);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,84 @@
+#pragma once
+// One run as the journal keeps it: a value per field, absent where nothing is known. The
+// fields name the journal's columns, the keys of the JSON and CSV output and the headers of
+// the history listing.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "protocol/download_view.h"
+
+namespace kestrel {
+
+enum class JournalField : int {
+    Id,
+    StartedAt,  // UTC, ISO 8601
+    EndedAt,
+    FrontEnd,   // "window", "cli", "station"
+    Port,
+    Device,
+    UsbSerial,
+    UsbVendorId,
+    UsbProductId,
+    Image,
+    ImageSize,
+    ImageSha256,
+    ImageVersion,
+    OldImage,   // the image a COMPARE run compared with
+    OldImageSha256,
+    DownloadType,
+    Outcome,
+    Retransmissions,
+    SupervisionExpiries,
+    BlocksSent,
+    BytesWritten,
+    DurationMs,
+    BytesPerSecond,
+    LastRedLine,
+};
+inline constexpr int kJournalFieldCount = static_cast<int>(JournalField::LastRedLine) + 1;
+
+using JournalValue = std::variant<std::monostate, int64_t, std::string>;
+
+struct JournalFieldInfo {
+    JournalField eField;
+    std::string_view strColumn;  // column, JSON key and CSV header
+    std::string_view strHeader;  // as the history listing and the History dialog head it
+};
+
+// Every field, in column order.
+std::span<const JournalFieldInfo> JournalFields();
+// The fields of the history listing and the History dialog; `history show` and the CSV
+// files have them all.
+std::span<const JournalField> ListedJournalFields();
+const JournalFieldInfo& FieldInfo(JournalField eField);
+
+class CJournalRow {
+public:
+    const JournalValue& Get(JournalField eField) const { return m_values[Index(eField)]; }
+    void Set(JournalField eField, JournalValue value) { m_values[Index(eField)] = std::move(value); }
+    // Takes every field the other row has.
+    void Merge(const CJournalRow& other);
+    // Numbers in decimal; empty when absent.
+    std::string Text(JournalField eField) const;
+    std::optional<int64_t> Number(JournalField eField) const;
+
+private:
+    static std::size_t Index(JournalField eField) { return static_cast<std::size_t>(eField); }
+    std::array<JournalValue, kJournalFieldCount> m_values;
+};
+
+// Outcomes besides those of RunOutcome: a run going on, and one whose process died.
+inline constexpr std::string_view kOutcomeRunning = "running";
+inline constexpr std::string_view kOutcomeInterrupted = "interrupted";
+
+std::string_view OutcomeName(RunOutcome eOutcome);
+// Every outcome a row can have, for filters to check against.
+bool IsJournalOutcome(std::string_view strName);
+
+}  // namespace kestrel

@@ -1,0 +1,99 @@
+#include "services/run_recorder.h"
+
+#include <QDateTime>
+#include <filesystem>
+
+#include "image/download_type.h"
+#include "services/usb_identity.h"
+
+namespace kestrel {
+namespace {
+
+using enum JournalField;
+
+JournalValue TextOrNull(std::string strText) { return strText.empty() ? JournalValue() : JournalValue(std::move(strText)); }
+
+// Days later the working folder of the run is long forgotten.
+std::string Absolute(const std::string& strPath)
+{
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(strPath, error);
+    return error ? strPath : path.lexically_normal().string();
+}
+
+std::string NowUtc() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString(); }
+
+}  // namespace
+
+CRunRecorder::CRunRecorder(CJournalWriter& writer, std::string strFrontEnd)
+    : m_writer(writer), m_strFrontEnd(std::move(strFrontEnd))
+{
+}
+
+void CRunRecorder::OnImageLoaded(const CImageFile& image)
+{
+    if (!image.IsLoaded()) return;
+    m_writer.Post([pState = m_pState, strPath = image.Path()] { pState->digests.Update(strPath); });
+}
+
+void CRunRecorder::OnRunStarted(const RunSetup& setup)
+{
+    m_started = std::chrono::steady_clock::now();
+    CJournalRow row;
+    row.Set(StartedAt, NowUtc());
+    row.Set(FrontEnd, m_strFrontEnd);
+    if (setup.nPort > 0) row.Set(Port, int64_t{setup.nPort});
+    row.Set(Device, TextOrNull(setup.strDevicePath));
+    if (setup.nDloadType >= 0 && setup.nDloadType < kDownloadTypeCount)
+        row.Set(JournalField::DownloadType, std::string(kDownloadTypeNames[static_cast<std::size_t>(setup.nDloadType)]));
+    std::string strImage, strOldImage;
+    if (setup.pNewImage != nullptr && setup.pNewImage->IsLoaded()) {
+        strImage = setup.pNewImage->Path();
+        row.Set(Image, Absolute(strImage));
+        row.Set(ImageSize, int64_t{setup.pNewImage->Size()});
+        row.Set(ImageVersion, setup.pNewImage->VersionText());
+    }
+    if (setup.nDloadType == DLOAD_COMPARE_EMERGENCY && setup.pOldImage != nullptr && setup.pOldImage->IsLoaded()) {
+        strOldImage = setup.pOldImage->Path();
+        row.Set(OldImage, Absolute(strOldImage));
+    }
+    row.Set(Outcome, std::string(kOutcomeRunning));
+
+    m_writer.Post([&writer = m_writer, pState = m_pState, row, strImage, strOldImage, strDevice = setup.strDevicePath]() mutable {
+        if (const auto optUsb = LookUpUsbIdentity(strDevice)) {
+            row.Set(UsbSerial, TextOrNull(optUsb->strSerial));
+            row.Set(UsbVendorId, TextOrNull(optUsb->strVendorId));
+            row.Set(UsbProductId, TextOrNull(optUsb->strProductId));
+        }
+        if (!strImage.empty()) row.Set(ImageSha256, TextOrNull(pState->digests.Find(strImage)));
+        if (!strOldImage.empty()) row.Set(OldImageSha256, TextOrNull(pState->digests.Find(strOldImage)));
+        pState->row = std::move(row);
+        writer.SaveRow(pState->row);
+    });
+}
+
+void CRunRecorder::OnRunEnded(RunOutcome eOutcome, const RunStatistics& stats)
+{
+    const auto nDurationMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_started).count();
+    const auto nBytes = static_cast<int64_t>(stats.qwBytesWritten);
+    CJournalRow end;
+    end.Set(EndedAt, NowUtc());
+    end.Set(Outcome, std::string(OutcomeName(eOutcome)));
+    end.Set(Retransmissions, int64_t{stats.nRetransmissions});
+    end.Set(SupervisionExpiries, int64_t{stats.nSupervisionExpiries});
+    end.Set(BlocksSent, int64_t{stats.nBlocksSent});
+    end.Set(BytesWritten, nBytes);
+    end.Set(DurationMs, static_cast<int64_t>(nDurationMs));
+    if (nDurationMs > 0) end.Set(BytesPerSecond, nBytes * 1000 / nDurationMs);
+    end.Set(LastRedLine, TextOrNull(stats.strLastRedLine));
+
+    m_writer.Post([&writer = m_writer, pState = m_pState, end] {
+        pState->row.Merge(end);
+        writer.SaveRow(pState->row);
+        // The next run starts a row of its own.
+        pState->row = CJournalRow();
+    });
+}
+
+}  // namespace kestrel

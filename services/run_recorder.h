@@ -1,0 +1,50 @@
+#pragma once
+// What a front end tells the journal about the runs of one engine: the images it loaded, a
+// run's start and its end. Every call returns at once; the writer's thread looks up the USB
+// device, hashes the images and writes the row. A station keeps one recorder per port.
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "image/image_file.h"
+#include "protocol/download_run.h"
+#include "protocol/download_view.h"
+#include "services/image_digest.h"
+#include "services/journal_writer.h"
+
+namespace kestrel {
+
+// What the front end knows when Run was pressed and accepted.
+struct RunSetup {
+    int nPort = 0;                          // COM number; 0 when a device path was given directly
+    std::string strDevicePath;
+    int nDloadType = -1;                    // as the run goes, after loading adapted it
+    const CImageFile* pNewImage = nullptr;
+    const CImageFile* pOldImage = nullptr;  // recorded for COMPARE runs
+};
+
+class CRunRecorder {
+public:
+    // strFrontEnd: "window", "cli" or "station". The writer outlives the recorder.
+    CRunRecorder(CJournalWriter& writer, std::string strFrontEnd);
+
+    // After each load of an image: its SHA-256 is taken once, not at every run.
+    void OnImageLoaded(const CImageFile& image);
+    void OnRunStarted(const RunSetup& setup);
+    void OnRunEnded(RunOutcome eOutcome, const RunStatistics& stats);
+
+private:
+    // Touched on the writer's thread only.
+    struct SState {
+        CImageDigests digests;
+        CJournalRow row;
+    };
+
+    CJournalWriter& m_writer;
+    const std::string m_strFrontEnd;
+    std::shared_ptr<SState> m_pState = std::make_shared<SState>();
+    std::chrono::steady_clock::time_point m_started;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,18 @@
+#pragma once
+// Which USB device stands behind a serial device node, as udev knows it.
+
+#include <optional>
+#include <string>
+
+namespace kestrel {
+
+struct UsbIdentity {
+    std::string strSerial;     // empty when the device has none
+    std::string strVendorId;   // four hexadecimal digits, as udev gives them
+    std::string strProductId;
+};
+
+// nullopt for a node udev does not know or that is not on USB (a pseudo-terminal, ttyS0).
+std::optional<UsbIdentity> LookUpUsbIdentity(const std::string& strDevicePath);
+
+}  // namespace kestrel

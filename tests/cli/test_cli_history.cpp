@@ -1,0 +1,148 @@
+// kestrel-cli history on a journal of four known runs: the listing and its filters, JSON,
+// CSV, one run in full, and what the command refuses.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "tests/support/child_process.h"
+#include "tests/support/scoped_journal.h"
+
+namespace kestrel {
+namespace {
+
+class CliHistory : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::AddSampleRuns(m_journal)); }
+
+    static test::ChildResult History(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {KESTREL_CLI_PATH, "history"});
+        test::CChildProcess cli(args);
+        return cli.Finish(20000);
+    }
+    // The first column of each line after the header.
+    static std::vector<std::string> ListedIds(const std::string& strOut)
+    {
+        std::istringstream lines(strOut);
+        std::vector<std::string> ids;
+        std::string strLine;
+        std::getline(lines, strLine);
+        while (std::getline(lines, strLine)) ids.push_back(strLine.substr(0, strLine.find(' ')));
+        return ids;
+    }
+
+    test::CScopedJournal m_journal;
+};
+
+TEST_F(CliHistory, ListsNewestFirstAndFilters)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> ids;
+    } cases[] = {
+        {{}, {"4", "3", "2", "1"}},
+        {{"--limit", "2"}, {"4", "3"}},
+        {{"--port", "3"}, {"3", "1"}},
+        {{"--port", "COM11"}, {"2"}},
+        {{"--port", "/tmp/pts"}, {"4"}},
+        {{"--since", "2026-03-01"}, {"4", "3"}},
+        {{"--since", "2026-02-10T09:30"}, {"4", "3", "2"}},
+        {{"--since", "2026-02-10T18:30:00+09:00"}, {"4", "3", "2"}},
+        {{"--since", "2026-02-10T09:30:01Z"}, {"4", "3"}},
+        {{"--outcome", "interrupted"}, {"4"}},
+        {{"--port", "3", "--outcome", "handset-error"}, {"3"}},
+        {{"--outcome", "no-response"}, {}},
+    };
+    for (const Case& c : cases) {
+        const auto r = History(c.args);
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        ASSERT_EQ(r.nExitCode, 0) << r.strErr;
+        EXPECT_EQ(r.strOut.rfind("ID  Started (UTC)", 0), 0u) << r.strOut;
+        EXPECT_EQ(ListedIds(r.strOut), c.ids) << r.strOut;
+    }
+}
+
+TEST_F(CliHistory, TheListingShowsTheListedFieldsAligned)
+{
+    const auto r = History({"--port", "COM11"});
+    EXPECT_EQ(r.strOut,
+              "ID  Started (UTC)             Front end  Port  Device        Type               Version  Outcome  Bytes written  Duration (ms)  Image\n"
+              "2   2026-02-10T09:30:00.000Z  window     11    /dev/ttyUSB0  CHANGE(EMERGENCY)  -        stopped  70656          -              /img/b.bin\n");
+}
+
+TEST_F(CliHistory, JsonHasEveryFieldWithNullsWhereverTheGlobalOptionStands)
+{
+    const std::string strRun3 =
+        R"({"event":"run","id":3,"started_at":"2026-03-01T12:00:00.000Z","ended_at":null,"front_end":"cli","port":3,)"
+        R"("device":"/dev/ttyACM0","usb_serial":null,"usb_vendor_id":null,"usb_product_id":null,"image":"/img/a.bin",)"
+        R"("image_size":null,"image_sha256":null,"image_version":null,"old_image":null,"old_image_sha256":null,)"
+        R"j("download_type":"CHANGE(EMERGENCY)","outcome":"handset-error","retransmissions":null,"supervision_expiries":null,)j"
+        R"("blocks_sent":null,"bytes_written":8192,"duration_ms":null,"bytes_per_second":null,)"
+        R"("last_red_line":"Flash failed, \"jump\" NAK"})"
+        "\n";
+    const auto after = History({"--outcome", "handset-error", "--json"});
+    EXPECT_EQ(after.nExitCode, 0) << after.strErr;
+    EXPECT_EQ(after.strOut, strRun3);
+    test::CChildProcess before({KESTREL_CLI_PATH, "--json", "history", "show", "3"});
+    EXPECT_EQ(before.Finish(20000).strOut, strRun3);
+    EXPECT_EQ(History({"--json"}).strOut.find(R"({"event":"run","id":4,)"), 0u);
+}
+
+TEST_F(CliHistory, ShowGivesEveryFieldOfOneRun)
+{
+    const auto r = History({"show", "3"});
+    ASSERT_EQ(r.nExitCode, 0) << r.strErr;
+    EXPECT_EQ(r.strOut.rfind("ID:                3\n", 0), 0u) << r.strOut;
+    for (const char* pszLine : {"\nFront end:         cli\n", "\nEnded (UTC):       -\n", "\nOutcome:           handset-error\n",
+                                "\nLast red line:     Flash failed, \"jump\" NAK\n"})
+        EXPECT_NE(r.strOut.find(pszLine), std::string::npos) << pszLine << r.strOut;
+    EXPECT_EQ(std::count(r.strOut.begin(), r.strOut.end(), '\n'), 24);
+}
+
+TEST_F(CliHistory, CsvHasEveryFieldOfTheFilteredRuns)
+{
+    const std::string strCsv = m_journal.Folder() + "/runs.csv";
+    const auto r = History({"--port", "3", "--csv", strCsv});
+    ASSERT_EQ(r.nExitCode, 0) << r.strErr;
+    EXPECT_EQ(r.strOut, "2 runs written to " + strCsv + "\n");
+    std::ifstream in(strCsv, std::ios::binary);
+    const std::string strText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(strText,
+              "id,started_at,ended_at,front_end,port,device,usb_serial,usb_vendor_id,usb_product_id,image,image_size,"
+              "image_sha256,image_version,old_image,old_image_sha256,download_type,outcome,retransmissions,"
+              "supervision_expiries,blocks_sent,bytes_written,duration_ms,bytes_per_second,last_red_line\r\n"
+              "3,2026-03-01T12:00:00.000Z,,cli,3,/dev/ttyACM0,,,,/img/a.bin,,,,,,CHANGE(EMERGENCY),handset-error,,,,8192,,,"
+              "\"Flash failed, \"\"jump\"\" NAK\"\r\n"
+              "1,2026-01-05T08:00:00.000Z,,cli,3,/dev/ttyACM0,,,,/img/a.bin,,,,,,CHANGE(EMERGENCY),completed,,,,262144,,,\r\n");
+}
+
+TEST_F(CliHistory, RefusesWhatItCannotDo)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int nExitCode;
+        const char* pszError;
+    } cases[] = {
+        {{"--outcome", "done"}, 2, "--outcome takes"},
+        {{"--since", "yesterday"}, 2, "--since takes"},
+        {{"--limit", "all"}, 2, "--limit takes"},
+        {{"--port", "COM0"}, 2, "--port takes"},
+        {{"--limit"}, 2, "unknown or incomplete option --limit"},
+        {{"show", "x"}, 2, "usage: kestrel-cli history"},
+        {{"show", "9"}, 3, "There is no run 9"},
+        {{"--csv", "/nonexistent-folder/runs.csv"}, 3, "/nonexistent-folder/runs.csv cannot be written"},
+    };
+    for (const Case& c : cases) {
+        const auto r = History(c.args);
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        EXPECT_EQ(r.nExitCode, c.nExitCode);
+        EXPECT_NE(r.strErr.find(c.pszError), std::string::npos) << r.strErr;
+        EXPECT_EQ(r.strOut, "");
+    }
+}
+
+}  // namespace
+}  // namespace kestrel

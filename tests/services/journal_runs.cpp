@@ -1,0 +1,61 @@
+// Records runs into the journal from a process of its own, as a station would: the tests run
+// several at once, kill one in the middle of a run, or run one as a user who may not write.
+//   journal_runs [--as-nobody] COUNT PORT  COUNT completed runs on the port; prints each notice
+//   journal_runs --hold PORT               one run that starts and never ends: prints "started"
+//                                          once its row is written, then waits to be killed
+
+#include <grp.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "services/run_recorder.h"
+
+namespace {
+
+using namespace kestrel;
+
+// Root may write anywhere; "nobody" may not.
+bool DropRoot()
+{
+    constexpr gid_t kNobody = 65534;
+    if (geteuid() != 0) return true;
+    return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
+}
+
+RunSetup Setup(int nPort) { return {nPort, "/dev/kestrel-test-" + std::to_string(nPort), 5, nullptr, nullptr}; }
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int nArg = 1;
+    const bool bHold = argc > nArg && std::strcmp(argv[nArg], "--hold") == 0;
+    const bool bAsNobody = argc > nArg && std::strcmp(argv[nArg], "--as-nobody") == 0;
+    if (bHold || bAsNobody) ++nArg;
+    if (argc != nArg + (bHold ? 1 : 2) || (bAsNobody && !DropRoot())) return 2;
+    const int nPort = std::atoi(argv[argc - 1]);
+
+    CJournalWriter writer(JournalFilePath(), [](const std::string& strText) {
+        std::printf("notice: %s\n", strText.c_str());
+        std::fflush(stdout);
+    });
+    CRunRecorder recorder(writer, "station");
+    if (bHold) {
+        recorder.OnRunStarted(Setup(nPort));
+        writer.Flush();
+        std::printf("started\n");
+        std::fflush(stdout);
+        for (;;) pause();
+    }
+    for (int nRun = 0, nCount = std::atoi(argv[nArg]); nRun < nCount; ++nRun) {
+        recorder.OnRunStarted(Setup(nPort));
+        RunStatistics stats;
+        stats.nBlocksSent = nRun;
+        recorder.OnRunEnded(RunOutcome::Completed, stats);
+    }
+    return 0;
+}
