@@ -17,6 +17,7 @@
 #include "app/bitmap_button.h"
 #include "services/settings_store.h"
 #include "app/string_table.h"
+#include "app/type_list.h"
 #include "controls/flat_combo_box.h"
 #include "image/download_type.h"
 
@@ -39,8 +40,6 @@ CMainDlg::CMainDlg(QWidget* pParent)
       m_scheduler(m_qtScheduler, [this] { RetryPendingClose(); }),
       m_engine(m_scheduler, *this, m_settings)
 {
-    m_cfLog.setFontWeight(QFont::Bold);
-    m_cfLog.setFontPointSize(10);
     CreateControls();
     OnInitDialog();
     WatchPorts();
@@ -68,7 +67,7 @@ void CMainDlg::OnInitDialog()
     m_nBaud = ReadNumber(kSettingBaud, 1);
     WriteNumber(kSettingChangeEnable, 1);
     m_nChangeEnable = 0;
-    FillTypeList(true);
+    FillTypeList(*m_comboType, true);
     m_nDloadType = ReadNumber(kSettingDloadType, DLOAD_NORMAL);
     if (IsChangeType(m_nDloadType)) m_nDloadType = DLOAD_EMERGENCY;
     ShowIdleBar();
@@ -103,7 +102,7 @@ QWidget* CMainDlg::GetDlgItem(int nId) const
 void CMainDlg::UpdateData(bool bSaveAndValidate)
 {
     if (bSaveAndValidate) {
-        m_nDloadType = m_comboType->currentIndex() < 0 ? -1 : m_comboType->currentData().toInt();
+        m_nDloadType = SelectedType(*m_comboType);
         return;
     }
     SetText(m_editBinPath, m_strBinPath);
@@ -118,16 +117,7 @@ void CMainDlg::UpdateData(bool bSaveAndValidate)
     SetText(m_editAddrInfo, m_strAddrInfo);
     SetText(m_editElapsed, m_strElapsed);
     m_labelPort->setText(FromStd(m_strPortLabel));
-    // A type without an entry in the list shows no selection.
-    m_comboType->setCurrentIndex(m_comboType->findData(m_nDloadType));
-}
-
-void CMainDlg::FillTypeList(bool bWithChangeTypes)
-{
-    m_comboType->clear();
-    for (int nType = 0; nType < kDownloadTypeCount; ++nType)
-        if (bWithChangeTypes || !IsChangeType(nType))
-            m_comboType->addItem(FromStd(kDownloadTypeNames[static_cast<std::size_t>(nType)]), nType);
+    SelectType(*m_comboType, m_nDloadType);
 }
 
 void CMainDlg::PushSelectionToEngine()

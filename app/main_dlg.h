@@ -6,7 +6,6 @@
 
 #include <QDialog>
 #include <QPoint>
-#include <QTextCharFormat>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -24,13 +23,12 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTextCursor;
-class QTextEdit;
 
 namespace kestrel {
 
 class CBitmapButton;
 class CFlatComboBox;
+class CLogPane;
 class CPercentProgressCtrl;
 
 // Ids of the window's controls.
@@ -126,15 +124,10 @@ private:
     void CreateControls();
     void OnInitDialog();
     void WatchPorts();
-    void FillTypeList(bool bWithChangeTypes);
     void LoadNewImage();
     void ShowNewImageInfo();
     void ShowOldImageInfo();
-    // The file the operator picks, starting in the folder kept under the setting; empty
-    // when the choice is cancelled.
-    QString ChooseImageFile(std::string_view strFolderSetting);
     void PushSelectionToEngine();
-    void ShowLogEnd(const QTextCursor& cursor);
     void RetryPendingClose();
     template <class T>
     T* AddControl(int nId, T* pControl);
@@ -155,7 +148,7 @@ private:
     CBitmapButton* m_btnInfo = nullptr;
     CBitmapButton* m_btnStop = nullptr;
     QPushButton* m_btnCompare = nullptr;
-    QTextEdit* m_richLog = nullptr;
+    CLogPane* m_richLog = nullptr;
     CFlatComboBox* m_comboType = nullptr;
     CPercentProgressCtrl* m_progress = nullptr;
     CPercentProgressCtrl* m_progressIdle = nullptr;
@@ -172,9 +165,6 @@ private:
     QLineEdit* m_editElapsed = nullptr;
     QLabel* m_labelPort = nullptr;
     QAction* m_actAbout = nullptr;
-
-    // Log lines: bold 10 point, the colour set per line.
-    QTextCharFormat m_cfLog;
 
     // Fields.
     int m_nChangeEnable = 0;

@@ -4,11 +4,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTextEdit>
 
 #include "app/bitmap_button.h"
 #include "app/dialog_units.h"
+#include "app/log_pane.h"
 #include "app/main_dlg.h"
+#include "app/run_bar.h"
 #include "controls/flat_combo_box.h"
 #include "controls/percent_progress_ctrl.h"
 
@@ -26,14 +27,6 @@ QLineEdit* MakeReadOnlyEdit(QWidget* pParent, EAlign eAlign)
     pEdit->setReadOnly(true);
     pEdit->setAlignment((eAlign == EAlign::Right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     return pEdit;
-}
-
-CPercentProgressCtrl* MakeBar(QWidget* pParent)
-{
-    auto* pBar = new CPercentProgressCtrl(pParent);
-    pBar->setFrameStyle(QFrame::Box | QFrame::Plain);
-    pBar->setLineWidth(1);
-    return pBar;
 }
 
 }  // namespace
@@ -116,15 +109,13 @@ void CMainDlg::CreateControls()
     m_comboType->setGeometry(rcType.x(), rcType.y(), rcType.width(), m_comboType->sizeHint().height());
     m_comboType->setMaxVisibleItems(7);
 
-    m_progressIdle = AddControl(IDC_PROGRESS_IDLE, MakeBar(this));
+    m_progressIdle = AddControl(IDC_PROGRESS_IDLE, MakeFramedBar(this));
     m_progressIdle->setGeometry(du.Rect(7, 179, 255, 14));
-    m_progress = AddControl(IDC_PROGRESS, MakeBar(this));
+    m_progress = AddControl(IDC_PROGRESS, MakeFramedBar(this));
     m_progress->setGeometry(du.Rect(7, 181, 255, 14));
     m_progress->hide();
 
-    m_richLog = AddControl(IDC_RICH_LOG, new QTextEdit(this));
-    m_richLog->setReadOnly(true);
-    m_richLog->setUndoRedoEnabled(false);
+    m_richLog = AddControl(IDC_RICH_LOG, new CLogPane(this));
     m_richLog->setGeometry(du.Rect(7, 194, 255, 125));
 
     m_editAddrInfo = edit(IDC_ADDR_INFO, 7, 321, 168, 14, EAlign::Left);
