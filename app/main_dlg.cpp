@@ -80,7 +80,7 @@ void CMainDlg::OnInitDialog()
     m_btnStop->LoadBitmaps("STOP");
     SetButtons(true, false, true, true, false);
 
-    for (const auto& [nId, pControl] : m_controls) pControl->setToolTip(FromStd(LoadString(nId)));
+    m_controls.SetToolTips();
 
     // A stored number that names no port is kept as it is but never opened.
     m_nPort = ReadNumber(kSettingPort, 1);
@@ -91,12 +91,6 @@ void CMainDlg::OnInitDialog()
     SetTitle(std::string(g_strBanner));
     m_strPortLabel = PortLabel(m_nPort);
     UpdateData(false);
-}
-
-QWidget* CMainDlg::GetDlgItem(int nId) const
-{
-    const auto it = m_controls.find(nId);
-    return it == m_controls.end() ? nullptr : it->second;
 }
 
 void CMainDlg::UpdateData(bool bSaveAndValidate)

@@ -7,10 +7,11 @@
 #include <QDialog>
 #include <QPoint>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 
+#include "app/control_ids.h"
+#include "app/control_map.h"
 #include "app/device_change.h"
 #include "services/qt_scheduler.h"
 #include "app/sound_player.h"
@@ -31,33 +32,6 @@ class CFlatComboBox;
 class CLogPane;
 class CPercentProgressCtrl;
 
-// Ids of the window's controls.
-enum ControlId : int {
-    IDC_RICH_LOG = 1000,
-    IDC_BTN_OPEN = 1001,
-    IDC_BIN_PATH = 1002,
-    IDC_BTN_RUN = 1003,
-    IDC_SW_VERSION = 1004,
-    IDC_PROGRESS = 1005,
-    IDC_BIN_SIZE = 1006,
-    IDC_BIN_VERSION = 1007,
-    IDC_BTN_STOP = 1008,
-    IDC_COMBO_TYPE = 1011,
-    IDC_BTN_OPEN_OLD = 1012,
-    IDC_COMPILED = 1013,
-    IDC_PCB_VERSION = 1014,
-    IDC_OLD_BIN_PATH = 1015,
-    IDC_OLD_BIN_SIZE = 1016,
-    IDC_OLD_BIN_VERSION = 1017,
-    IDC_ADDR_INFO = 1018,
-    IDC_BTN_COMPARE = 1019,
-    IDC_PROGRESS_IDLE = 1020,
-    IDC_BTN_INFO = 1021,
-    IDC_BTN_TODM = 1023,
-    IDC_ELAPSED = 1029,
-    IDC_PORT_LABEL = 1036,
-};
-
 class CMainDlg final : public QDialog, public IDownloadView {
     Q_OBJECT
 
@@ -66,7 +40,7 @@ public:
     ~CMainDlg() override;
 
     // The control with the id; null for an id the window does not have.
-    QWidget* GetDlgItem(int nId) const;
+    QWidget* GetDlgItem(int nId) const { return m_controls.Get(nId); }
     CDownloadController& Engine() { return m_engine; }
     int Port() const { return m_nPort; }
     int DloadType() const { return m_nDloadType; }
@@ -129,8 +103,6 @@ private:
     void ShowOldImageInfo();
     void PushSelectionToEngine();
     void RetryPendingClose();
-    template <class T>
-    T* AddControl(int nId, T* pControl);
 
     // Owned objects, in the order they are needed: the engine uses the others.
     CQtScheduler m_qtScheduler;
@@ -140,7 +112,7 @@ private:
     CDownloadController m_engine;
 
     // Controls.
-    std::map<int, QWidget*> m_controls;
+    CControlMap m_controls;
     CBitmapButton* m_btnOpen = nullptr;
     CBitmapButton* m_btnOpenOld = nullptr;
     CBitmapButton* m_btnRun = nullptr;
