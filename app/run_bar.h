@@ -9,7 +9,7 @@ class CPercentProgressCtrl;
 
 CPercentProgressCtrl* MakeFramedBar(QWidget* pParent);
 
-// From 0 to 100, at 0: a gradient from dark red to navy on silver, the percentage in white.
+// From 0 to 100, at 0: a gradient from navy to dark red on silver, the percentage in white.
 void PrepareRunBar(CPercentProgressCtrl& bar);
 
 }  // namespace kestrel
