@@ -1,5 +1,6 @@
 #pragma once
-// Ids of the main window's controls.
+// Ids of the windows' controls. A control of the station window that does what one of the
+// main window does has its id, and with it the same tooltip.
 
 namespace kestrel {
 
@@ -27,6 +28,16 @@ enum ControlId : int {
     IDC_BTN_TODM = 1023,
     IDC_ELAPSED = 1029,
     IDC_PORT_LABEL = 1036,
+};
+
+// The station window's own.
+enum StationControlId : int {
+    IDC_STATION_PORTS = 1100,
+    IDC_STATION_FONT_ADDRESS = 1101,
+    IDC_STATION_ANSWER_YES = 1102,
+    IDC_STATION_START_ON_ARRIVAL = 1103,
+    IDC_STATION_MESSAGE = 1104,
+    IDC_STATION_LOG_GROUP = 1105,
 };
 
 }  // namespace kestrel

@@ -15,6 +15,7 @@
 #include "app/about_dlg.h"
 #include "app/app_startup.h"
 #include "app/bitmap_button.h"
+#include "app/station_dlg.h"
 #include "services/settings_store.h"
 #include "app/string_table.h"
 #include "app/type_list.h"
@@ -56,12 +57,14 @@ void CMainDlg::OnInitDialog()
     UpdateData(false);
 
     // Window managers keep the window menu to themselves: the About entry goes into the
-    // window's own context menu.
+    // window's own context menu, and the station window's with it.
     const std::string_view strAbout = LoadString(IDS_ABOUTBOX);
     if (!strAbout.empty()) {
         m_actAbout = new QAction(FromStd(strAbout), this);
         connect(m_actAbout, &QAction::triggered, this, &CMainDlg::OnAbout);
     }
+    m_actStation = new QAction(FromStd(LoadString(IDS_STATION)), this);
+    connect(m_actStation, &QAction::triggered, this, &CMainDlg::OnStation);
     setWindowIcon(QIcon(FromStd(kIconResource)));
 
     m_nBaud = ReadNumber(kSettingBaud, 1);
@@ -153,6 +156,14 @@ void CMainDlg::OnAbout()
     dlg.exec();
 }
 
+void CMainDlg::OnStation()
+{
+    // The two windows could open the same port: not while this one runs.
+    if (m_engine.IsBusy() || m_engine.IsRunActive()) return;
+    CStationDlg dlg(this);
+    dlg.exec();
+}
+
 void CMainDlg::closeEvent(QCloseEvent* pEvent)
 {
     pEvent->ignore();
@@ -202,9 +213,9 @@ void CMainDlg::mouseReleaseEvent(QMouseEvent* pEvent)
 
 void CMainDlg::contextMenuEvent(QContextMenuEvent* pEvent)
 {
-    if (m_actAbout == nullptr) return;
     QMenu menu(this);
-    menu.addAction(m_actAbout);
+    if (m_actAbout != nullptr) menu.addAction(m_actAbout);
+    menu.addAction(m_actStation);
     menu.exec(pEvent->globalPos());
 }
 

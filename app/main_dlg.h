@@ -1,5 +1,5 @@
 #pragma once
-// The program's one window. It holds every control the operator sees and the fields shown
+// The program's main window, for one port. It holds every control the operator sees and the fields shown
 // in them, with one exchange each way between the two; it owns the download engine and is
 // its view. Handlers change fields and then exchange them to the controls, or exchange from
 // the controls before reading what the operator chose.
@@ -58,6 +58,8 @@ public:
     void OnOptions();
     void OnSelchangeDloadType();
     void OnAbout();
+    // Opens the station window, unless a run of this window goes on.
+    void OnStation();
     // A serial device appeared or went away.
     void OnDeviceChange(EDeviceChange eChange, const QString& strDevNode);
 
@@ -137,6 +139,7 @@ private:
     QLineEdit* m_editElapsed = nullptr;
     QLabel* m_labelPort = nullptr;
     QAction* m_actAbout = nullptr;
+    QAction* m_actStation = nullptr;
 
     // Fields.
     int m_nChangeEnable = 0;

@@ -6,6 +6,7 @@
 namespace kestrel {
 
 inline constexpr int IDS_ABOUTBOX = 101;
+inline constexpr int IDS_STATION = 102;
 
 // The text of a string resource; empty for an id that has none.
 std::string_view LoadString(int nId);

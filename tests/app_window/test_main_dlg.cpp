@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "app/dialog_units.h"
+#include "app/station_dlg.h"
 #include "services/settings_store.h"
 #include "controls/percent_progress_ctrl.h"
 #include "image/image_path.h"
@@ -233,10 +234,11 @@ TEST_F(MainDlgTest, TooltipsComeFromTheStringTableByControlId)
     EXPECT_EQ(pDlg->GetDlgItem(IDC_BTN_TODM)->toolTip(), "단말기 SIO를 DM으로..");
 }
 
-TEST_F(MainDlgTest, ContextMenuOffersTheAboutBoxWithTheBanner)
+TEST_F(MainDlgTest, ContextMenuOffersTheAboutBoxWithTheBannerAndTheStationWindow)
 {
     const auto pDlg = Open();
-    QString strMenuEntry, strVersion, strOk;
+    QStringList entries;
+    QString strVersion, strOk;
     m_answerer.Then([&](QDialog& dlg) {
         for (const QLabel* pLabel : dlg.findChildren<QLabel*>())
             if (pLabel->property("controlId").toInt() == 1042) strVersion = pLabel->text();
@@ -246,8 +248,8 @@ TEST_F(MainDlgTest, ContextMenuOffersTheAboutBoxWithTheBanner)
     QTimer::singleShot(0, [&] {
         auto* pMenu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         ASSERT_NE(pMenu, nullptr);
-        ASSERT_EQ(pMenu->actions().size(), 1);
-        strMenuEntry = pMenu->actions().constFirst()->text();
+        for (const QAction* pAction : pMenu->actions()) entries.push_back(pAction->text());
+        ASSERT_FALSE(pMenu->actions().isEmpty());
         pMenu->actions().constFirst()->trigger();
         pMenu->close();
     });
@@ -256,11 +258,35 @@ TEST_F(MainDlgTest, ContextMenuOffersTheAboutBoxWithTheBanner)
     QApplication::sendEvent(pDlg.get(), &menuEvent);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !strVersion.isEmpty(); }, 5000));
 
-    EXPECT_EQ(strMenuEntry.toStdString(), "Kestrel 정보(&A)...");
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("Kestrel 정보(&A)..."), QStringLiteral("Kestrel 스테이션(&S)...")}));
     ASSERT_EQ(m_answerer.Seen().size(), 1u);
     EXPECT_EQ(m_answerer.Seen()[0].toStdString(), "Kestrel 정보");
     EXPECT_EQ(strVersion.toStdString(), Banner());
     EXPECT_EQ(strOk.toStdString(), "확인");
+}
+
+TEST_F(MainDlgTest, TheStationEntryOpensTheStationWindow)
+{
+    const auto pDlg = Open();
+    bool bStation = false;
+    m_answerer.Then([&](QDialog& dlg) {
+        bStation = qobject_cast<CStationDlg*>(&dlg) != nullptr && dlg.isModal();
+        dlg.close();
+    });
+    QTimer::singleShot(0, [&] {
+        auto* pMenu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(pMenu, nullptr);
+        ASSERT_EQ(pMenu->actions().size(), 2);
+        pMenu->actions().at(1)->trigger();
+        pMenu->close();
+    });
+    const QPoint pt(5, 5);
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, pt, pDlg->mapToGlobal(pt));
+    QApplication::sendEvent(pDlg.get(), &menuEvent);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_answerer.Seen().size() == 1u; }, 5000));
+    ASSERT_EQ(m_answerer.Seen().size(), 1u);
+    EXPECT_EQ(m_answerer.Seen()[0].toStdString(), kStationTitle);
+    EXPECT_TRUE(bStation);
 }
 
 // ---- The log pane ----
