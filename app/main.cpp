@@ -8,6 +8,9 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     kestrel::InitApplication(app);
-    kestrel::InitInstance();
+    int nExitCode = 0;
+    const auto optWindow = kestrel::ParseCommandLine(QApplication::arguments(), nExitCode);
+    if (!optWindow) return nExitCode;
+    kestrel::InitInstance(*optWindow);
     return 0;
 }

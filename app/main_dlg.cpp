@@ -16,8 +16,10 @@
 #include "app/app_startup.h"
 #include "app/bitmap_button.h"
 #include "app/history_dlg.h"
+#include "app/station_dlg.h"
 #include "services/settings_store.h"
 #include "app/string_table.h"
+#include "app/type_list.h"
 #include "controls/flat_combo_box.h"
 #include "image/download_type.h"
 
@@ -42,8 +44,6 @@ CMainDlg::CMainDlg(QWidget* pParent)
       m_recorder(m_journal, "window"),
       m_engine(m_scheduler, *this, m_settings)
 {
-    m_cfLog.setFontWeight(QFont::Bold);
-    m_cfLog.setFontPointSize(10);
     CreateControls();
     OnInitDialog();
     WatchPorts();
@@ -60,7 +60,7 @@ void CMainDlg::OnInitDialog()
     UpdateData(false);
 
     // Window managers keep the window menu to themselves: the About entry goes into the
-    // window's own context menu.
+    // window's own context menu, and the station window's with it.
     const std::string_view strAbout = LoadString(IDS_ABOUTBOX);
     if (!strAbout.empty()) {
         m_actAbout = new QAction(FromStd(strAbout), this);
@@ -68,12 +68,14 @@ void CMainDlg::OnInitDialog()
     }
     m_actHistory = new QAction(FromStd(LoadString(IDS_HISTORY)), this);
     connect(m_actHistory, &QAction::triggered, this, &CMainDlg::OnHistory);
+    m_actStation = new QAction(FromStd(LoadString(IDS_STATION)), this);
+    connect(m_actStation, &QAction::triggered, this, &CMainDlg::OnStation);
     setWindowIcon(QIcon(FromStd(kIconResource)));
 
     m_nBaud = ReadNumber(kSettingBaud, 1);
     WriteNumber(kSettingChangeEnable, 1);
     m_nChangeEnable = 0;
-    FillTypeList(true);
+    FillTypeList(*m_comboType, true);
     m_nDloadType = ReadNumber(kSettingDloadType, DLOAD_NORMAL);
     if (IsChangeType(m_nDloadType)) m_nDloadType = DLOAD_EMERGENCY;
     ShowIdleBar();
@@ -86,7 +88,7 @@ void CMainDlg::OnInitDialog()
     m_btnStop->LoadBitmaps("STOP");
     SetButtons(true, false, true, true, false);
 
-    for (const auto& [nId, pControl] : m_controls) pControl->setToolTip(FromStd(LoadString(nId)));
+    m_controls.SetToolTips();
 
     // A stored number that names no port is kept as it is but never opened.
     m_nPort = ReadNumber(kSettingPort, 1);
@@ -99,16 +101,10 @@ void CMainDlg::OnInitDialog()
     UpdateData(false);
 }
 
-QWidget* CMainDlg::GetDlgItem(int nId) const
-{
-    const auto it = m_controls.find(nId);
-    return it == m_controls.end() ? nullptr : it->second;
-}
-
 void CMainDlg::UpdateData(bool bSaveAndValidate)
 {
     if (bSaveAndValidate) {
-        m_nDloadType = m_comboType->currentIndex() < 0 ? -1 : m_comboType->currentData().toInt();
+        m_nDloadType = SelectedType(*m_comboType);
         return;
     }
     SetText(m_editBinPath, m_strBinPath);
@@ -123,16 +119,7 @@ void CMainDlg::UpdateData(bool bSaveAndValidate)
     SetText(m_editAddrInfo, m_strAddrInfo);
     SetText(m_editElapsed, m_strElapsed);
     m_labelPort->setText(FromStd(m_strPortLabel));
-    // A type without an entry in the list shows no selection.
-    m_comboType->setCurrentIndex(m_comboType->findData(m_nDloadType));
-}
-
-void CMainDlg::FillTypeList(bool bWithChangeTypes)
-{
-    m_comboType->clear();
-    for (int nType = 0; nType < kDownloadTypeCount; ++nType)
-        if (bWithChangeTypes || !IsChangeType(nType))
-            m_comboType->addItem(FromStd(kDownloadTypeNames[static_cast<std::size_t>(nType)]), nType);
+    SelectType(*m_comboType, m_nDloadType);
 }
 
 void CMainDlg::PushSelectionToEngine()
@@ -179,6 +166,14 @@ void CMainDlg::OnAbout()
 void CMainDlg::OnHistory()
 {
     CHistoryDlg dlg(this);
+    dlg.exec();
+}
+
+void CMainDlg::OnStation()
+{
+    // The two windows could open the same port: not while this one runs.
+    if (m_engine.IsBusy() || m_engine.IsRunActive()) return;
+    CStationDlg dlg(this);
     dlg.exec();
 }
 
@@ -234,6 +229,7 @@ void CMainDlg::contextMenuEvent(QContextMenuEvent* pEvent)
     QMenu menu(this);
     if (m_actAbout != nullptr) menu.addAction(m_actAbout);
     menu.addAction(m_actHistory);
+    menu.addAction(m_actStation);
     menu.exec(pEvent->globalPos());
 }
 

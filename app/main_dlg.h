@@ -1,17 +1,17 @@
 #pragma once
-// The program's one window. It holds every control the operator sees and the fields shown
+// The program's main window, for one port. It holds every control the operator sees and the fields shown
 // in them, with one exchange each way between the two; it owns the download engine and is
 // its view. Handlers change fields and then exchange them to the controls, or exchange from
 // the controls before reading what the operator chose.
 
 #include <QDialog>
 #include <QPoint>
-#include <QTextCharFormat>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 
+#include "app/control_ids.h"
+#include "app/control_map.h"
 #include "app/device_change.h"
 #include "services/journal_writer.h"
 #include "services/qt_scheduler.h"
@@ -26,41 +26,13 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTextCursor;
-class QTextEdit;
 
 namespace kestrel {
 
 class CBitmapButton;
 class CFlatComboBox;
+class CLogPane;
 class CPercentProgressCtrl;
-
-// Ids of the window's controls.
-enum ControlId : int {
-    IDC_RICH_LOG = 1000,
-    IDC_BTN_OPEN = 1001,
-    IDC_BIN_PATH = 1002,
-    IDC_BTN_RUN = 1003,
-    IDC_SW_VERSION = 1004,
-    IDC_PROGRESS = 1005,
-    IDC_BIN_SIZE = 1006,
-    IDC_BIN_VERSION = 1007,
-    IDC_BTN_STOP = 1008,
-    IDC_COMBO_TYPE = 1011,
-    IDC_BTN_OPEN_OLD = 1012,
-    IDC_COMPILED = 1013,
-    IDC_PCB_VERSION = 1014,
-    IDC_OLD_BIN_PATH = 1015,
-    IDC_OLD_BIN_SIZE = 1016,
-    IDC_OLD_BIN_VERSION = 1017,
-    IDC_ADDR_INFO = 1018,
-    IDC_BTN_COMPARE = 1019,
-    IDC_PROGRESS_IDLE = 1020,
-    IDC_BTN_INFO = 1021,
-    IDC_BTN_TODM = 1023,
-    IDC_ELAPSED = 1029,
-    IDC_PORT_LABEL = 1036,
-};
 
 class CMainDlg final : public QDialog, public IDownloadView {
     Q_OBJECT
@@ -70,7 +42,7 @@ public:
     ~CMainDlg() override;
 
     // The control with the id; null for an id the window does not have.
-    QWidget* GetDlgItem(int nId) const;
+    QWidget* GetDlgItem(int nId) const { return m_controls.Get(nId); }
     CDownloadController& Engine() { return m_engine; }
     int Port() const { return m_nPort; }
     int DloadType() const { return m_nDloadType; }
@@ -89,6 +61,8 @@ public:
     void OnSelchangeDloadType();
     void OnAbout();
     void OnHistory();
+    // Opens the station window, unless a run of this window goes on.
+    void OnStation();
     // A serial device appeared or went away.
     void OnDeviceChange(EDeviceChange eChange, const QString& strDevNode);
 
@@ -131,20 +105,13 @@ private:
     void CreateControls();
     void OnInitDialog();
     void WatchPorts();
-    void FillTypeList(bool bWithChangeTypes);
     void LoadNewImage();
     void ShowNewImageInfo();
     void ShowOldImageInfo();
-    // The file the operator picks, starting in the folder kept under the setting; empty
-    // when the choice is cancelled.
-    QString ChooseImageFile(std::string_view strFolderSetting);
     void PushSelectionToEngine();
     // The port the engine opens: 0 for a stored number that names no port.
     int EnginePort() const;
-    void ShowLogEnd(const QTextCursor& cursor);
     void RetryPendingClose();
-    template <class T>
-    T* AddControl(int nId, T* pControl);
 
     // Owned objects, in the order they are needed: the engine uses the others.
     CQtScheduler m_qtScheduler;
@@ -156,7 +123,7 @@ private:
     CDownloadController m_engine;
 
     // Controls.
-    std::map<int, QWidget*> m_controls;
+    CControlMap m_controls;
     CBitmapButton* m_btnOpen = nullptr;
     CBitmapButton* m_btnOpenOld = nullptr;
     CBitmapButton* m_btnRun = nullptr;
@@ -164,7 +131,7 @@ private:
     CBitmapButton* m_btnInfo = nullptr;
     CBitmapButton* m_btnStop = nullptr;
     QPushButton* m_btnCompare = nullptr;
-    QTextEdit* m_richLog = nullptr;
+    CLogPane* m_richLog = nullptr;
     CFlatComboBox* m_comboType = nullptr;
     CPercentProgressCtrl* m_progress = nullptr;
     CPercentProgressCtrl* m_progressIdle = nullptr;
@@ -182,9 +149,7 @@ private:
     QLabel* m_labelPort = nullptr;
     QAction* m_actAbout = nullptr;
     QAction* m_actHistory = nullptr;
-
-    // Log lines: bold 10 point, the colour set per line.
-    QTextCharFormat m_cfLog;
+    QAction* m_actStation = nullptr;
 
     // Fields.
     int m_nChangeEnable = 0;

@@ -1,47 +1,24 @@
 // The two Open buttons: choosing the new and the old image, loading it and showing it.
 
-#include <QDir>
-#include <QFileDialog>
-
+#include "app/image_chooser.h"
 #include "app/main_dlg.h"
 #include "services/settings_store.h"
 #include "image/download_type.h"
 #include "image/image_path.h"
 
 namespace kestrel {
-namespace {
-
-const QStringList kImageFilters{QStringLiteral("Download Binary File (*.bin)"), QStringLiteral("All Files (*.*)")};
-
-}  // namespace
-
-QString CMainDlg::ChooseImageFile(std::string_view strFolderSetting)
-{
-    std::string strFolder = ReadText(strFolderSetting);
-    if (strFolder.empty()) strFolder = QDir::homePath().toStdString() + '/';
-    QFileDialog dlg(this);
-    // Qt's own chooser matches "*.bin" in any letter case; a desktop's native one may not.
-    dlg.setOption(QFileDialog::DontUseNativeDialog);
-    dlg.setFileMode(QFileDialog::ExistingFile);
-    dlg.setAcceptMode(QFileDialog::AcceptOpen);
-    dlg.setDirectory(QString::fromStdString(strFolder));
-    dlg.setNameFilters(kImageFilters);
-    dlg.setDefaultSuffix(QStringLiteral("bin"));
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
-    return dlg.selectedFiles().constFirst();
-}
 
 void CMainDlg::OnOpenNewImage()
 {
     if (m_engine.IsBusy()) return;
-    const QString strPath = ChooseImageFile(kSettingBinPath);
+    const QString strPath = ChooseImageFile(this, kSettingBinPath);
     if (!strPath.isEmpty()) OpenNewImage(strPath);
 }
 
 void CMainDlg::OnOpenOldImage()
 {
     if (m_engine.IsBusy()) return;
-    const QString strPath = ChooseImageFile(kSettingBinPath2);
+    const QString strPath = ChooseImageFile(this, kSettingBinPath2);
     if (!strPath.isEmpty()) OpenOldImage(strPath);
 }
 

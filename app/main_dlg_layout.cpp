@@ -4,11 +4,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTextEdit>
 
 #include "app/bitmap_button.h"
 #include "app/dialog_units.h"
+#include "app/log_pane.h"
 #include "app/main_dlg.h"
+#include "app/run_bar.h"
 #include "controls/flat_combo_box.h"
 #include "controls/percent_progress_ctrl.h"
 
@@ -28,23 +29,7 @@ QLineEdit* MakeReadOnlyEdit(QWidget* pParent, EAlign eAlign)
     return pEdit;
 }
 
-CPercentProgressCtrl* MakeBar(QWidget* pParent)
-{
-    auto* pBar = new CPercentProgressCtrl(pParent);
-    pBar->setFrameStyle(QFrame::Box | QFrame::Plain);
-    pBar->setLineWidth(1);
-    return pBar;
-}
-
 }  // namespace
-
-template <class T>
-T* CMainDlg::AddControl(int nId, T* pControl)
-{
-    m_controls[nId] = pControl;
-    pControl->setProperty("controlId", nId);
-    return pControl;
-}
 
 void CMainDlg::CreateControls()
 {
@@ -61,12 +46,12 @@ void CMainDlg::CreateControls()
         (new QGroupBox(QString::fromUtf8(pszTitle), this))->setGeometry(du.Rect(x, y, cx, cy));
     };
     auto edit = [&](int nId, int x, int y, int cx, int cy, EAlign eAlign) {
-        QLineEdit* pEdit = AddControl(nId, MakeReadOnlyEdit(this, eAlign));
+        QLineEdit* pEdit = m_controls.Add(nId, MakeReadOnlyEdit(this, eAlign));
         pEdit->setGeometry(du.Rect(x, y, cx, cy));
         return pEdit;
     };
     auto bitmapButton = [&](int nId, const char* pszText, int x, int y) {
-        CBitmapButton* pButton = AddControl(nId, new CBitmapButton(QString::fromUtf8(pszText), this));
+        CBitmapButton* pButton = m_controls.Add(nId, new CBitmapButton(QString::fromUtf8(pszText), this));
         pButton->setGeometry(du.Rect(x, y, 14, 17));
         return pButton;
     };
@@ -89,7 +74,7 @@ void CMainDlg::CreateControls()
     label("Bin   :", 11, 74, 20, 8);
     m_editOldBinPath = edit(IDC_OLD_BIN_PATH, 32, 72, 207, 12, EAlign::Right);
     m_btnOpenOld = bitmapButton(IDC_BTN_OPEN_OLD, "Open", 242, 68);
-    m_btnCompare = AddControl(IDC_BTN_COMPARE, new QPushButton(QStringLiteral("C"), this));
+    m_btnCompare = m_controls.Add(IDC_BTN_COMPARE, new QPushButton(QStringLiteral("C"), this));
     m_btnCompare->setGeometry(du.Rect(242, 86, 14, 16));
     label("Size :", 11, 90, 20, 8);
     m_editOldBinSize = edit(IDC_OLD_BIN_SIZE, 32, 88, 58, 12, EAlign::Right);
@@ -107,24 +92,22 @@ void CMainDlg::CreateControls()
     m_btnRun = bitmapButton(IDC_BTN_RUN, "Run", 141, 127);
     m_btnStop = bitmapButton(IDC_BTN_STOP, "Stop", 157, 127);
     m_btnInfo = bitmapButton(IDC_BTN_INFO, "Info", 173, 127);
-    m_labelPort = AddControl(IDC_PORT_LABEL, label("[COM??]", 190, 133, 68, 8, EAlign::Right));
+    m_labelPort = m_controls.Add(IDC_PORT_LABEL, label("[COM??]", 190, 133, 68, 8, EAlign::Right));
     label("Download Type :", 141, 149, 64, 9);
-    m_comboType = AddControl(IDC_COMBO_TYPE, new CFlatComboBox(this));
+    m_comboType = m_controls.Add(IDC_COMBO_TYPE, new CFlatComboBox(this));
     // The list's height in the design includes its drop-down part; the box itself is as
     // high as its font needs.
     const QRect rcType = du.Rect(141, 159, 117, 84);
     m_comboType->setGeometry(rcType.x(), rcType.y(), rcType.width(), m_comboType->sizeHint().height());
     m_comboType->setMaxVisibleItems(7);
 
-    m_progressIdle = AddControl(IDC_PROGRESS_IDLE, MakeBar(this));
+    m_progressIdle = m_controls.Add(IDC_PROGRESS_IDLE, MakeFramedBar(this));
     m_progressIdle->setGeometry(du.Rect(7, 179, 255, 14));
-    m_progress = AddControl(IDC_PROGRESS, MakeBar(this));
+    m_progress = m_controls.Add(IDC_PROGRESS, MakeFramedBar(this));
     m_progress->setGeometry(du.Rect(7, 181, 255, 14));
     m_progress->hide();
 
-    m_richLog = AddControl(IDC_RICH_LOG, new QTextEdit(this));
-    m_richLog->setReadOnly(true);
-    m_richLog->setUndoRedoEnabled(false);
+    m_richLog = m_controls.Add(IDC_RICH_LOG, new CLogPane(this));
     m_richLog->setGeometry(du.Rect(7, 194, 255, 125));
 
     m_editAddrInfo = edit(IDC_ADDR_INFO, 7, 321, 168, 14, EAlign::Left);

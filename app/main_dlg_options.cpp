@@ -3,6 +3,8 @@
 
 #include "app/main_dlg.h"
 #include "app/options_dlg.h"
+#include "app/type_list.h"
+#include "controls/flat_combo_box.h"
 #include "services/port_watcher.h"
 #include "services/settings_store.h"
 
@@ -16,7 +18,7 @@ void CMainDlg::OnOptions()
         m_nPort = dlg.SavePortSelection();
         m_strPortLabel = PortLabel(m_nPort);
         m_nChangeEnable = ReadNumber(kSettingChangeEnable, 0);
-        FillTypeList(dlg.IsChangeEnabled());
+        FillTypeList(*m_comboType, dlg.IsChangeEnabled());
         UpdateData(false);
     } else {
         // The window's copy goes back, whatever the dialog showed.

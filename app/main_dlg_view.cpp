@@ -4,14 +4,12 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QTextCursor>
-#include <QTextEdit>
 
 #include "app/bitmap_button.h"
 #include "app/font_address_dlg.h"
+#include "app/log_pane.h"
 #include "app/main_dlg.h"
-#include "controls/color_ref.h"
+#include "app/run_bar.h"
 #include "controls/flat_combo_box.h"
 #include "controls/percent_progress_ctrl.h"
 #include "serial/com_map.h"
@@ -38,31 +36,9 @@ QMessageBox::StandardButton MessageBox(QWidget* pParent, QMessageBox::Icon eIcon
 
 }  // namespace
 
-void CMainDlg::WriteLog(uint32_t colour, const std::string& text)
-{
-    m_cfLog.setForeground(ColorFromRef(colour));
-    QTextCursor cursor(m_richLog->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(FromStd(text) + QLatin1Char('\n'), m_cfLog);
-    ShowLogEnd(cursor);
-}
+void CMainDlg::WriteLog(uint32_t colour, const std::string& text) { m_richLog->WriteLog(colour, text); }
 
-void CMainDlg::MarkStepDone()
-{
-    m_cfLog.setForeground(ColorFromRef(kColourCheckMark));
-    QTextCursor cursor(m_richLog->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(QStringLiteral("  \u221A"), m_cfLog);
-    ShowLogEnd(cursor);
-}
-
-void CMainDlg::ShowLogEnd(const QTextCursor& cursor)
-{
-    // The caret follows the newest line, and the pane scrolls down to it.
-    m_richLog->setTextCursor(cursor);
-    m_richLog->ensureCursorVisible();
-    m_richLog->verticalScrollBar()->setValue(m_richLog->verticalScrollBar()->maximum());
-}
+void CMainDlg::MarkStepDone() { m_richLog->MarkStepDone(); }
 
 void CMainDlg::ClearLog() { m_richLog->clear(); }
 
@@ -95,13 +71,7 @@ void CMainDlg::ShowPercentBar()
 {
     m_progressIdle->hide();
     m_progress->show();
-    m_progress->SetRange(0, 100);
-    m_progress->SetPos(0);
-    m_progress->m_clrStart = ColorFromRef(0x800000);
-    m_progress->m_clrEnd = ColorFromRef(0x000080);
-    m_progress->m_clrBkgnd = ColorFromRef(0xC0C0C0);
-    m_progress->m_clrText = ColorFromRef(0xFFFFFF);
-    m_progress->m_bShowPercent = true;
+    PrepareRunBar(*m_progress);
 }
 
 void CMainDlg::ShowIdleBar()

@@ -7,9 +7,10 @@ namespace kestrel {
 namespace {
 
 // The tooltips carry the id of their control.
-constexpr std::array<std::pair<int, std::string_view>, 7> kStrings{{
+constexpr std::array<std::pair<int, std::string_view>, 8> kStrings{{
     {IDS_ABOUTBOX, "Kestrel 정보(&A)..."},
     {IDS_HISTORY, "History(&H)..."},
+    {IDS_STATION, "Kestrel 스테이션(&S)..."},
     {1001, "BIN 파일 열기"},
     {1003, "다운로딩 시작"},
     {1008, "다운로딩 취소"},

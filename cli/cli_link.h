@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "blocking_rx_owner.h"
-#include "port_options.h"
+#include "services/port_options.h"
 #include "serial/log_queue.h"
 #include "serial/serial_port.h"
 #include "serial/thread_rx.h"

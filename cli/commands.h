@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli_output.h"
-#include "port_options.h"
+#include "services/port_options.h"
 
 namespace kestrel {
 

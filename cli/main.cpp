@@ -9,7 +9,7 @@
 #include "cli_output.h"
 #include "commands.h"
 #include "exit_codes.h"
-#include "port_options.h"
+#include "services/port_options.h"
 #include "services/settings_store.h"
 
 namespace kestrel {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kestrel {
 
@@ -12,6 +13,9 @@ inline constexpr uint32_t kColourBlue = 0xFF0000;
 inline constexpr uint32_t kColourRed = 0x0000FF;
 inline constexpr uint32_t kColourBlack = 0x000000;
 inline constexpr uint32_t kColourCheckMark = 0xB4522E;
+
+// What the engine asks when the handset reports another model version.
+inline constexpr std::string_view kModelVersionQuestion = "모델 버전이 틀립니다. 계속 할까요?";
 
 // The display texts of the main window, by control id.
 enum class DisplayText : int {

@@ -127,7 +127,7 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
         bool yes;
         {
             CEngineScope scope(*this);
-            yes = m_view.AskYesNo("모델 버전이 틀립니다. 계속 할까요?");
+            yes = m_view.AskYesNo(std::string(kModelVersionQuestion));
         }
         // Yes goes on as the ACK the question stood in for: under a retransmit request that is
         // an error stop, and a block's check value must still match.

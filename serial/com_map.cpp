@@ -13,6 +13,8 @@ std::string FixedDevice(int port)
     return {};
 }
 
+const char* EnvironmentDevice(const std::string& portName) { return std::getenv(("KESTREL_" + portName).c_str()); }
+
 }  // namespace
 
 std::string PortName(int port) { return "COM" + std::to_string(port); }
@@ -25,8 +27,15 @@ std::string DevicePathForPort(int port, const SettingLookup& settings)
         std::string fromSettings = settings(name);
         if (!fromSettings.empty()) return fromSettings;
     }
-    if (const char* env = std::getenv(("KESTREL_" + name).c_str())) return env;
+    if (const char* env = EnvironmentDevice(name)) return env;
     return FixedDevice(port);
+}
+
+bool IsPortMapped(int port, const SettingLookup& settings)
+{
+    if (port < kMinPortNumber || port > kMaxPortNumber) return false;
+    const std::string name = PortName(port);
+    return (settings && !settings(name).empty()) || EnvironmentDevice(name) != nullptr;
 }
 
 std::optional<int> PortForDevicePath(const std::string& path, const SettingLookup& settings)

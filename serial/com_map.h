@@ -17,6 +17,10 @@ using SettingLookup = std::function<std::string(const std::string& name)>;
 // scheme (COM1-2 ttyS0-1, COM3-10 ttyACM0-7, COM11-20 ttyUSB0-9). "" when n has no device.
 std::string DevicePathForPort(int port, const SettingLookup& settings);
 
+// Whether the setting COM<n> or the variable KESTREL_COM<n> names the port's device, rather
+// than the fixed scheme.
+bool IsPortMapped(int port, const SettingLookup& settings);
+
 // The reverse of the same map, for a device the system announces.
 std::optional<int> PortForDevicePath(const std::string& path, const SettingLookup& settings);
 

@@ -176,7 +176,7 @@ TEST(HistoryDlg, TheWindowsContextMenuOpensIt)
     CMainDlg window;
     window.show();
     const QStringList entries = ChooseFromContextMenu(window, 1);
-    ASSERT_EQ(entries.size(), 2);
+    ASSERT_GE(entries.size(), 2);
     EXPECT_EQ(entries[1], "History(&H)...");
     EXPECT_TRUE(QTest::qWaitFor([&] { return nRows >= 0; }, 5000));
     ASSERT_EQ(answerer.Seen().size(), 1u);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/dialog_units.h"
+#include "app/station_dlg.h"
 #include "services/settings_store.h"
 #include "controls/percent_progress_ctrl.h"
 #include "image/image_path.h"
@@ -231,7 +232,7 @@ TEST_F(MainDlgTest, TooltipsComeFromTheStringTableByControlId)
     EXPECT_EQ(pDlg->GetDlgItem(IDC_BTN_TODM)->toolTip(), "단말기 SIO를 DM으로..");
 }
 
-TEST_F(MainDlgTest, ContextMenuOffersTheAboutBoxWithTheBanner)
+TEST_F(MainDlgTest, ContextMenuOffersTheAboutBoxWithTheBannerAndTheStationWindow)
 {
     const auto pDlg = Open();
     QString strVersion, strOk;
@@ -244,12 +245,28 @@ TEST_F(MainDlgTest, ContextMenuOffersTheAboutBoxWithTheBanner)
     const QStringList entries = ChooseFromContextMenu(*pDlg, 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !strVersion.isEmpty(); }, 5000));
 
-    // The run history follows the About entry.
-    EXPECT_EQ(entries, (QStringList{QStringLiteral("Kestrel 정보(&A)..."), QStringLiteral("History(&H)...")}));
+    // The run history and the station window follow the About entry.
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("Kestrel 정보(&A)..."), QStringLiteral("History(&H)..."),
+                                    QStringLiteral("Kestrel 스테이션(&S)...")}));
     ASSERT_EQ(m_answerer.Seen().size(), 1u);
     EXPECT_EQ(m_answerer.Seen()[0].toStdString(), "Kestrel 정보");
     EXPECT_EQ(strVersion.toStdString(), Banner());
     EXPECT_EQ(strOk.toStdString(), "확인");
+}
+
+TEST_F(MainDlgTest, TheStationEntryOpensTheStationWindow)
+{
+    const auto pDlg = Open();
+    bool bStation = false;
+    m_answerer.Then([&](QDialog& dlg) {
+        bStation = qobject_cast<CStationDlg*>(&dlg) != nullptr && dlg.isModal();
+        dlg.close();
+    });
+    ASSERT_EQ(ChooseFromContextMenu(*pDlg, 2).size(), 3);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_answerer.Seen().size() == 1u; }, 5000));
+    ASSERT_EQ(m_answerer.Seen().size(), 1u);
+    EXPECT_EQ(m_answerer.Seen()[0].toStdString(), kStationTitle);
+    EXPECT_TRUE(bStation);
 }
 
 // ---- The log pane ----

@@ -198,9 +198,38 @@ TEST(BitmapButton, ClicksLeaveTheCheckStateToTheProgram)
 TEST(StringTable, HoldsTheAboutEntryAndTheTooltips)
 {
     EXPECT_EQ(LoadString(101), "Kestrel 정보(&A)...");
+    EXPECT_EQ(LoadString(102), "History(&H)...");
+    EXPECT_EQ(LoadString(103), "Kestrel 스테이션(&S)...");
     EXPECT_EQ(LoadString(1023), "단말기 SIO를 DM으로..");
     EXPECT_TRUE(LoadString(1012).empty());
     EXPECT_TRUE(LoadString(1019).empty());
+}
+
+// ---- Command line ----
+
+TEST(CommandLine, OpensTheMainOrTheStationWindowOrSaysWhyNot)
+{
+    struct Case {
+        QStringList arguments;
+        std::optional<EStartWindow> optWindow;
+        int nExitCode;  // without a window
+    } cases[] = {
+        {{"kestrel"}, EStartWindow::Main, 0},
+        {{"kestrel", "--station"}, EStartWindow::Station, 0},
+        {{"kestrel", "--help"}, std::nullopt, 0},
+        {{"kestrel", "-h"}, std::nullopt, 0},
+        {{"kestrel", "--stations"}, std::nullopt, 2},
+        {{"kestrel", "--help-all"}, std::nullopt, 2},
+        {{"kestrel", "PHONE.bin"}, std::nullopt, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        int nExitCode = -1;
+        EXPECT_EQ(ParseCommandLine(c.arguments, nExitCode), c.optWindow);
+        if (!c.optWindow) {
+            EXPECT_EQ(nExitCode, c.nExitCode);
+        }
+    }
 }
 
 }  // namespace

@@ -5,12 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
-#include <QPixmap>
-#include <QScreen>
-#include <cstdlib>
-
 #include "controls/percent_progress_ctrl.h"
+#include "tests/app_window/screenshot_support.h"
 #include "tests/app_window/window_run_fixture.h"
 
 namespace kestrel::test {
@@ -23,9 +19,9 @@ protected:
     void SetUp() override
     {
         WindowRun::SetUp();
-        const char* pszDir = std::getenv("KESTREL_SCREENSHOT_DIR");
-        if (pszDir == nullptr || QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs KESTREL_SCREENSHOT_DIR and an X server";
-        m_strDir = pszDir;
+        const std::optional<std::string> optDir = ScreenshotDir();
+        if (!optDir) GTEST_SKIP() << "needs KESTREL_SCREENSHOT_DIR and an X server";
+        m_strDir = *optDir;
     }
 
     void OpenWindowWithImage(const Bytes& image)
@@ -35,14 +31,7 @@ protected:
         m_pDlg->OpenNewImage(QString::fromStdString(WriteImage("PHONE_RV42.bin", image)));
     }
 
-    // The window's area of the screen, as the X server has it, with a margin.
-    void Save(const char* pszName)
-    {
-        QTest::qWait(300);  // the last paints reach the server
-        const QRect rc = m_pDlg->frameGeometry().adjusted(-8, -8, 8, 8);
-        const QPixmap shot = m_pDlg->screen()->grabWindow(0, rc.x(), rc.y(), rc.width(), rc.height());
-        ASSERT_TRUE(shot.save(QString::fromStdString(m_strDir + "/" + pszName))) << pszName;
-    }
+    void Save(const char* pszName) { SaveScreenshot(*m_pDlg, m_strDir, pszName); }
 
     std::string m_strDir;
 };

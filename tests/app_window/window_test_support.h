@@ -44,15 +44,17 @@ inline std::string ButtonStates(const CMainDlg& dlg)
     return state;
 }
 
-// The operator picks an entry of the type list.
-inline void ChooseType(CMainDlg& dlg, const char* pszEntry)
+// The operator picks an entry of a window's type list.
+inline void ChooseType(QWidget* pList, const char* pszEntry)
 {
-    auto* pCombo = qobject_cast<QComboBox*>(dlg.GetDlgItem(IDC_COMBO_TYPE));
+    auto* pCombo = qobject_cast<QComboBox*>(pList);
+    ASSERT_NE(pCombo, nullptr);
     const int nIndex = pCombo->findText(QString::fromUtf8(pszEntry));
     ASSERT_GE(nIndex, 0) << pszEntry;
     pCombo->setCurrentIndex(nIndex);
     emit pCombo->activated(nIndex);
 }
+inline void ChooseType(CMainDlg& dlg, const char* pszEntry) { ChooseType(dlg.GetDlgItem(IDC_COMBO_TYPE), pszEntry); }
 
 // Right-clicks the window and chooses the entry at the index of its context menu; the texts of
 // the menu's entries, none when no menu opened.

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 #include "json_writer.h"
-#include "port_options.h"
+#include "services/port_options.h"
 
 namespace kestrel {
 namespace {
@@ -58,6 +61,38 @@ TEST(PortOptions, CommandLineSettingsAndDefaults)
         EXPECT_EQ(o.nPort, c.n);
         EXPECT_EQ(o.strDevicePath, c.device);
         EXPECT_EQ(o.dwBaudRate, c.rate);
+    }
+}
+
+TEST(PortOptions, AStationStartsWithTheStoredTheMappedAndThePresentPorts)
+{
+    unsetenv("KESTREL_COM30");
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> settings;
+        std::set<std::string> devices;  // the device nodes that are there
+        const char* env30;              // KESTREL_COM30, or null
+        std::vector<int> ports;
+    } cases[] = {
+        {"nothing", {}, {}, nullptr, {}},
+        {"the stored port", {{"PORT", "12"}}, {}, nullptr, {12}},
+        {"an unusable stored port", {{"PORT", "300"}}, {}, nullptr, {}},
+        {"mapped by settings, there or not", {{"COM7", "/tmp/h7"}, {"COM40", "/tmp/h40"}}, {"/tmp/h7"}, nullptr, {7, 40}},
+        {"mapped by the environment", {}, {}, "/tmp/h30", {30}},
+        {"handset ports that are there", {}, {"/dev/ttyACM1", "/dev/ttyUSB9", "/dev/ttyS0", "/dev/ttyS1"}, nullptr, {4, 20}},
+        {"the machine's own port when stored", {{"PORT", "1"}}, {"/dev/ttyS0"}, nullptr, {1}},
+        {"all of them once each", {{"PORT", "4"}, {"COM4", "/tmp/h4"}}, {"/dev/ttyACM1", "/dev/ttyACM2"}, nullptr, {4, 5}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.env30 != nullptr) setenv("KESTREL_COM30", c.env30, 1);
+        const SettingLookup lookup = [&c](const std::string& name) {
+            const auto it = c.settings.find(name);
+            return it == c.settings.end() ? std::string() : it->second;
+        };
+        EXPECT_EQ(DefaultStationPorts(lookup, [&c](const std::string& device) { return c.devices.count(device) > 0; }),
+                  c.ports);
+        unsetenv("KESTREL_COM30");
     }
 }
 

@@ -3,32 +3,15 @@
 
 #include <thread>
 
-#include "e2e_fixture.h"
+#include "several_handsets.h"
 
 namespace kestrel::test {
 namespace {
 
-class Station : public EndToEnd {
+class Station : public SeveralHandsets {
 protected:
     static constexpr int kHandsets = 4;
 
-    // Starts handset n behind the link "handset<n>"; its flash goes to "flash<n>.bin".
-    void StartHandset(int n, const std::string& scenario = "", const std::string& extra = "")
-    {
-        std::vector<std::string> args = {KESTREL_SIM_BIN, "--mode", "download", "--link", Link(n), "--flash-out",
-                                         Flash(n), "--idle-exit", "120"};
-        if (!scenario.empty()) {
-            const std::string file = Path("scenario" + std::to_string(n) + ".txt");
-            std::ofstream(file) << scenario;
-            args.insert(args.end(), {"--scenario", file});
-        }
-        if (!extra.empty()) args.push_back(extra);
-        auto sim = std::make_unique<CChildProcess>(args);
-        ASSERT_TRUE(sim->ReadLine(5000).has_value()) << "handset " << n << " did not start";
-        m_sims[n] = std::move(sim);
-    }
-    std::string Link(int n) const { return Path("handset" + std::to_string(n)); }
-    std::string Flash(int n) const { return Path("flash" + std::to_string(n) + ".bin"); }
     std::vector<std::string> PortArgs() const
     {
         std::vector<std::string> args = {KESTREL_CLI_BIN, "--baud", "115200", "--json"};
@@ -41,20 +24,11 @@ protected:
         args.insert(args.end(), {"flash", WriteImage("image.bin", image), "--type", "CHANGE(EMERGENCY)"});
         return CChildProcess(args).Finish(60000);
     }
-    // Ends handset n and returns its flash.
-    Bytes FlashOf(int n)
-    {
-        m_sims[n]->Signal(SIGTERM);
-        EXPECT_EQ(m_sims[n]->Wait(10000), 0);
-        return ReadFile(Flash(n));
-    }
     static std::string EndOf(const std::string& port, const char* result, int exitCode)
     {
         return R"({"event":"end","port":")" + port + R"(","result":")" + result + R"(","exit_code":)" +
                std::to_string(exitCode) + "}";
     }
-
-    std::map<int, std::unique_ptr<CChildProcess>> m_sims;
 };
 
 TEST_F(Station, EveryHandsetGetsTheImage)

@@ -96,7 +96,13 @@ TEST(ComMap, NumbersToDevicesAndBack)
     EXPECT_EQ(DevicePathForPort(4, settings), "/dev/serial/by-id/x");  // the setting wins
     EXPECT_EQ(PortForDevicePath("/dev/serial/by-id/x", settings), 4);
     EXPECT_FALSE(PortForDevicePath("/dev/ttyACM1", settings).has_value());  // COM4 lives elsewhere now
+    EXPECT_TRUE(IsPortMapped(4, none));      // by the variable
+    EXPECT_TRUE(IsPortMapped(4, settings));  // by both
     unsetenv("KESTREL_COM4");
+    EXPECT_TRUE(IsPortMapped(4, settings));
+    EXPECT_FALSE(IsPortMapped(4, none));
+    EXPECT_FALSE(IsPortMapped(5, settings));
+    EXPECT_FALSE(IsPortMapped(256, [](const std::string&) { return std::string("/tmp/x"); }));
     EXPECT_EQ(PortName(12), "COM12");
 }
 

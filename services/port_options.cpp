@@ -1,8 +1,12 @@
-#include "port_options.h"
+#include "services/port_options.h"
 
 #include <cstdlib>
+#include <set>
 
 namespace kestrel {
+
+// COM1 and COM2 are the machine's own serial ports, never a handset.
+constexpr int kFirstHandsetPort = 3;
 
 std::optional<long> ParseDecimal(const std::string& text)
 {
@@ -86,6 +90,19 @@ bool ResolvePortList(const std::vector<std::string>& portArgs, const std::string
         ports.push_back(options);
     }
     return true;
+}
+
+std::vector<int> DefaultStationPorts(const SettingLookup& settings,
+                                     const std::function<bool(const std::string& device)>& deviceExists)
+{
+    std::set<int> ports;
+    if (const auto port = ParsePortNumber(settings ? settings("PORT") : std::string())) ports.insert(*port);
+    for (int port = kMinPortNumber; port <= kMaxPortNumber; ++port) {
+        // An unmapped port's device is the fixed scheme's: no need to read the settings again.
+        if (IsPortMapped(port, settings) || (port >= kFirstHandsetPort && deviceExists(DevicePathForPort(port, nullptr))))
+            ports.insert(port);
+    }
+    return {ports.begin(), ports.end()};
 }
 
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 // --port and --baud, with their defaults from the settings store.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,5 +35,11 @@ bool ResolvePortOptions(const std::string& portArg, const std::string& baudArg, 
 // setting), each resolved as above; a port given twice is refused.
 bool ResolvePortList(const std::vector<std::string>& portArgs, const std::string& baudArg, const SettingLookup& settings,
                      std::vector<CPortOptions>& ports, std::string& error);
+
+// The ports a station offers before the operator chooses, by number: the PORT setting's, each
+// one the COM map names a device for by a setting or variable, and each handset port of the
+// fixed scheme (COM3 on) whose device is there now.
+std::vector<int> DefaultStationPorts(const SettingLookup& settings,
+                                     const std::function<bool(const std::string& device)>& deviceExists);
 
 }  // namespace kestrel

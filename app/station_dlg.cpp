@@ -1,0 +1,221 @@
+// The station window itself: start-up, the ports and their tiles, Start all and Stop all,
+// handsets coming and going, and closing.
+
+#include "app/station_dlg.h"
+
+#include <sys/stat.h>
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStackedWidget>
+
+#include "app/app_startup.h"
+#include "app/bitmap_button.h"
+#include "app/log_pane.h"
+#include "app/station_tile.h"
+#include "app/type_list.h"
+#include "controls/flat_combo_box.h"
+#include "image/download_type.h"
+#include "services/device_presence.h"
+#include "services/port_options.h"
+#include "services/settings_store.h"
+
+namespace kestrel {
+namespace {
+
+constexpr int kTileColumns = 4;
+constexpr uint32_t kDefaultFontAddress = 0xE00000;
+
+std::string ReadSetting(const std::string& strName) { return ReadText(strName); }
+
+bool DeviceExists(const std::string& strPath)
+{
+    struct stat st {};
+    return !strPath.empty() && ::stat(strPath.c_str(), &st) == 0;
+}
+
+QString PortsText(const std::vector<int>& ports)
+{
+    QStringList names;
+    for (const int nPort : ports) names.push_back(QString::fromStdString(PortName(nPort)));
+    return names.join(QLatin1Char(' '));
+}
+
+}  // namespace
+
+CStationDlg::CStationDlg(QWidget* pParent)
+    : QDialog(pParent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                           Qt::WindowCloseButtonHint),
+      m_scheduler(m_qtScheduler, [this] { RetryPendingClose(); })
+{
+    setWindowTitle(QString::fromUtf8(kStationTitle.data(), static_cast<qsizetype>(kStationTitle.size())));
+    setWindowIcon(QIcon(QString::fromUtf8(kIconResource.data(), static_cast<qsizetype>(kIconResource.size()))));
+    CreateControls();
+    m_controls.SetToolTips();
+    connect(&m_clock, &QTimer::timeout, this, &CStationDlg::OnClockTick);
+
+    m_nDloadType = ReadNumber(kSettingDloadType, DLOAD_NORMAL);
+    m_editFontAddress->setText(QString::number(kDefaultFontAddress, 16));
+    SetPorts(PortsText(DefaultStationPorts(ReadSetting, DeviceExists)));
+    UpdateControls();
+}
+
+CStationDlg::~CStationDlg() = default;
+
+void CStationDlg::SetPorts(const QString& strPorts)
+{
+    m_editPorts->setText(strPorts);
+    OnPortsEdited();
+}
+
+void CStationDlg::OnPortsEdited()
+{
+    if (IsAnyRunOn()) {
+        m_editPorts->setText(m_strPortsApplied);
+        return;
+    }
+    const QString strPorts = m_editPorts->text().simplified();
+    if (m_pStation && strPorts == m_strPortsApplied) return;
+    std::vector<std::string> args;
+    for (const QString& strArg : strPorts.split(QRegularExpression(QStringLiteral("[\\s,;]+")), Qt::SkipEmptyParts))
+        args.push_back(strArg.toStdString());
+    // No port at all is an empty grid, not the stored port the command line would take.
+    std::vector<CPortOptions> ports;
+    std::string error;
+    if (!args.empty() && !ResolvePortList(args, "", ReadSetting, ports, error)) {
+        ShowMessageLine(error);
+        return;
+    }
+    m_strPortsApplied = strPorts;
+    std::vector<StationPortId> ids;
+    for (const CPortOptions& port : ports) ids.push_back({port.nPort, port.strDevicePath});
+    BuildStation(ids);
+}
+
+void CStationDlg::BuildStation(const std::vector<StationPortId>& ids)
+{
+    ClearPorts();
+    m_pStation = std::make_unique<CStation>(m_scheduler, m_settings, static_cast<IStationObserver&>(*this));
+    for (const StationPortId& id : ids) {
+        const int nIndex = m_pStation->AddPort(id);
+        SPortView view;
+        view.pTile = new CStationTile(id);
+        view.pTile->ShowState(CStationTile::EState::Waiting, std::string(kWaitingText));
+        m_gridTiles->addWidget(view.pTile, nIndex / kTileColumns, nIndex % kTileColumns);
+        connect(view.pTile, &CStationTile::Clicked, this, [this, nIndex] { SelectTile(nIndex); });
+        view.pLog = new CLogPane;
+        m_stackLogs->addWidget(view.pLog);
+        m_ports.push_back(view);
+    }
+    SelectTile(ids.empty() ? -1 : 0);
+    LoadJob();
+    WatchPresence(ids);
+}
+
+void CStationDlg::ClearPorts()
+{
+    m_pPresence.reset();
+    m_pStation.reset();
+    for (const SPortView& view : m_ports) {
+        delete view.pTile;
+        delete view.pLog;
+    }
+    m_ports.clear();
+    m_nSelected = -1;
+}
+
+void CStationDlg::WatchPresence(const std::vector<StationPortId>& ids)
+{
+    std::vector<std::string> devices;
+    for (const StationPortId& id : ids)
+        if (!id.strDevice.empty()) devices.push_back(id.strDevice);
+    if (devices.empty()) return;
+    m_pPresence = std::make_unique<CDevicePresence>(devices);
+    connect(m_pPresence.get(), &CDevicePresence::Arrived, this,
+            [this](const QString& strDevice) { m_pStation->OnDeviceArrived(strDevice.toStdString()); });
+    connect(m_pPresence.get(), &CDevicePresence::Gone, this,
+            [this](const QString& strDevice) { m_pStation->OnDeviceGone(strDevice.toStdString()); });
+    // Handsets already there count as arrived, once the window is up.
+    CDevicePresence* pPresence = m_pPresence.get();
+    QMetaObject::invokeMethod(pPresence, [pPresence] { pPresence->AnnouncePresent(); }, Qt::QueuedConnection);
+}
+
+void CStationDlg::ApplyStartOnArrival()
+{
+    if (m_pStation) m_pStation->SetStartOnArrival(m_checkStartOnArrival->isChecked() && m_bJobLoaded);
+}
+
+void CStationDlg::SelectTile(int nIndex)
+{
+    m_nSelected = nIndex;
+    QString strTitle = QStringLiteral(" Log ");
+    for (int i = 0; i < TileCount(); ++i) {
+        Tile(i).SetSelected(i == nIndex);
+        if (i != nIndex) continue;
+        m_stackLogs->setCurrentWidget(&Log(i));
+        strTitle = QStringLiteral(" Log : %1 ").arg(QString::fromStdString(m_pStation->Port(i).Id().Label()));
+    }
+    m_groupLog->setTitle(strTitle);
+}
+
+void CStationDlg::OnStartAll()
+{
+    if (!m_pStation || !m_bJobLoaded || m_pStation->AnyBusy()) return;
+    m_pStation->StartAll();
+}
+
+void CStationDlg::OnStopAll()
+{
+    if (m_pStation) m_pStation->StopAll();
+}
+
+bool CStationDlg::IsAnyRunOn() const { return m_pStation && (m_pStation->AnyRunning() || m_pStation->AnyBusy()); }
+
+void CStationDlg::UpdateControls()
+{
+    // Buttons follow the runs; a handler pressed while an engine waits refuses by itself.
+    const bool bIdle = !(m_pStation && m_pStation->AnyRunning());
+    for (CBitmapButton* pButton : {m_btnOpen, m_btnOpenOld}) {
+        pButton->setEnabled(bIdle);
+        pButton->setChecked(bIdle);
+    }
+    m_comboType->setEnabled(bIdle);
+    m_editFontAddress->setEnabled(bIdle && IsFontType(m_nDloadType));
+    m_checkYes->setEnabled(bIdle);
+    m_editPorts->setEnabled(bIdle);
+    bool bAnyIdlePort = false;
+    for (int i = 0; i < TileCount(); ++i) bAnyIdlePort = bAnyIdlePort || !m_pStation->Port(i).IsRunning();
+    m_btnStartAll->setEnabled(m_bJobLoaded && bAnyIdlePort);
+    m_btnStopAll->setEnabled(!bIdle);
+}
+
+void CStationDlg::closeEvent(QCloseEvent* pEvent)
+{
+    pEvent->ignore();
+    // An engine is in the middle of a wait: the window closes as soon as that ends.
+    if (m_pStation && m_pStation->AnyBusy()) {
+        m_bClosePending = true;
+        return;
+    }
+    m_bClosePending = false;
+    // Runs still going on end where they stand, as in the main window.
+    if (m_pStation) m_pStation->AbandonAll();
+    ClearPorts();
+    QDialog::done(QDialog::Accepted);
+    pEvent->accept();
+}
+
+void CStationDlg::RetryPendingClose()
+{
+    if (!m_bClosePending) return;
+    m_bClosePending = false;
+    QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,165 @@
+#pragma once
+// The station window: one image and download type, chosen once, flashed into the handsets on
+// several ports at once. A tile per port shows its run; a click on a tile shows that port's
+// log. The ports' engines share the window's scheduler (see station/station.h), and nothing
+// in the window waits for the operator while a run goes on: the job answers the questions.
+
+#include <QDialog>
+#include <QTimer>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/control_ids.h"
+#include "app/control_map.h"
+#include "app/wait_reporting_scheduler.h"
+#include "image/image_file.h"
+#include "services/qt_scheduler.h"
+#include "services/stored_settings.h"
+#include "station/station.h"
+
+class QCheckBox;
+class QGridLayout;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStackedWidget;
+
+namespace kestrel {
+
+// The window's title; the main window's context menu names it too.
+inline constexpr std::string_view kStationTitle = "Kestrel 스테이션";
+// A tile's state before its port's first run.
+inline constexpr std::string_view kWaitingText = "waiting for handset";
+
+class CBitmapButton;
+class CDevicePresence;
+class CFlatComboBox;
+class CLogPane;
+class CStationTile;
+
+class CStationDlg final : public QDialog, private IStationObserver {
+    Q_OBJECT
+
+public:
+    explicit CStationDlg(QWidget* pParent = nullptr);
+    ~CStationDlg() override;
+
+    QWidget* GetDlgItem(int nId) const { return m_controls.Get(nId); }
+    int TileCount() const { return static_cast<int>(m_ports.size()); }
+    CStationTile& Tile(int nIndex) const { return *m_ports[static_cast<std::size_t>(nIndex)].pTile; }
+    CLogPane& Log(int nIndex) const { return *m_ports[static_cast<std::size_t>(nIndex)].pLog; }
+    // Null until the ports are set.
+    const CStation* Station() const { return m_pStation.get(); }
+    // The job can be run: an image is chosen and every port has loaded it.
+    bool IsJobLoaded() const { return m_bJobLoaded; }
+
+    // The Open buttons once a file is chosen.
+    void OpenNewImage(const QString& strPath);
+    void OpenOldImage(const QString& strPath);
+    // The ports as the operator writes them: numbers, COMn, ranges N-M and device paths,
+    // apart by spaces or commas. A tile each; refused while a run goes on.
+    void SetPorts(const QString& strPorts);
+    void SelectTile(int nIndex);
+    void OnStartAll();
+    void OnStopAll();
+
+    // Enter and Escape do not end the window.
+    void accept() override {}
+    void reject() override {}
+
+protected:
+    void closeEvent(QCloseEvent* pEvent) override;
+
+private:
+    struct SPortView {
+        CStationTile* pTile = nullptr;
+        CLogPane* pLog = nullptr;
+        std::string strLastLine;  // of the port's log, for a run between its steps
+    };
+
+    void CreateControls();
+
+    // The job: what every port runs.
+    void OnOpenNewImage();
+    void OnOpenOldImage();
+    // The chosen path when it names an image file, its folder then kept for the next choice;
+    // otherwise nothing, and the refusal on the message line.
+    std::optional<std::string> TakeImagePath(const QString& strPath, std::string_view strFolderSetting,
+                                             std::string_view strRefusal);
+    void OnSelchangeDloadType();
+    void LoadJob();
+    bool LoadJobIntoPorts();
+    bool MakeJob(StationJob& job);
+    void ShowImageInfo();
+
+    // Ports and tiles.
+    void OnPortsEdited();
+    void BuildStation(const std::vector<StationPortId>& ids);
+    void ClearPorts();
+    void WatchPresence(const std::vector<StationPortId>& ids);
+    void ApplyStartOnArrival();
+
+    // IStationObserver
+    void OnPortLog(int index, uint32_t colour, const std::string& text) override;
+    void OnPortCheckMark(int index) override;
+    void OnPortProgress(int index, const BlockProgress& progress) override;
+    void OnPortRunStarted(int index) override;
+    void OnPortRunEnded(int index, RunOutcome outcome) override;
+    // The step and elapsed time of a port whose run goes on.
+    void ShowRunning(int nIndex);
+    void OnClockTick();
+
+    bool IsAnyRunOn() const;
+    void UpdateControls();
+    void ShowMessageLine(const std::string& text);
+    void RetryPendingClose();
+
+    // Owned objects, in the order they are needed: the station uses the others, and the
+    // presence watch reports to the station.
+    CQtScheduler m_qtScheduler;
+    CWaitReportingScheduler m_scheduler;
+    CStoredSettings m_settings;
+    std::unique_ptr<CStation> m_pStation;
+    std::unique_ptr<CDevicePresence> m_pPresence;
+    std::vector<SPortView> m_ports;
+    // Refreshes the elapsed times while a run goes on.
+    QTimer m_clock;
+    // Shows the image's size and version, and adapts the type to it, as the main window does.
+    CImageFile m_image;
+
+    // Controls.
+    CControlMap m_controls;
+    QLineEdit* m_editBinPath = nullptr;
+    QLineEdit* m_editBinSize = nullptr;
+    QLineEdit* m_editBinVersion = nullptr;
+    CBitmapButton* m_btnOpen = nullptr;
+    CFlatComboBox* m_comboType = nullptr;
+    QLineEdit* m_editFontAddress = nullptr;
+    QLineEdit* m_editOldBinPath = nullptr;
+    CBitmapButton* m_btnOpenOld = nullptr;
+    QCheckBox* m_checkYes = nullptr;
+    QLineEdit* m_editPorts = nullptr;
+    QGridLayout* m_gridTiles = nullptr;
+    QGroupBox* m_groupLog = nullptr;
+    QStackedWidget* m_stackLogs = nullptr;
+    QPushButton* m_btnStartAll = nullptr;
+    QPushButton* m_btnStopAll = nullptr;
+    QCheckBox* m_checkStartOnArrival = nullptr;
+    QLabel* m_labelMessage = nullptr;
+
+    // Fields.
+    std::string m_strBinPath;
+    std::string m_strOldBinPath;
+    int m_nDloadType = -1;
+    bool m_bJobLoaded = false;
+    int m_nSelected = -1;
+    QString m_strPortsApplied;
+    // A close that came while an engine waited; it is taken up when the wait ends.
+    bool m_bClosePending = false;
+};
+
+}  // namespace kestrel
