@@ -23,6 +23,7 @@
 #include "controls/flat_combo_box.h"
 #include "image/download_type.h"
 #include "services/device_presence.h"
+#include "services/journal.h"
 #include "services/port_options.h"
 #include "services/settings_store.h"
 
@@ -52,7 +53,8 @@ QString PortsText(const std::vector<int>& ports)
 CStationDlg::CStationDlg(QWidget* pParent)
     : QDialog(pParent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                            Qt::WindowCloseButtonHint),
-      m_scheduler(m_qtScheduler, [this] { RetryPendingClose(); })
+      m_scheduler(m_qtScheduler, [this] { RetryPendingClose(); }),
+      m_journal(JournalFilePath(), NoticeOnThreadOf(this, [this](const std::string& text) { ShowMessageLine(text); }))
 {
     setWindowTitle(QString::fromUtf8(kStationTitle.data(), static_cast<qsizetype>(kStationTitle.size())));
     setWindowIcon(QIcon(QString::fromUtf8(kIconResource.data(), static_cast<qsizetype>(kIconResource.size()))));
@@ -110,6 +112,7 @@ void CStationDlg::BuildStation(const std::vector<StationPortId>& ids)
         m_gridTiles->addWidget(view.pTile, nIndex / kTileColumns, nIndex % kTileColumns);
         connect(view.pTile, &CStationTile::Clicked, this, [this, nIndex] { SelectTile(nIndex); });
         view.pLog = new CLogPane;
+        view.pRecorder = std::make_shared<CRunRecorder>(m_journal, "station");
         m_stackLogs->addWidget(view.pLog);
         m_ports.push_back(view);
     }

@@ -16,7 +16,9 @@
 #include "app/control_map.h"
 #include "app/wait_reporting_scheduler.h"
 #include "image/image_file.h"
+#include "services/journal_writer.h"
 #include "services/qt_scheduler.h"
+#include "services/run_recorder.h"
 #include "services/stored_settings.h"
 #include "station/station.h"
 
@@ -79,6 +81,7 @@ private:
         CStationTile* pTile = nullptr;
         CLogPane* pLog = nullptr;
         std::string strLastLine;  // of the port's log, for a run between its steps
+        std::shared_ptr<CRunRecorder> pRecorder;  // the port's runs in the journal
     };
 
     void CreateControls();
@@ -123,6 +126,7 @@ private:
     CQtScheduler m_qtScheduler;
     CWaitReportingScheduler m_scheduler;
     CStoredSettings m_settings;
+    CJournalWriter m_journal;
     std::unique_ptr<CStation> m_pStation;
     std::unique_ptr<CDevicePresence> m_pPresence;
     std::vector<SPortView> m_ports;

@@ -88,6 +88,12 @@ bool CStationDlg::LoadJobIntoPorts()
         ShowMessageLine(error);
         return false;
     }
+    for (int i = 0; m_pStation && i < m_pStation->PortCount(); ++i) {
+        const CDownloadController& engine = m_pStation->Port(i).Engine();
+        CRunRecorder& recorder = *m_ports[static_cast<std::size_t>(i)].pRecorder;
+        recorder.OnImageLoaded(engine.NewImage());
+        if (!job.strOldImage.empty()) recorder.OnImageLoaded(engine.OldImage());
+    }
     return true;
 }
 

@@ -72,6 +72,9 @@ void CStationDlg::OnPortProgress(int index, const BlockProgress& progress)
 void CStationDlg::OnPortRunStarted(int index)
 {
     SPortView& view = m_ports[static_cast<std::size_t>(index)];
+    const CStationPort& port = m_pStation->Port(index);
+    view.pRecorder->OnRunStarted({port.Id().nPort, port.Id().strDevice, port.Engine().DloadType(),
+                                  &port.Engine().NewImage(), &port.Engine().OldImage()});
     view.pLog->clear();
     view.strLastLine.clear();
     view.pTile->ShowRunStarted();
@@ -84,6 +87,7 @@ void CStationDlg::OnPortRunEnded(int index, RunOutcome outcome)
 {
     const CStationPort& port = m_pStation->Port(index);
     const RunStatistics& stats = port.Engine().Statistics();
+    m_ports[static_cast<std::size_t>(index)].pRecorder->OnRunEnded(outcome, stats);
     const SEnd end = EndOfRun(outcome, stats, m_ports[static_cast<std::size_t>(index)].strLastLine);
     CStationTile& tile = Tile(index);
     tile.ShowState(end.eState, end.text);

@@ -12,6 +12,7 @@
 #include "app/log_pane.h"
 #include "image/download_type.h"
 #include "tests/app_station/station_window_fixture.h"
+#include "tests/support/scoped_journal.h"
 
 namespace kestrel::test {
 namespace {
@@ -51,6 +52,7 @@ class StationRun : public StationWindow, public testing::WithParamInterface<SFau
 TEST_P(StationRun, StartAllTakesEveryTileToItsOwnEnd)
 {
     const SFaultCase& c = GetParam();
+    CScopedJournal journal;
     for (int n = 0; n < kHandsets; ++n) ASSERT_NO_FATAL_FAILURE(StartHandset(n, n == 1 ? c.pszScenario : ""));
     ASSERT_NO_FATAL_FAILURE(OpenWindow(kHandsets));
     m_pDlg->SetPorts(QStringLiteral("3-5"));
@@ -83,6 +85,25 @@ TEST_P(StationRun, StartAllTakesEveryTileToItsOwnEnd)
     } else {
         EXPECT_EQ(FlashAt(FlashOf(1), 0, image.size()), image);
     }
+
+    // Every port's run is in the journal, as a run of the station (written on the journal's
+    // own thread, so it may take a moment).
+    const auto stationRuns = [] {
+        CJournal rows;
+        std::vector<std::string> outcomes;
+        if (!rows.Open(JournalFilePath())) return outcomes;
+        for (const CJournalRow& row : rows.Runs({}))
+            if (row.Text(JournalField::FrontEnd) == "station") outcomes.push_back(row.Text(JournalField::Outcome));
+        return outcomes;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto runs = stationRuns();
+            return runs.size() == 3 && std::count(runs.begin(), runs.end(), "running") == 0;
+        },
+        5000));
+    const auto outcomes = stationRuns();
+    EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), "completed"), eEnd == CStationTile::EState::Done ? 3 : 2);
 
     // A click on a tile shows its log; the job can be changed again.
     QTest::mouseClick(&m_pDlg->Tile(1), Qt::LeftButton);
