@@ -2,11 +2,11 @@
 
 #include <strings.h>
 
-#include <cctype>
 #include <cstdlib>
 
 #include "exit_codes.h"
 #include "image/download_type.h"
+#include "protocol/font_address.h"
 
 namespace kestrel {
 namespace {
@@ -18,17 +18,6 @@ std::optional<int> ParseType(const std::string& text)
         if (strcasecmp(text.c_str(), std::string(kDownloadTypeNames[static_cast<std::size_t>(i)]).c_str()) == 0) return i;
     if (strcasecmp(text.c_str(), "FONT(EMERGENCY)") == 0) return DLOAD_FONT_EMERGENCY;
     return std::nullopt;
-}
-
-// 1 to 8 hexadecimal digits with an optional 0x, as the font dialog takes them.
-std::optional<uint32_t> ParseFontAddress(const std::string& text)
-{
-    std::string digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits = digits.substr(2);
-    if (digits.empty() || digits.size() > 8) return std::nullopt;
-    for (char c : digits)
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    return static_cast<uint32_t>(std::strtoul(digits.c_str(), nullptr, 16));
 }
 
 std::optional<int> ParseCount(const std::string& text)
