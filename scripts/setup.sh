@@ -8,7 +8,7 @@ $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
   build-essential cmake ninja-build pkg-config git \
   clang lld libclang-rt-dev \
-  libgtest-dev libgmock-dev googletest libbenchmark-dev \
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev \
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-tools-dev \
   libqt6svg6-dev qt6-qpa-plugins \
   libudev-dev umockdev libumockdev-dev \
