@@ -13,4 +13,5 @@ $SUDO apt-get install -y --no-install-recommends \
   libqt6svg6-dev qt6-qpa-plugins \
   libudev-dev umockdev libumockdev-dev \
   fonts-nanum xvfb xauth x11-utils \
-  python3 valgrind time procps
+  python3 valgrind time procps \
+  dpkg-dev lintian bash-completion man-db groff-base
