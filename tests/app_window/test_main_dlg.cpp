@@ -405,6 +405,29 @@ TEST_F(MainDlgTest, AnImageThatCannotBeReadStillShowsItsPathWithSizeZero)
     EXPECT_EQ(ReadText(kSettingBinPath), FolderOf(strMissing));
 }
 
+TEST_F(MainDlgTest, OnlyAnImageThatCannotBeUsedGetsTheInformationIcon)
+{
+    const auto pDlg = Open();
+    const QString strMissing = m_dir.path() + "/gone/PHONE.bin";
+    const struct {
+        const char* name;
+        std::function<void()> show;
+        QMessageBox::Icon eIcon;
+    } cases[] = {
+        {"new image missing", [&] { pDlg->OpenNewImage(strMissing); }, QMessageBox::Information},
+        {"old image missing", [&] { pDlg->OpenOldImage(strMissing); }, QMessageBox::Information},
+        {"not a bin file", [&] { pDlg->OpenNewImage(m_dir.path() + "/PHONE.txt"); }, QMessageBox::NoIcon},
+        {"completion", [&] { pDlg->ShowMessage("Downloading completed\n", MessageIcon::None); }, QMessageBox::NoIcon},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t nBefore = m_answerer.Icons().size();
+        c.show();
+        ASSERT_EQ(m_answerer.Icons().size(), nBefore + 1);
+        EXPECT_EQ(m_answerer.Icons().back(), c.eIcon);
+    }
+}
+
 TEST_F(MainDlgTest, AnOldImageSelectsCompare)
 {
     const auto pDlg = Open();
