@@ -92,6 +92,7 @@ void CMainDlg::OnInitDialog()
     SetTitle(std::string(g_strBanner));
     m_strPortLabel = PortLabel(m_nPort);
     UpdateData(false);
+    if (const std::string strProblem = SettingsFileProblem(); !strProblem.empty()) WriteLog(kColourRed, strProblem);
 }
 
 QWidget* CMainDlg::GetDlgItem(int nId) const

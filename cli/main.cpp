@@ -170,10 +170,14 @@ int Main(int argc, char** argv)
     std::vector<CPortOptions> ports;
     std::string error;
     const SettingLookup settings = [](const std::string& name) { return ReadText(name); };
-    if (command.bUsesPorts && !ResolvePortList(global.ports, global.strBaud, settings, ports, error)) {
-        output.Error(error);
-        HintAtHelp(cli);
-        return kExitUsage;
+    if (command.bUsesPorts) {
+        // The commands with a port are the ones that read settings.
+        if (const std::string problem = SettingsFileProblem(); !problem.empty()) output.Error(problem);
+        if (!ResolvePortList(global.ports, global.strBaud, settings, ports, error)) {
+            output.Error(error);
+            HintAtHelp(cli);
+            return kExitUsage;
+        }
     }
     const int exitCode = command.run(output, ports);
     if (exitCode == kExitUsage) HintAtHelp(cli);

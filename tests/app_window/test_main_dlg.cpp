@@ -137,6 +137,20 @@ INSTANTIATE_TEST_SUITE_P(
                     SStartCase{"ChangeOff", {{kSettingChangeEnable, "0"}}, "NORMAL", 0, "[COM1]", "1"}),
     [](const testing::TestParamInfo<SStartCase>& param) { return std::string(param.param.pszName); });
 
+TEST_F(MainDlgTest, ASettingsFileThatCannotBeReadIsNamedInTheLogOnce)
+{
+    const std::string strFile = SettingsFilePath();
+    std::filesystem::create_directories(std::filesystem::path(strFile).parent_path());
+    std::ofstream(strFile) << "[General\nPORT=4\n";
+    const auto pDlg = Open();
+    const QString strLog = qobject_cast<QTextEdit*>(pDlg->GetDlgItem(IDC_RICH_LOG))->toPlainText();
+    EXPECT_EQ(strLog.count(QString::fromStdString(strFile)), 1) << strLog.toStdString();
+    EXPECT_TRUE(strLog.contains("the defaults are in use")) << strLog.toStdString();
+    EXPECT_EQ(Text(*pDlg, IDC_PORT_LABEL), "[COM1]");
+    std::ifstream in(strFile);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "[General\nPORT=4\n");
+}
+
 TEST_F(MainDlgTest, SizeFollowsTheDialogUnitsOfItsFont)
 {
     const auto pDlg = Open();

@@ -1,6 +1,10 @@
 // kestrel-cli's help, version and usage errors as a newcomer meets them.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
 
 #include "tests/support/child_process.h"
 
@@ -72,6 +76,34 @@ TEST(CliHelp, UsageErrorsGiveAReasonAndPointAtHelp)
         EXPECT_NE(r.strErr.substr(0, firstLineEnd).find(c.reason), std::string::npos) << r.strErr;
         EXPECT_EQ(r.strErr.substr(firstLineEnd + 1).rfind(c.hint, 0), 0u) << r.strErr;
     }
+}
+
+TEST(CliSettings, ASettingsFileThatCannotBeReadIsNamedOnceAndKept)
+{
+    char dir[] = "/tmp/kestrel-cli-settings-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string folder = std::string(dir) + "/NORVALE";
+    const std::string file = folder + "/TIDEWELL.ini";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string content = "[General\nPORT=4\n";
+    FILE* pFile = std::fopen(file.c_str(), "w");
+    ASSERT_NE(pFile, nullptr);
+    std::fputs(content.c_str(), pFile);
+    std::fclose(pFile);
+    setenv("XDG_CONFIG_HOME", dir, 1);
+
+    const auto r = RunCli({"--port", "/dev/kestrel-absent", "request", "start"});
+    EXPECT_EQ(r.nExitCode, 4);
+    const std::string said = "The settings file " + file + " cannot be read as settings";
+    const std::size_t at = r.strErr.find(said);
+    EXPECT_NE(at, std::string::npos) << r.strErr;
+    EXPECT_EQ(r.strErr.find(said, at + 1), std::string::npos) << r.strErr;
+    char kept[64] = {};
+    pFile = std::fopen(file.c_str(), "r");
+    ASSERT_NE(pFile, nullptr);
+    EXPECT_EQ(std::string(kept, std::fread(kept, 1, sizeof kept, pFile)), content);
+    std::fclose(pFile);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
