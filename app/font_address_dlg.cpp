@@ -3,7 +3,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <cctype>
 
 #include "app/dialog_units.h"
 
@@ -11,26 +10,8 @@ namespace kestrel {
 namespace {
 
 constexpr int IDC_FONT_ADDRESS = 2038;
-constexpr int kMaxAddressDigits = 8;
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
-
-std::optional<uint32_t> ParseFontAddress(std::string_view strText)
-{
-    while (!strText.empty() && IsBlank(strText.front())) strText.remove_prefix(1);
-    while (!strText.empty() && IsBlank(strText.back())) strText.remove_suffix(1);
-    if (strText.size() > 2 && strText[0] == '0' && (strText[1] == 'x' || strText[1] == 'X')) strText.remove_prefix(2);
-    if (strText.empty() || strText.size() > kMaxAddressDigits) return std::nullopt;
-    uint32_t dwAddress = 0;
-    for (const char c : strText) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-        const int nDigit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
-        dwAddress = dwAddress << 4 | static_cast<uint32_t>(nDigit);
-    }
-    return dwAddress;
-}
 
 CFontAddressDlg::CFontAddressDlg(uint32_t dwAddress, QWidget* pParent) : QDialog(pParent), m_dwAddress(dwAddress)
 {
@@ -42,7 +23,7 @@ CFontAddressDlg::CFontAddressDlg(uint32_t dwAddress, QWidget* pParent) : QDialog
     (new QLabel(QStringLiteral("0x"), this))->setGeometry(du.Rect(64, 11, 10, 8));
     m_editAddress = new QLineEdit(QString::number(dwAddress, 16), this);
     m_editAddress->setProperty("controlId", IDC_FONT_ADDRESS);
-    m_editAddress->setMaxLength(kMaxAddressDigits);
+    m_editAddress->setMaxLength(kFontAddressMaxDigits);
     m_editAddress->setGeometry(du.Rect(75, 9, 66, 12));
     connect(m_editAddress, &QLineEdit::textEdited, this, [this] { MarkField(false); });
 

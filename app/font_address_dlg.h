@@ -5,15 +5,12 @@
 
 #include <QDialog>
 #include <cstdint>
-#include <optional>
-#include <string_view>
+
+#include "protocol/font_address.h"
 
 class QLineEdit;
 
 namespace kestrel {
-
-// The address the text names; none for an empty, partial or too long number.
-std::optional<uint32_t> ParseFontAddress(std::string_view strText);
 
 class CFontAddressDlg : public QDialog {
     Q_OBJECT

@@ -3,10 +3,14 @@
 #include <QApplication>
 
 #include "app/app_startup.h"
+#include "app/window_command_line.h"
 
 int main(int argc, char** argv)
 {
+    kestrel::CWindowCommandLine commandLine;
+    if (const auto exitCode = commandLine.AnswerHelpOrVersion(argc, argv)) return *exitCode;
     QApplication app(argc, argv);
+    if (const auto exitCode = commandLine.Check(QApplication::arguments())) return *exitCode;
     kestrel::InitApplication(app);
     int nExitCode = 0;
     const auto optWindow = kestrel::ParseCommandLine(QApplication::arguments(), nExitCode);

@@ -99,6 +99,7 @@ void CMainDlg::OnInitDialog()
     SetTitle(std::string(g_strBanner));
     m_strPortLabel = PortLabel(m_nPort);
     UpdateData(false);
+    if (const std::string strProblem = SettingsFileProblem(); !strProblem.empty()) WriteLog(kColourRed, strProblem);
 }
 
 void CMainDlg::UpdateData(bool bSaveAndValidate)

@@ -83,7 +83,7 @@ public:
     void SetWaitCursor(bool on) override;
     void CaptureMouse(bool on) override;
     void PlaySound(const std::string& resourceName) override;
-    void ShowMessage(const std::string& text) override;
+    void ShowMessage(const std::string& text, MessageIcon icon) override;
     bool AskYesNo(const std::string& text) override;
     bool AskFontAddress(uint32_t& address) override;
     void OnRunStarted() override;

@@ -28,7 +28,7 @@ void CMainDlg::OpenNewImage(const QString& strPath)
     if (m_engine.IsRunActive()) return;
     const std::string strFile = strPath.toStdString();
     if (!HasImageExtension(strFile)) {
-        ShowMessage(std::string(kNotNewImageMessage));
+        ShowMessage(std::string(kNotNewImageMessage), MessageIcon::None);
         return;
     }
     m_strBinPath = strFile;
@@ -43,12 +43,12 @@ void CMainDlg::OpenOldImage(const QString& strPath)
     if (m_engine.IsRunActive()) return;
     const std::string strFile = strPath.toStdString();
     if (!HasImageExtension(strFile)) {
-        ShowMessage(std::string(kNotOldImageMessage));
+        ShowMessage(std::string(kNotOldImageMessage), MessageIcon::None);
         return;
     }
     m_strOldBinPath = strFile;
     CImageFile& image = m_engine.OldImage();
-    if (!image.Load(m_strOldBinPath, m_nDloadType)) ShowMessage(image.LastError());
+    if (!image.Load(m_strOldBinPath, m_nDloadType)) ShowMessage(image.LastError(), MessageIcon::Information);
     m_recorder.OnImageLoaded(image);
     WriteText(kSettingBinPath2, FolderOf(strFile));
     ShowOldImageInfo();
@@ -61,7 +61,7 @@ void CMainDlg::LoadNewImage()
 {
     // A failed load still goes on: the window then shows size 0.
     CImageFile& image = m_engine.NewImage();
-    if (!image.Load(m_strBinPath, m_nDloadType)) ShowMessage(image.LastError());
+    if (!image.Load(m_strBinPath, m_nDloadType)) ShowMessage(image.LastError(), MessageIcon::Information);
     m_recorder.OnImageLoaded(image);
 }
 

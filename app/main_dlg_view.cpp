@@ -108,9 +108,9 @@ void CMainDlg::CaptureMouse(bool on)
 
 void CMainDlg::PlaySound(const std::string& resourceName) { m_soundPlayer.PlayWaveResource(resourceName); }
 
-void CMainDlg::ShowMessage(const std::string& text)
+void CMainDlg::ShowMessage(const std::string& text, MessageIcon icon)
 {
-    MessageBox(this, QMessageBox::Warning, text, QMessageBox::Ok);
+    MessageBox(this, icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon, text, QMessageBox::Ok);
     RetryPendingClose();
 }
 

@@ -19,15 +19,8 @@
 
 namespace kestrel {
 
-int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& args)
+int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const FlashArgs& parsed)
 {
-    FlashArgs parsed;
-    std::string error;
-    if (!ParseFlashArgs(args, kFlashUsage, false, parsed, error)) {
-        out.Error(error);
-        return kExitUsage;
-    }
-
     int argc = 1;
     char name[] = "kestrel-cli";
     char* argv[] = {name, nullptr};

@@ -1,6 +1,8 @@
 // kestrel-cli history: the runs in the journal, newest first, or one run in full.
 
 #include <QDateTime>
+#include <algorithm>
+#include <cstdio>
 
 #include "commands.h"
 #include "exit_codes.h"
@@ -84,6 +86,10 @@ bool ParseHistoryArgs(const CliArgs& args, HistoryArgs& parsed, std::string& err
 
 int RunHistoryCommand(CCliOutput& globalOut, const CliArgs& args)
 {
+    if (std::find(args.begin(), args.end(), "--help") != args.end() || std::find(args.begin(), args.end(), "-h") != args.end()) {
+        std::printf("%s\n", kHistoryUsage);
+        return kExitOk;
+    }
     HistoryArgs parsed;
     std::string error;
     if (!ParseHistoryArgs(args, parsed, error)) {

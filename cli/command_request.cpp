@@ -76,12 +76,8 @@ int RunRequestCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& 
     return code == ACK ? kExitOk : kExitHandsetError;
 }
 
-int RunToDmCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& args)
+int RunToDmCommand(CCliOutput& out, const CPortOptions& port)
 {
-    if (!args.empty()) {
-        out.Error("usage: kestrel-cli todm");
-        return kExitUsage;
-    }
     CCliLink link(out, port);
     if (!link.Open()) return kExitPortError;
     out.Log(kLogInfo, "단말기를 DM 상태로 바꿈");

@@ -150,14 +150,8 @@ void QuitWhenIdle(CStation& station, QCoreApplication& app)
 
 }  // namespace
 
-int RunFlashOnPorts(CCliOutput& out, const std::vector<CPortOptions>& ports, const CliArgs& args)
+int RunFlashOnPorts(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& parsed)
 {
-    FlashArgs parsed;
-    std::string error;
-    if (!ParseFlashArgs(args, kFlashUsage, false, parsed, error)) {
-        out.Error(error);
-        return kExitUsage;
-    }
     int argc = 1;
     char name[] = "kestrel-cli";
     char* argv[] = {name, nullptr};
@@ -188,14 +182,8 @@ int RunFlashOnPorts(CCliOutput& out, const std::vector<CPortOptions>& ports, con
     return exitCode;
 }
 
-int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const CliArgs& args)
+int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& parsed)
 {
-    FlashArgs parsed;
-    std::string error;
-    if (!ParseFlashArgs(args, kStationUsage, true, parsed, error)) {
-        out.Error(error);
-        return kExitUsage;
-    }
     int argc = 1;
     char name[] = "kestrel-cli";
     char* argv[] = {name, nullptr};

@@ -1,5 +1,5 @@
 #pragma once
-// The commands of kestrel-cli. Each takes the arguments after its name and returns an exit code.
+// The commands of kestrel-cli, run once the command line is parsed. Each returns an exit code.
 
 #include <string>
 #include <vector>
@@ -9,17 +9,20 @@
 
 namespace kestrel {
 
+struct FlashArgs;
+
+// The words after a command's name that the command reads itself.
 using CliArgs = std::vector<std::string>;
 
 int RunRequestCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& args);
-int RunToDmCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& args);
+int RunToDmCommand(CCliOutput& out, const CPortOptions& port);
 int RunInfoCommand(CCliOutput& out, const CliArgs& args);
 int RunCompareCommand(CCliOutput& out, const CliArgs& args);
-int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& args);
+int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const FlashArgs& args);
 // flash with several ports: one run per port, all at once.
-int RunFlashOnPorts(CCliOutput& out, const std::vector<CPortOptions>& ports, const CliArgs& args);
+int RunFlashOnPorts(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& args);
 // Flashes handsets as they appear on the ports, until Ctrl+C or --count units.
-int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const CliArgs& args);
+int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& args);
 int RunHistoryCommand(CCliOutput& out, const CliArgs& args);
 
 }  // namespace kestrel

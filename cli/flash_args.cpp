@@ -2,11 +2,13 @@
 
 #include <strings.h>
 
-#include <cctype>
+#include <CLI/CLI.hpp>
+
 #include <cstdlib>
 
 #include "exit_codes.h"
 #include "image/download_type.h"
+#include "protocol/font_address.h"
 
 namespace kestrel {
 namespace {
@@ -18,17 +20,6 @@ std::optional<int> ParseType(const std::string& text)
         if (strcasecmp(text.c_str(), std::string(kDownloadTypeNames[static_cast<std::size_t>(i)]).c_str()) == 0) return i;
     if (strcasecmp(text.c_str(), "FONT(EMERGENCY)") == 0) return DLOAD_FONT_EMERGENCY;
     return std::nullopt;
-}
-
-// 1 to 8 hexadecimal digits with an optional 0x, as the font dialog takes them.
-std::optional<uint32_t> ParseFontAddress(const std::string& text)
-{
-    std::string digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits = digits.substr(2);
-    if (digits.empty() || digits.size() > 8) return std::nullopt;
-    for (char c : digits)
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    return static_cast<uint32_t>(std::strtoul(digits.c_str(), nullptr, 16));
 }
 
 std::optional<int> ParseCount(const std::string& text)
@@ -55,46 +46,43 @@ int Severity(int exitCode)
 
 }  // namespace
 
-bool ParseFlashArgs(const CliArgs& args, const char* usage, bool withCount, FlashArgs& parsed, std::string& error)
+void AddFlashOptions(CLI::App& command, FlashArgs& parsed, bool withCount)
 {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (a == "--yes") {
-            parsed.bYes = true;
-        } else if (a == "--type" && hasValue) {
-            parsed.type = ParseType(args[++i]);
-            if (!parsed.type) {
-                error = "--type takes a type name (NORMAL, EMERGENCY, FONT(NORMAL), FONT(EMRGENCY), CHANGE(NORMAL), "
-                        "CHANGE(EMERGENCY), COMPARE(EMERGENCY)) or its number 0-6.";
-                return false;
-            }
-        } else if (a == "--old" && hasValue) {
-            parsed.strOld = args[++i];
-        } else if (a == "--font-address" && hasValue) {
-            parsed.fontAddress = ParseFontAddress(args[++i]);
-            if (!parsed.fontAddress) {
-                error = "--font-address takes 1 to 8 hexadecimal digits, with or without 0x.";
-                return false;
-            }
-        } else if (withCount && a == "--count" && hasValue) {
-            parsed.count = ParseCount(args[++i]);
-            if (!parsed.count) {
-                error = "--count takes a number of units from 1.";
-                return false;
-            }
-        } else if (a.rfind("--", 0) == 0) {
-            error = std::string(withCount ? "station" : "flash") + ": unknown or incomplete option " + a;
-            return false;
-        } else if (parsed.strImage.empty()) {
-            parsed.strImage = a;
-        } else {
-            error = std::string(withCount ? "station" : "flash") + " takes one image.";
-            return false;
-        }
-    }
-    if (parsed.strImage.empty()) error = usage;
-    return error.empty();
+    command.add_option("IMAGE", parsed.strImage, "the image file to write")->required()->type_name("");
+    command
+        .add_option_function<std::string>(
+            "--type",
+            [&parsed](const std::string& text) {
+                parsed.type = ParseType(text);
+                if (!parsed.type)
+                    throw CLI::ValidationError("--type takes a type name (NORMAL, EMERGENCY, FONT(NORMAL), FONT(EMRGENCY), "
+                                               "CHANGE(NORMAL), CHANGE(EMERGENCY), COMPARE(EMERGENCY)) or its number 0-6.");
+            },
+            "download type, as named in the window's list, or its number (default: the DLOAD_TYPE setting)")
+        ->type_name("NAME|0-6");
+    command.add_option("--old", parsed.strOld, "the image now in the handset, for CHANGE and COMPARE types")
+        ->type_name("OLD");
+    command
+        .add_option_function<std::string>(
+            "--font-address",
+            [&parsed](const std::string& text) {
+                parsed.fontAddress = ParseFontAddress(text);
+                if (!parsed.fontAddress)
+                    throw CLI::ValidationError("--font-address takes 1 to 8 hexadecimal digits, with or without 0x.");
+            },
+            "flash address of a FONT download (default e00000)")
+        ->type_name("HEX");
+    command.add_flag("--yes", parsed.bYes, "answer the handset's model-version question with Yes (default No)");
+    if (!withCount) return;
+    command
+        .add_option_function<std::string>(
+            "--count",
+            [&parsed](const std::string& text) {
+                parsed.count = ParseCount(text);
+                if (!parsed.count) throw CLI::ValidationError("--count takes a number of units from 1.");
+            },
+            "end after N units (default: on Ctrl+C)")
+        ->type_name("N");
 }
 
 Ending EndingOf(RunOutcome outcome)

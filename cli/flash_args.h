@@ -5,15 +5,13 @@
 #include <optional>
 #include <string>
 
-#include "commands.h"
 #include "protocol/download_view.h"
 
-namespace kestrel {
+namespace CLI {
+class App;
+}
 
-inline constexpr const char* kFlashUsage =
-    "usage: kestrel-cli flash IMAGE --type NAME|0-6 [--old OLD] [--font-address HEX] [--yes]";
-inline constexpr const char* kStationUsage =
-    "usage: kestrel-cli station IMAGE --type NAME|0-6 [--old OLD] [--font-address HEX] [--yes] [--count N]";
+namespace kestrel {
 
 struct FlashArgs {
     std::string strImage;
@@ -24,8 +22,9 @@ struct FlashArgs {
     std::optional<int> count;  // station: units to flash before ending
 };
 
-// usage is the command's usage line; withCount takes --count N.
-bool ParseFlashArgs(const CliArgs& args, const char* usage, bool withCount, FlashArgs& parsed, std::string& error);
+// Adds the image and the options of flash to the command, parsed into parsed; withCount
+// adds station's --count.
+void AddFlashOptions(CLI::App& command, FlashArgs& parsed, bool withCount);
 
 struct Ending {
     const char* result;  // the JSON end event's "result"

@@ -1,29 +1,25 @@
 // kestrel-cli: the download engine without a window, for factory lines and scripts.
 
-#include <cstdio>
-#include <cstring>
-#include <map>
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli_output.h"
 #include "commands.h"
 #include "exit_codes.h"
+#include "flash_args.h"
+#include "kestrel_version.h"
 #include "services/port_options.h"
 #include "services/settings_store.h"
 
 namespace kestrel {
 namespace {
 
-const char kUsage[] =
-    "usage: kestrel-cli [--port N|COMn|/dev/PATH|N-M]... [--baud 57600|115200] [--json] COMMAND ...\n"
-    "  flash IMAGE --type NAME|0-6 [--old OLD] [--font-address HEX] [--yes]\n"
-    "  station IMAGE --type NAME|0-6 [--old OLD] [--font-address HEX] [--yes] [--count N]\n"
-    "  info IMAGE\n"
-    "  compare NEW OLD\n"
-    "  request start | jump | erase START LENGTH\n"
-    "  todm\n"
-    "  history [--json] [--limit N] [--port P] [--since DATE] [--outcome O] [--csv FILE] | history show ID\n";
+constexpr char kProgram[] = "kestrel-cli";
 
 struct GlobalOptions {
     std::vector<std::string> ports;  // as given, ranges not yet expanded
@@ -31,69 +27,169 @@ struct GlobalOptions {
     bool bJson = false;
 };
 
-// Takes the options in front of the command; false on an unknown or incomplete one.
-bool ParseGlobalOptions(int argc, char** argv, int& index, GlobalOptions& options, std::string& error)
-{
-    for (; index < argc && std::strncmp(argv[index], "--", 2) == 0; ++index) {
-        const std::string opt = argv[index];
-        if (opt == "--json") {
-            options.bJson = true;
-        } else if (opt == "--port" || opt == "--baud") {
-            if (index + 1 >= argc) {
-                error = opt + " needs a value.";
-                return false;
-            }
-            if (opt == "--port")
-                options.ports.emplace_back(argv[++index]);
-            else
-                options.strBaud = argv[++index];
-        } else {
-            error = "unknown option " + opt;
-            return false;
-        }
+// A command runs once the command line is parsed, with the ports it names when it uses any.
+using CommandRun = std::function<int(CCliOutput&, const std::vector<CPortOptions>&)>;
+
+struct Command {
+    CLI::App* pParser;
+    bool bUsesPorts;
+    CommandRun run;
+};
+
+// Help as the manual page writes it: commands and arguments by their names.
+class CHelpFormatter final : public CLI::Formatter {
+public:
+    CHelpFormatter()
+    {
+        label("SUBCOMMAND", "COMMAND");
+        label("Positionals", "Arguments");
+        label("REQUIRED", "");
     }
-    return true;
+    std::string make_option_usage(const CLI::Option* pOption) const override
+    {
+        return pOption->get_positional() ? pOption->get_name() : CLI::Formatter::make_option_usage(pOption);
+    }
+    std::string make_option_opts(const CLI::Option* pOption) const override
+    {
+        return pOption->get_positional() ? std::string() : CLI::Formatter::make_option_opts(pOption);
+    }
+};
+
+// The reason the parser gives, in the words this program has always used where it had some.
+std::string ParseFailure(const CLI::App& cli, const CLI::ParseError& e)
+{
+    if (e.get_name() == "RequiredError" && cli.get_subcommands().empty()) {
+        const std::vector<std::string> words = cli.remaining();
+        if (words.empty()) return std::string("a command is missing (usage: ") + kProgram + " [OPTIONS] COMMAND ...)";
+        return "unknown command " + words.front();
+    }
+    // "--port: 1 required PORT missing"
+    const std::string what = e.what();
+    if (e.get_name() == "ArgumentMismatch" && what.ends_with(" missing") && what.find(':') != std::string::npos)
+        return what.substr(0, what.find(':')) + " needs a value.";
+    return what;
+}
+
+// The one line that follows a usage error.
+void HintAtHelp(const CLI::App& cli)
+{
+    std::string command = kProgram;
+    for (const CLI::App* pSub : cli.get_subcommands()) command += " " + pSub->get_name();
+    std::fprintf(stderr, "Try '%s --help' for more information.\n", command.c_str());
+}
+
+int OnePort(CCliOutput& out, const char* name, const std::vector<CPortOptions>& ports,
+            const std::function<int(const CPortOptions&)>& run)
+{
+    if (ports.size() > 1) {
+        out.Error(std::string(name) + " takes one port.");
+        return kExitUsage;
+    }
+    return run(ports.front());
 }
 
 int Main(int argc, char** argv)
 {
+    CLI::App cli("Writes a firmware image into a mobile handset over a serial line.", kProgram);
+    cli.set_version_flag("--version", std::string(kProgram) + " " + KESTREL_VERSION_TEXT, "print the version and exit");
+    cli.set_help_flag("-h,--help", "print this help and exit");
+    cli.require_subcommand(1);
+    cli.formatter(std::make_shared<CHelpFormatter>());
+    cli.footer("--port and --baud default to the settings PORT and BAUD (COM1 and 115200 when unset).\n"
+               "Exit codes: 0 completed or nothing to do, 2 usage, 3 image or file error, 4 port error,\n"
+               "5 the handset reported an error, 6 no response, 130 interrupted. See kestrel-cli(1).");
+
     GlobalOptions global;
-    std::string error;
-    int index = 1;
-    CCliOutput out(stdout, stderr, false);
-    if (!ParseGlobalOptions(argc, argv, index, global, error) || index >= argc) {
-        if (!error.empty()) out.Error(error);
-        std::fputs(kUsage, stderr);
-        return kExitUsage;
-    }
-    CCliOutput output(stdout, stderr, global.bJson);
-    const std::string command = argv[index++];
-    const CliArgs args(argv + index, argv + argc);
+    cli.add_option("--port", global.ports, "port: a COM number, COMn, a device path, or a range N-M; may be repeated")
+        ->type_name("N|COMn|PATH|N-M")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    cli.add_option("--baud", global.strBaud, "line speed of the download")->type_name("57600|115200");
+    cli.add_flag("--json", global.bJson, "one JSON object per line on standard output");
 
-    const SettingLookup settings = [](const std::string& name) { return ReadText(name); };
-    std::vector<CPortOptions> ports;
-    if (!ResolvePortList(global.ports, global.strBaud, settings, ports, error)) {
-        output.Error(error);
-        return kExitUsage;
-    }
-    const auto onePort = [&](auto run) {
-        if (ports.size() > 1) {
-            output.Error(command + " takes one port.");
-            return static_cast<int>(kExitUsage);
-        }
-        return run(output, ports.front(), args);
+    FlashArgs flash;
+    CliArgs words;
+    std::vector<Command> commands;
+    const auto add = [&](const char* name, const char* about, bool usesPorts, CommandRun run) {
+        CLI::App* pParser = cli.add_subcommand(name, about);
+        pParser->group("Commands");
+        pParser->fallthrough();  // the options above may also follow the command
+        pParser->footer(std::string("--port, --baud and --json go before or after the command; see ") + kProgram +
+                        " --help.");
+        commands.push_back({pParser, usesPorts, std::move(run)});
+        return pParser;
     };
-    if (command == "request") return onePort(RunRequestCommand);
-    if (command == "todm") return onePort(RunToDmCommand);
-    if (command == "flash") return ports.size() > 1 ? RunFlashOnPorts(output, ports, args) : onePort(RunFlashCommand);
-    if (command == "station") return RunStationCommand(output, ports, args);
-    if (command == "info") return RunInfoCommand(output, args);
-    if (command == "compare") return RunCompareCommand(output, args);
-    if (command == "history") return RunHistoryCommand(output, args);
 
-    output.Error("unknown command " + command);
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
+    AddFlashOptions(*add("flash", "write an image into the handset on each port, all at once", true,
+                         [&](CCliOutput& out, const std::vector<CPortOptions>& ports) {
+                             if (ports.size() > 1) return RunFlashOnPorts(out, ports, flash);
+                             return RunFlashCommand(out, ports.front(), flash);
+                         }),
+                    flash, false);
+    AddFlashOptions(*add("station", "flash handsets as they appear on the ports", true,
+                         [&](CCliOutput& out, const std::vector<CPortOptions>& ports) {
+                             return RunStationCommand(out, ports, flash);
+                         }),
+                    flash, true);
+    add("info", "show an image's size, version and build-date code", false,
+        [&](CCliOutput& out, const std::vector<CPortOptions>&) { return RunInfoCommand(out, words); })
+        ->add_option("IMAGE", words, "the image file")
+        ->required()
+        ->type_name("");
+    add("compare", "show the runs a CHANGE download of NEW over OLD writes", false,
+        [&](CCliOutput& out, const std::vector<CPortOptions>&) { return RunCompareCommand(out, words); })
+        ->add_option("NEW OLD", words, "the new and the old image")
+        ->required()
+        ->expected(2)
+        ->type_name("");
+    add("request", "send one framed request and name the reply", true,
+        [&](CCliOutput& out, const std::vector<CPortOptions>& ports) {
+            return OnePort(out, "request", ports, [&](const CPortOptions& port) { return RunRequestCommand(out, port, words); });
+        })
+        ->add_option("REQUEST", words, "start, jump, or erase START LENGTH (numbers in decimal or 0x hexadecimal)")
+        ->required()
+        ->expected(1, 3)
+        ->type_name("");
+    add("todm", "send the mode-switch command", true, [&](CCliOutput& out, const std::vector<CPortOptions>& ports) {
+        return OnePort(out, "todm", ports, [&](const CPortOptions& port) { return RunToDmCommand(out, port); });
+    });
+    // history reads its own options (its --port is a filter, not the port to open).
+    CLI::App* pHistory = add("history", "list the runs of the journal, newest first, or show one in full", false,
+                             [&](CCliOutput& out, const std::vector<CPortOptions>&) {
+                                 return RunHistoryCommand(out, cli.get_subcommands().front()->remaining());
+                             });
+    pHistory->fallthrough(false);
+    pHistory->prefix_command();
+    pHistory->set_help_flag();
+
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return cli.exit(e);  // --help, --version
+        std::fprintf(stderr, "%s: %s\n", kProgram, ParseFailure(cli, e).c_str());
+        HintAtHelp(cli);
+        return kExitUsage;
+    }
+
+    CCliOutput output(stdout, stderr, global.bJson);
+    const Command& command = *std::find_if(commands.begin(), commands.end(), [&](const Command& c) {
+        return c.pParser == cli.get_subcommands().front();
+    });
+    std::vector<CPortOptions> ports;
+    std::string error;
+    const SettingLookup settings = [](const std::string& name) { return ReadText(name); };
+    if (command.bUsesPorts) {
+        // The commands with a port are the ones that read settings.
+        if (const std::string problem = SettingsFileProblem(); !problem.empty()) output.Error(problem);
+        if (!ResolvePortList(global.ports, global.strBaud, settings, ports, error)) {
+            output.Error(error);
+            HintAtHelp(cli);
+            return kExitUsage;
+        }
+    }
+    const int exitCode = command.run(output, ports);
+    if (exitCode == kExitUsage) HintAtHelp(cli);
+    return exitCode;
 }
 
 }  // namespace

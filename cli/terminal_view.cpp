@@ -55,7 +55,7 @@ void CTerminalView::MarkStepDone()
     m_bCheckMarkOpen = !m_out.Json();
 }
 
-void CTerminalView::ShowMessage(const std::string& text)
+void CTerminalView::ShowMessage(const std::string& text, MessageIcon)
 {
     EndProgressLine();
     EndCheckMarkLine();
@@ -67,7 +67,7 @@ void CTerminalView::ShowMessage(const std::string& text)
 
 bool CTerminalView::AskYesNo(const std::string& text)
 {
-    ShowMessage(text + (m_answers.bYes ? " -> Yes" : " -> No (give --yes to continue)"));
+    ShowMessage(text + (m_answers.bYes ? " -> Yes" : " -> No (give --yes to continue)"), MessageIcon::None);
     return m_answers.bYes;
 }
 
@@ -76,7 +76,7 @@ bool CTerminalView::AskFontAddress(uint32_t& address)
     if (m_answers.fontAddress) address = *m_answers.fontAddress;
     char text[64];
     std::snprintf(text, sizeof text, "FONT DOWNLOAD: Start Address : 0x%x", address);
-    ShowMessage(text);
+    ShowMessage(text, MessageIcon::None);
     return true;
 }
 

@@ -36,7 +36,7 @@ public:
     void SetWaitCursor(bool) override {}
     void CaptureMouse(bool) override {}
     void PlaySound(const std::string&) override {}
-    void ShowMessage(const std::string& text) override;
+    void ShowMessage(const std::string& text, MessageIcon icon) override;
     bool AskYesNo(const std::string& text) override;
     bool AskFontAddress(uint32_t& address) override;
     void OnBlockSent(const BlockProgress& progress) override;

@@ -76,7 +76,7 @@ bool CDownloadController::RefuseRun()
     else if (m_newImage.Size() <= 0)
         reason = "The bin file is empty: there is nothing to download.";
     if (reason.empty()) return false;
-    ShowMessage(reason);
+    ShowMessage(reason, MessageIcon::Information);
     FinishRun(RunOutcome::Refused);
     return true;
 }

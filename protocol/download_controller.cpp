@@ -92,10 +92,10 @@ void CDownloadController::Wait(int milliseconds)
     m_scheduler.Wait(milliseconds);
 }
 
-void CDownloadController::ShowMessage(const std::string& text)
+void CDownloadController::ShowMessage(const std::string& text, MessageIcon icon)
 {
     CEngineScope scope(*this);
-    m_view.ShowMessage(text);
+    m_view.ShowMessage(text, icon);
 }
 
 }  // namespace kestrel

@@ -152,7 +152,7 @@ private:
     std::string MinutesSeconds(const char* label) const;
 
     void Wait(int milliseconds);
-    void ShowMessage(const std::string& text);
+    void ShowMessage(const std::string& text, MessageIcon icon = MessageIcon::None);
     // Runs the handler now, or once the handler that is running has returned.
     void Deliver(std::function<void()> handler);
     void ReplayDeferred();

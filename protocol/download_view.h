@@ -37,6 +37,10 @@ enum class RunOutcome {
     Refused,       // Run was refused before anything was sent
 };
 
+// The icon of a message box: the information icon for an image that could not be used,
+// none for the other messages.
+enum class MessageIcon { None, Information };
+
 struct BlockProgress {
     int nBlock = 0;        // blocks of the current range sent so far
     int nTotal = 0;        // blocks of the current range
@@ -67,7 +71,7 @@ public:
     virtual void PlaySound(const std::string& resourceName) = 0;
 
     // Modal: they return when the operator has answered.
-    virtual void ShowMessage(const std::string& text) = 0;
+    virtual void ShowMessage(const std::string& text, MessageIcon icon) = 0;
     virtual bool AskYesNo(const std::string& text) = 0;
     // Preset with the address to show; false when cancelled.
     virtual bool AskFontAddress(uint32_t& address) = 0;

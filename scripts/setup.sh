@@ -8,9 +8,10 @@ $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
   build-essential cmake ninja-build pkg-config git \
   clang lld libclang-rt-dev \
-  libgtest-dev libgmock-dev googletest libbenchmark-dev \
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev \
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-tools-dev \
   libqt6svg6-dev qt6-qpa-plugins \
   libudev-dev umockdev libumockdev-dev libsqlite3-dev \
   fonts-nanum xvfb xauth x11-utils \
-  python3 valgrind time procps
+  python3 valgrind time procps \
+  dpkg-dev lintian bash-completion man-db groff-base

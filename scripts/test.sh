@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian machine, then builds and runs every test: the release build, the
-# same suite under AddressSanitizer+UndefinedBehaviorSanitizer and under ThreadSanitizer,
-# and a short run of each fuzz target.
+# Sets up a fresh Debian machine, then builds and runs every test: the release build, its
+# install and Debian package, the same suite under AddressSanitizer+UndefinedBehaviorSanitizer
+# and under ThreadSanitizer, and a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +19,8 @@ run_suite() {
 }
 
 run_suite release
+echo "=== release: install and package"
+scripts/check-install.sh
 run_suite asan
 run_suite tsan
 

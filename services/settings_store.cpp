@@ -60,13 +60,23 @@ QString Key(std::string_view strName) { return QString::fromUtf8(strName.data(),
 
 std::string SettingsFilePath() { return StorePath().toStdString(); }
 
+std::string SettingsFileProblem()
+{
+    const QString path = StorePath();
+    if (CheckStore(path) != StoreState::kBroken) return {};
+    return "The settings file " + path.toStdString() +
+           " cannot be read as settings: the defaults are in use, and the file is left as it is.";
+}
+
 std::string ReadText(std::string_view strName)
 {
     const QString path = StorePath();
     if (CheckStore(path) != StoreState::kUsable) return {};
     const QSettings store(path, QSettings::IniFormat);
     const QVariant value = store.value(Key(strName));
-    if (store.status() != QSettings::NoError) return {};
+    // Qt reports a file it may not write as an access error even when it read it; the file
+    // was found readable above, so only a format error counts here.
+    if (store.status() == QSettings::FormatError) return {};
     // An unquoted value with commas, as a hand edit may leave it, is parsed as a list.
     QString text = value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(',')) : value.toString();
     const QList<uint> chars = text.toUcs4();

@@ -43,4 +43,8 @@ constexpr bool IsUsablePortNumber(int32_t nPort) { return nPort >= kMinPortNumbe
 // Where the store lives now; it follows XDG_CONFIG_HOME at every call.
 std::string SettingsFilePath();
 
+// For a settings file that exists but cannot be read as settings: a line naming it and
+// saying that the defaults are in use. Empty for a usable or absent file.
+std::string SettingsFileProblem();
+
 }  // namespace kestrel

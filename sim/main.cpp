@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "kestrel_version.h"
 #include "scenario.h"
 #include "sim_options.h"
 #include "simulator.h"
@@ -34,6 +35,10 @@ int main(int argc, char** argv)
     if (!options) return UsageError(error);
     if (options->bHelp) {
         std::fputs(kSimUsage, stdout);
+        return 0;
+    }
+    if (options->bVersion) {
+        std::puts("kestrel-handset-sim " KESTREL_VERSION_TEXT);
         return 0;
     }
 

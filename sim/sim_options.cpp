@@ -20,6 +20,8 @@ const char kSimUsage[] =
     "  --flash-size N       flash size in bytes, K or M suffix allowed (default 16M)\n"
     "  --switch-ms N        delay from the AT command to download mode (default 0)\n"
     "  --reenumerate        on the mode switch, vanish and reappear as a new pty\n"
+    "  -h, --help           print this help and exit\n"
+    "  --version            print the version and exit\n"
     "The slave path is the first line of standard output.\n";
 
 namespace {
@@ -91,6 +93,8 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, 
         bool ok = true;
         if (name == "--help" || name == "-h") {
             ok = flag(o.bHelp);
+        } else if (name == "--version") {
+            ok = flag(o.bVersion);
         } else if (name == "--pace") {
             ok = flag(o.bPace);
         } else if (name == "--reenumerate") {

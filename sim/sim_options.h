@@ -21,6 +21,7 @@ struct SimOptions {
     unsigned nSwitchMs = 0;      // --switch-ms: from the AT command to download mode
     bool bReenumerate = false;   // --reenumerate: the mode switch drops and recreates the pty
     bool bHelp = false;
+    bool bVersion = false;
 };
 
 // Parses the arguments after the program name; on an error returns nullopt and says why.

@@ -136,6 +136,20 @@ INSTANTIATE_TEST_SUITE_P(
                     SStartCase{"ChangeOff", {{kSettingChangeEnable, "0"}}, "NORMAL", 0, "[COM1]", "1"}),
     [](const testing::TestParamInfo<SStartCase>& param) { return std::string(param.param.pszName); });
 
+TEST_F(MainDlgTest, ASettingsFileThatCannotBeReadIsNamedInTheLogOnce)
+{
+    const std::string strFile = SettingsFilePath();
+    std::filesystem::create_directories(std::filesystem::path(strFile).parent_path());
+    std::ofstream(strFile) << "[General\nPORT=4\n";
+    const auto pDlg = Open();
+    const QString strLog = qobject_cast<QTextEdit*>(pDlg->GetDlgItem(IDC_RICH_LOG))->toPlainText();
+    EXPECT_EQ(strLog.count(QString::fromStdString(strFile)), 1) << strLog.toStdString();
+    EXPECT_TRUE(strLog.contains("the defaults are in use")) << strLog.toStdString();
+    EXPECT_EQ(Text(*pDlg, IDC_PORT_LABEL), "[COM1]");
+    std::ifstream in(strFile);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "[General\nPORT=4\n");
+}
+
 TEST_F(MainDlgTest, SizeFollowsTheDialogUnitsOfItsFont)
 {
     const auto pDlg = Open();
@@ -409,6 +423,29 @@ TEST_F(MainDlgTest, AnImageThatCannotBeReadStillShowsItsPathWithSizeZero)
     EXPECT_EQ(Text(*pDlg, IDC_BIN_SIZE), "0");
     EXPECT_EQ(Text(*pDlg, IDC_BIN_VERSION), "0.");
     EXPECT_EQ(ReadText(kSettingBinPath), FolderOf(strMissing));
+}
+
+TEST_F(MainDlgTest, OnlyAnImageThatCannotBeUsedGetsTheInformationIcon)
+{
+    const auto pDlg = Open();
+    const QString strMissing = m_dir.path() + "/gone/PHONE.bin";
+    const struct {
+        const char* name;
+        std::function<void()> show;
+        QMessageBox::Icon eIcon;
+    } cases[] = {
+        {"new image missing", [&] { pDlg->OpenNewImage(strMissing); }, QMessageBox::Information},
+        {"old image missing", [&] { pDlg->OpenOldImage(strMissing); }, QMessageBox::Information},
+        {"not a bin file", [&] { pDlg->OpenNewImage(m_dir.path() + "/PHONE.txt"); }, QMessageBox::NoIcon},
+        {"completion", [&] { pDlg->ShowMessage("Downloading completed\n", MessageIcon::None); }, QMessageBox::NoIcon},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t nBefore = m_answerer.Icons().size();
+        c.show();
+        ASSERT_EQ(m_answerer.Icons().size(), nBefore + 1);
+        EXPECT_EQ(m_answerer.Icons().back(), c.eIcon);
+    }
 }
 
 TEST_F(MainDlgTest, AnOldImageSelectsCompare)

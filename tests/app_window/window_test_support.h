@@ -89,6 +89,8 @@ public:
 
     // The text of each message box, the title of each other dialog, in order.
     const std::vector<QString>& Seen() const { return m_seen; }
+    // The icon of each message box, in order.
+    const std::vector<QMessageBox::Icon>& Icons() const { return m_icons; }
 
     static void AnswerDefault(QDialog& dlg)
     {
@@ -108,6 +110,7 @@ protected:
         if (pEvent->type() != QEvent::Show || pDlg == nullptr || qobject_cast<CMainDlg*>(pDlg) != nullptr) return false;
         auto* pBox = qobject_cast<QMessageBox*>(pDlg);
         m_seen.push_back(pBox != nullptr ? pBox->text() : pDlg->windowTitle());
+        if (pBox != nullptr) m_icons.push_back(pBox->icon());
         Handler handler = &AnswerDefault;
         if (!m_handlers.empty()) {
             handler = std::move(m_handlers.front());
@@ -122,6 +125,7 @@ protected:
 private:
     std::deque<Handler> m_handlers;
     std::vector<QString> m_seen;
+    std::vector<QMessageBox::Icon> m_icons;
 };
 
 }  // namespace kestrel::test

@@ -10,6 +10,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "services/settings_store.h"
 
@@ -131,9 +132,12 @@ TEST_F(SettingsStoreTest, AStoreThatCannotBeReadHasNoValues)
         {"binary garbage", std::string("\x00\xff\xfe\x01[[[\n=\x80\n[General\nPORT=4\n", 27)},
         {"unterminated section", "[General\nPORT=4\n"},
     };
+    EXPECT_EQ(SettingsFileProblem(), "");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         WriteFile(c.content);
+        EXPECT_EQ(SettingsFileProblem(), "The settings file " + m_strFile +
+                                             " cannot be read as settings: the defaults are in use, and the file is left as it is.");
         EXPECT_EQ(ReadText(kSettingPort), "");
         EXPECT_EQ(ReadNumber(kSettingPort, 1), 1);
         // Nothing is written over a file that may still hold someone's values.
@@ -146,6 +150,43 @@ TEST_F(SettingsStoreTest, AStoreThatCannotBeReadHasNoValues)
     EXPECT_EQ(ReadNumber(kSettingPort, 1), 1);
     EXPECT_FALSE(WriteNumber(kSettingPort, 3));
     EXPECT_TRUE(std::filesystem::is_directory(m_strFile));
+    EXPECT_NE(SettingsFileProblem(), "");
+}
+
+// A store in a file and folder the user may not change is still read, before and after a
+// write that failed. File modes do not stop root, so as root the reads and writes run in a
+// child that has become nobody.
+TEST_F(SettingsStoreTest, AStoreThatCannotBeWrittenIsStillRead)
+{
+    WriteFile("[General]\nPORT=3\nDLOAD_TYPE=5\n");
+    const std::string folder = std::filesystem::path(m_strFile).parent_path();
+    ASSERT_EQ(::chmod(m_strFile.c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    ASSERT_EQ(::chmod(m_config.path().toUtf8().constData(), 0755), 0);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+        const std::string seen = std::to_string(ReadNumber(kSettingPort, 1)) + " " +
+                                 (WriteNumber(kSettingBaud, 0) ? "written" : "refused") + " " +
+                                 std::to_string(ReadNumber(kSettingPort, 1)) + " " +
+                                 std::to_string(ReadNumber(kSettingDloadType, 0));
+        const bool bSent = ::write(fds[1], seen.data(), seen.size()) == static_cast<ssize_t>(seen.size());
+        ::_exit(bSent ? 0 : 4);
+    }
+    ::close(fds[1]);
+    char buf[128] = {};
+    const ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
+    ::close(fds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0), "3 refused 3 5");
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_EQ(FileContent(), "[General]\nPORT=3\nDLOAD_TYPE=5\n");
 }
 
 TEST_F(SettingsStoreTest, XdgConfigHomeMovesTheStore)
@@ -158,6 +199,7 @@ TEST_F(SettingsStoreTest, XdgConfigHomeMovesTheStore)
     EXPECT_TRUE(std::filesystem::exists(other.path().toStdString() + "/NORVALE/TIDEWELL.ini"));
     ::setenv("XDG_CONFIG_HOME", m_config.path().toUtf8().constData(), 1);
     EXPECT_EQ(ReadNumber(kSettingPort, 1), 4);
+    EXPECT_EQ(SettingsFileProblem(), "");
 }
 
 TEST_F(SettingsStoreTest, TwoInstancesWritingAtOnceLoseNothing)

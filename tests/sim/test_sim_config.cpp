@@ -174,6 +174,22 @@ TEST(SimOptions, ReadsEveryOption)
     EXPECT_EQ(defaults->nFlashSize, 16u << 20);
 }
 
+TEST(SimOptions, HelpAndVersionAreFlags)
+{
+    std::string error;
+    for (const char* help : {"-h", "--help"}) {
+        const auto o = ParseSimOptions({help}, error);
+        ASSERT_TRUE(o) << help;
+        EXPECT_TRUE(o->bHelp);
+        EXPECT_FALSE(o->bVersion);
+    }
+    const auto version = ParseSimOptions({"--version"}, error);
+    ASSERT_TRUE(version);
+    EXPECT_TRUE(version->bVersion);
+    EXPECT_FALSE(version->bHelp);
+    EXPECT_FALSE(ParseSimOptions({"--version=2"}, error));
+}
+
 TEST(SimOptions, RejectsBadValues)
 {
     const std::vector<std::vector<std::string>> cases = {

@@ -53,7 +53,7 @@ public:
     void SetWaitCursor(bool on) override { bWaitCursor = on; }
     void CaptureMouse(bool on) override { bMouseCaptured = on; }
     void PlaySound(const std::string& name) override { sounds.push_back(name); }
-    void ShowMessage(const std::string& text) override
+    void ShowMessage(const std::string& text, MessageIcon) override
     {
         messages.push_back(text);
         messageTimes.push_back(clock ? clock() : 0);
