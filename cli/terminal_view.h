@@ -9,6 +9,7 @@
 
 #include "cli_output.h"
 #include "protocol/download_view.h"
+#include "protocol/headless_view.h"
 
 namespace kestrel {
 
@@ -17,7 +18,7 @@ struct TerminalAnswers {
     std::optional<uint32_t> fontAddress;   // the font start address; the preset when absent
 };
 
-class CTerminalView final : public IDownloadView {
+class CTerminalView final : public CHeadlessView {
 public:
     // onStart is told when Run was accepted; onEnd gets the outcome once the run has come to rest.
     CTerminalView(CCliOutput& out, TerminalAnswers answers, bool progressLine, std::function<int64_t()> clock,
@@ -25,17 +26,6 @@ public:
 
     void WriteLog(uint32_t colour, const std::string& text) override;
     void MarkStepDone() override;
-    void ClearLog() override {}
-    void SetButtons(bool, bool, bool, bool, bool) override {}
-    void SetDisplayText(DisplayText, const std::string&) override {}
-    void SetTitle(const std::string&) override {}
-    void ShowPercentBar() override {}
-    void ShowIdleBar() override {}
-    void SetPercent(int) override {}
-    void EnableTypeSelector(bool) override {}
-    void SetWaitCursor(bool) override {}
-    void CaptureMouse(bool) override {}
-    void PlaySound(const std::string&) override {}
     void ShowMessage(const std::string& text, MessageIcon icon) override;
     bool AskYesNo(const std::string& text) override;
     bool AskFontAddress(uint32_t& address) override;

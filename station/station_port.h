@@ -8,6 +8,7 @@
 #include <string>
 
 #include "protocol/download_controller.h"
+#include "protocol/headless_view.h"
 #include "station/engine_scheduler.h"
 
 namespace kestrel {
@@ -41,7 +42,7 @@ public:
     virtual void OnPortRunEnded(int index, RunOutcome outcome) = 0;
 };
 
-class CStationPort final : private IDownloadView {
+class CStationPort final : private CHeadlessView {
 public:
     CStationPort(int index, StationPortId id, IScheduler& shared, ISettingsReader& settings,
                  IStationObserver& observer, std::unique_ptr<IPortDevice> device = nullptr);
@@ -71,17 +72,6 @@ private:
     // IDownloadView
     void WriteLog(uint32_t colour, const std::string& text) override { m_observer.OnPortLog(m_nIndex, colour, text); }
     void MarkStepDone() override { m_observer.OnPortCheckMark(m_nIndex); }
-    void ClearLog() override {}
-    void SetButtons(bool, bool, bool, bool, bool) override {}
-    void SetDisplayText(DisplayText, const std::string&) override {}
-    void SetTitle(const std::string&) override {}
-    void ShowPercentBar() override {}
-    void ShowIdleBar() override {}
-    void SetPercent(int) override {}
-    void EnableTypeSelector(bool) override {}
-    void SetWaitCursor(bool) override {}
-    void CaptureMouse(bool) override {}
-    void PlaySound(const std::string&) override {}
     void ShowMessage(const std::string& text, MessageIcon icon) override;
     bool AskYesNo(const std::string& text) override;
     bool AskFontAddress(uint32_t& address) override;

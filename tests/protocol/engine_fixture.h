@@ -133,6 +133,15 @@ protected:
         m_pEngine->SetPort(1);
         m_pEngine->SetBaudIndex(1);
     }
+    // A fresh engine, handset and view, for a table of cases in one test.
+    void Restart()
+    {
+        TearDown();
+        m_seen.clear();
+        m_counts.clear();
+        m_view = CRecordingView();
+        SetUp();
+    }
     void TearDown() override
     {
         m_pEngine.reset();

@@ -139,11 +139,7 @@ TEST_F(EngineTest, ModelVersionQuestion)
 {
     for (bool yes : {true, false}) {
         SCOPED_TRACE(yes);
-        TearDown();
-        m_seen.clear();
-        m_counts.clear();
-        m_view = CRecordingView();
-        SetUp();
+        Restart();
         m_view.bAnswerYes = yes;
         LoadNew(BootImage(2 * 1024), DLOAD_CHANGE_EMERGENCY);
         m_script = [](const SeenWrite& w, int nth) -> std::optional<Bytes> {

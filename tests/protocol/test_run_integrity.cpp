@@ -124,11 +124,7 @@ TEST_F(RunIntegrity, AReopenAfterTheJumpWaitsBoundedlyForTheHandset)
     } cases[] = {{"returns", 1200, RunOutcome::Completed}, {"gone", -1, RunOutcome::PortError}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        m_seen.clear();
-        m_counts.clear();
-        m_view = CRecordingView();
-        SetUp();
+        Restart();
         LoadNew(BootImage(2 * 1024), DLOAD_CHANGE_EMERGENCY);
         m_script = [&](const SeenWrite& w, int nth) -> std::optional<Bytes> {
             if (w.kind == Seen::Jump && nth == 0) {
@@ -167,11 +163,7 @@ TEST_F(RunIntegrity, RetransmissionsOfOneBlockOrRequestAreBounded)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        m_seen.clear();
-        m_counts.clear();
-        m_view = CRecordingView();
-        SetUp();
+        Restart();
         LoadNew(BootImage(4 * 1024), DLOAD_CHANGE_EMERGENCY);
         m_script = [&](const SeenWrite& w, int nth) -> std::optional<Bytes> {
             if (w.kind == c.at && nth >= c.nth) return c.reply;
@@ -195,11 +187,7 @@ TEST_F(RunIntegrity, ALostLinkEndsTheRunAtOnceWhateverTheStep)
     } cases[] = {{"during_the_erase", Seen::Erase, 0}, {"between_blocks", Seen::Block, 1}, {"at_the_jump", Seen::Jump, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        m_seen.clear();
-        m_counts.clear();
-        m_view = CRecordingView();
-        SetUp();
+        Restart();
         LoadNew(BootImage(4 * 1024), DLOAD_CHANGE_EMERGENCY);
         m_script = [&](const SeenWrite& w, int nth) -> std::optional<Bytes> {
             if (w.kind == c.at && nth == c.nth) {

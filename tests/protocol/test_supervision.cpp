@@ -41,11 +41,7 @@ TEST_F(EngineTest, ThreeTimeoutsOfABlockGiveUpWithTheMessage)
 {
     for (const char* sound : {"0", "1"}) {
         SCOPED_TRACE(sound);
-        TearDown();
-        m_seen.clear();
-        m_counts.clear();
-        m_view = CRecordingView();
-        SetUp();
+        Restart();
         m_settings.values["KESTREL_SND_ERROR"] = sound;
         LoadNew(BootImage(8 * 1024), DLOAD_CHANGE_EMERGENCY);
         m_script = [](const SeenWrite& w, int nth) -> std::optional<Bytes> {
@@ -135,11 +131,7 @@ TEST_F(EngineTest, UnansweredFinalJumpStillCompletes)
     } cases[] = {{false, 5000}, {true, 3000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.compare);
-        TearDown();
-        m_seen.clear();
-        m_counts.clear();
-        m_view = CRecordingView();
-        SetUp();
+        Restart();
         if (c.compare) {
             Bytes oldImage = BootImage(0x20000);
             Bytes newImage = oldImage;
