@@ -100,6 +100,11 @@ Ending EndingOf(RunOutcome outcome)
     return {"error", kExitFileError};
 }
 
+CJsonObject& AddBackupFailure(CJsonObject& endEvent, const RunStatistics& stats)
+{
+    return stats.strBackupFailure.empty() ? endEvent : endEvent.Add("backup_error", stats.strBackupFailure);
+}
+
 int MostSevereExitCode(int a, int b) { return Severity(b) > Severity(a) ? b : a; }
 
 }  // namespace kestrel

@@ -91,9 +91,11 @@ void CStationTerminalView::OnPortRunEnded(int index, RunOutcome outcome)
                         ? ending.result
                         : std::string(ending.result) + ": " + status.strLastError;
     const std::string port = m_station.Port(index).Id().Label();
-    if (m_out.Json())
-        m_out.Object(CJsonObject().Add("event", "end").Add("port", port).Add("result", ending.result)
-                         .Add("exit_code", ending.exitCode));
+    if (m_out.Json()) {
+        CJsonObject end;
+        end.Add("event", "end").Add("port", port).Add("result", ending.result).Add("exit_code", ending.exitCode);
+        m_out.Object(AddBackupFailure(end, m_station.Port(index).Engine().Statistics()));
+    }
     else if (!m_bStatusLines)
         m_out.Text("[" + port + "] " + StatusLine(index, status.nEndMs));
     ScheduleDraw();

@@ -192,10 +192,13 @@ void CDownloadController::BackupImage()
     m_logQueue.Clear();
     m_view.ClearLog();
     // The copy replaces an earlier backup only once it is complete.
-    if (CopyImageFile(m_newImage.Path(), m_strBackupName))
+    std::string strReason;
+    if (CopyImageFile(m_newImage.Path(), m_strBackupName, &strReason)) {
         MarkStepDone();
-    else
-        ShowMessage(std::string(kBackupFailMessage));
+        return;
+    }
+    m_stats.strBackupFailure = "The backup " + m_strBackupName + " was not made: " + strReason + ".";
+    ShowMessage(std::string(kBackupFailMessage) + "\n" + m_stats.strBackupFailure);
 }
 
 void CDownloadController::CompleteRun()

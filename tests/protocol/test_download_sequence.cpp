@@ -179,6 +179,18 @@ TEST_F(CompareRun, LeavesADatedCopyOfTheNewImage)
     EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
 }
 
+TEST_F(CompareRun, AFailedBackupSaysWhatFailedAndTheRunGoesOn)
+{
+    std::filesystem::create_directory(Backup());  // the copy cannot be renamed over a folder
+    RunTwoRanges("1");
+    const std::string failure = m_pEngine->Statistics().strBackupFailure;
+    EXPECT_EQ(failure.rfind("The backup " + Backup().string() + " was not made: cannot rename ", 0), 0u) << failure;
+    EXPECT_NE(failure.find("Is a directory"), std::string::npos) << failure;
+    EXPECT_EQ(m_view.messages.front(), " Fail to create TempFile\n" + failure);
+    EXPECT_TRUE(std::filesystem::is_directory(Backup()));
+    EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
+}
+
 TEST_F(EngineTest, CompareOfIdenticalImagesSendsNothing)
 {
     const Bytes image = BootImage(0x20000 + 10);
