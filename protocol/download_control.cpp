@@ -63,7 +63,7 @@ void CDownloadController::StartRun()
     m_nSentAtAccept = m_serial.SentUnits();
     m_nRetransmissions = 0;
     m_serial.RequestDownloadStart();
-    ArmSupervision(kTimerRequest, 3000);
+    ArmSupervision(kTimerRequest, kReplySupervisionMs);
 }
 
 // Refuses, with a message, a run that could only fail once started; otherwise the image
@@ -99,7 +99,7 @@ bool CDownloadController::RunModeSwitch()
 {
     m_serial.SetPortNumber(static_cast<uint8_t>(m_nPort));
     m_serial.CloseAll();
-    Wait(100);
+    Wait(kPortReleaseWaitMs);
     m_serial.PrepareEvents(this, &m_logQueue);
     if (!m_serial.OpenPort()) {
         m_serial.CloseAll();
@@ -112,18 +112,18 @@ bool CDownloadController::RunModeSwitch()
     m_logQueue.Clear();
     m_view.ClearLog();
 
-    Wait(500);
+    Wait(kModeSwitchSettleMs);
     m_run.bModeSwitch = true;
     m_serial.SendModeSwitchCommand();
     m_serial.CloseAll();
-    Wait(5000);
+    Wait(kModeSwitchRestartMs);
     m_run.bModeSwitch = false;
 
     m_strElapsed.clear();
     m_view.SetDisplayText(DisplayText::Elapsed, m_strElapsed);
     m_run.byRetryCount = 0;
     MarkStepDone();
-    Wait(5000);
+    Wait(kModeSwitchReadyMs);
     return true;
 }
 
@@ -237,10 +237,10 @@ void CDownloadController::RestartInLoader()
         FinishRun(RunOutcome::PortError);
         return;
     }
-    Wait(500);
+    Wait(kReopenSettleMs);
     m_nSentAtAccept = m_serial.SentUnits();
     m_serial.ResendLastCommand();
-    ArmSupervision(kTimerRequest, 3000);
+    ArmSupervision(kTimerRequest, kReplySupervisionMs);
 }
 
 // The operator's line, then why and on which device.

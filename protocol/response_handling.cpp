@@ -54,20 +54,20 @@ bool CDownloadController::CountRetransmission()
 }
 
 // The last thing sent again: the retransmit request block while blocks are written,
-// otherwise the last framed request. It is watched for 3000 ms, except an erase sent again,
+// otherwise the last framed request. It is watched as a reply is, except an erase sent again,
 // which gets the time of an erase: nothing may follow it while the handset erases.
 bool CDownloadController::Retransmit()
 {
     if (!CountRetransmission()) return false;
     if (IsBlockInFlight(m_run.eStep)) {
         SendRetryRequest();
-        ArmSupervision(kTimerBlock, 3000);
+        ArmSupervision(kTimerBlock, kReplySupervisionMs);
     } else {
         m_serial.ResendLastCommand();
         if (m_run.eStep == RunStep::WaitEraseBoot || m_run.eStep == RunStep::WaitFlash)
             ArmSupervision(kTimerRequest, kEraseSupervisionMs);
         else
-            ArmSupervision(kTimerBlock, 3000);
+            ArmSupervision(kTimerBlock, kReplySupervisionMs);
     }
     return true;
 }
@@ -98,7 +98,7 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
                            m_run.BlockAddress(m_run.nBlockIndex - 1), p1, p2));
         if (!CountRetransmission()) return false;
         SendRetryRequest();
-        ArmSupervision(kTimerBlock, 3000);
+        ArmSupervision(kTimerBlock, kReplySupervisionMs);
         return false;
 
     case RETRY_ACK:
@@ -107,7 +107,7 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
             m_serial.SendTrackedBlock(m_run.lastTrackedBlock);
             ++m_stats.nBlocksSent;
             m_bRetransmitPending = false;
-            ArmSupervision(kTimerBlock, 3000);
+            ArmSupervision(kTimerBlock, kReplySupervisionMs);
         } else if (m_bRetransmitPending) {
             WriteLogNow(kColourRed, Format("Unknown Reason  rspCmd %d, crcMSB %d, crcLSB %d", 3, p1, p2));
             StallOnError("Unknown Error!");

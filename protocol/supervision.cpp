@@ -1,6 +1,7 @@
 // The one-shot timers that watch every request and block, and the clock of the erase.
 
 #include "protocol/download_controller.h"
+#include "protocol/run_limits.h"
 #include "protocol/text_format.h"
 
 namespace kestrel {
@@ -44,7 +45,7 @@ void CDownloadController::OnSupervisionTimer(int id)
     if (id == kTimerClock) {
         UpdateElapsedTime();
         UpdateEraseTime();
-        StartTimer(kTimerClock, 1000);
+        StartTimer(kTimerClock, kClockTickMs);
         return;
     }
     ++m_run.byRetryCount;
