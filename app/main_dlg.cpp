@@ -92,7 +92,7 @@ void CMainDlg::OnInitDialog()
     SetTitle(std::string(g_strBanner));
     m_strPortLabel = PortLabel(m_nPort);
     UpdateData(false);
-    if (const std::string strProblem = SettingsFileProblem(); !strProblem.empty()) WriteLog(kColourRed, strProblem);
+    if (const std::string strProblem = SettingsFileProblem(); !strProblem.empty()) WriteLog(kLogError, strProblem);
 }
 
 QWidget* CMainDlg::GetDlgItem(int nId) const

@@ -93,7 +93,7 @@ public:
     void UpdateData(bool bSaveAndValidate);
 
     // IDownloadView
-    void WriteLog(uint32_t colour, const std::string& text) override;
+    void WriteLog(int kind, const std::string& text) override;
     void MarkStepDone() override;
     void ClearLog() override;
     void SetButtons(bool open, bool run, bool toDm, bool info, bool stop) override;

@@ -10,6 +10,7 @@
 
 #include "app/bitmap_button.h"
 #include "app/font_address_dlg.h"
+#include "app/log_colours.h"
 #include "app/main_dlg.h"
 #include "controls/color_ref.h"
 #include "controls/flat_combo_box.h"
@@ -37,9 +38,9 @@ QMessageBox::StandardButton MessageBox(QWidget* pParent, QMessageBox::Icon eIcon
 
 }  // namespace
 
-void CMainDlg::WriteLog(uint32_t colour, const std::string& text)
+void CMainDlg::WriteLog(int kind, const std::string& text)
 {
-    m_cfLog.setForeground(ColorFromRef(colour));
+    m_cfLog.setForeground(ColorFromRef(LogColour(kind)));
     QTextCursor cursor(m_richLog->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(FromStd(text) + QLatin1Char('\n'), m_cfLog);

@@ -20,7 +20,7 @@ public:
     CStationTerminalView(CCliOutput& out, CStation& station, bool statusLines, std::function<int64_t()> clock,
                          std::function<void(int index, RunOutcome outcome)> onEnd);
 
-    void OnPortLog(int index, uint32_t colour, const std::string& text) override;
+    void OnPortLog(int index, int kind, const std::string& text) override;
     void OnPortCheckMark(int index) override;
     void OnPortProgress(int index, const BlockProgress& progress) override;
     void OnPortRunStarted(int index) override;

@@ -6,13 +6,6 @@
 
 namespace kestrel {
 
-int LogKindOfColour(uint32_t colour)
-{
-    if (colour == kColourRed) return kLogError;
-    if (colour == kColourBlack) return kLogStatus;
-    return kLogInfo;
-}
-
 CTerminalView::CTerminalView(CCliOutput& out, TerminalAnswers answers, bool progressLine, std::function<int64_t()> clock,
                              std::function<void(RunOutcome)> onEnd)
     : m_out(out), m_answers(answers), m_bProgressLine(progressLine), m_clock(std::move(clock)), m_onEnd(std::move(onEnd))
@@ -33,10 +26,10 @@ void CTerminalView::EndCheckMarkLine()
     m_bCheckMarkOpen = false;
 }
 
-void CTerminalView::WriteLog(uint32_t colour, const std::string& text)
+void CTerminalView::WriteLog(int kind, const std::string& text)
 {
     EndProgressLine();
-    m_out.Log(LogKindOfColour(colour), text);
+    m_out.Log(kind, text);
     m_bCheckMarkOpen = false;
 }
 

@@ -57,7 +57,7 @@ void CDownloadController::StartRun()
         m_view.SetDisplayText(DisplayText::Elapsed, m_strElapsed);
         m_run.byRetryCount = 0;
         if (m_nDloadType == DLOAD_COMPARE_EMERGENCY && !RunCompareStart()) return;
-        WriteLogNow(kColourBlue, "- Emergency Download");
+        WriteLogNow(kLogInfo, "- Emergency Download");
     }
     m_run.eStep = RunStep::WaitStart;
     m_nSentAtAccept = m_serial.SentUnits();
@@ -83,7 +83,7 @@ bool CDownloadController::RefuseRun()
 
 void CDownloadController::FinishRun(RunOutcome outcome, const std::string& redLine)
 {
-    if (!redLine.empty()) WriteLogNow(kColourRed, redLine);
+    if (!redLine.empty()) WriteLogNow(kLogError, redLine);
     if (!m_bRunActive) return;
     m_bRunActive = false;
     // A refused run never started anything: the window stays as it was.
@@ -107,8 +107,8 @@ bool CDownloadController::RunModeSwitch()
         FinishRun(RunOutcome::PortError);
         return false;
     }
-    WriteLogNow(kColourBlue, "- Normal Download");
-    WriteLogNow(kColourBlack, "Download 모드 진입 요청...Wait");
+    WriteLogNow(kLogInfo, "- Normal Download");
+    WriteLogNow(kLogStatus, "Download 모드 진입 요청...Wait");
     m_logQueue.Clear();
     m_view.ClearLog();
 
@@ -211,7 +211,7 @@ bool CDownloadController::StartLink(bool awaitDevice)
 bool CDownloadController::AwaitReturningDevice()
 {
     if (m_serial.LastOpenError() != PortOpenError::NotFound) return false;
-    WriteLogNow(kColourBlue, Format("Waiting up to %d s for the handset to come back on %s", kReenumerationWaitMs / 1000,
+    WriteLogNow(kLogInfo, Format("Waiting up to %d s for the handset to come back on %s", kReenumerationWaitMs / 1000,
                                     m_serial.LastDevicePath().c_str()));
     for (int waited = 0; waited < kReenumerationWaitMs; waited += kReenumerationPollMs) {
         Wait(kReenumerationPollMs);
@@ -246,8 +246,8 @@ void CDownloadController::RestartInLoader()
 // The operator's line, then why and on which device.
 void CDownloadController::ReportOpenFailure()
 {
-    WriteLogNow(kColourBlue, "USB 연결 상태를 확인하세요.");
-    WriteLogNow(kColourRed, DescribeOpenFailure(m_serial.LastOpenError(), m_serial.LastDevicePath()));
+    WriteLogNow(kLogInfo, "USB 연결 상태를 확인하세요.");
+    WriteLogNow(kLogError, DescribeOpenFailure(m_serial.LastOpenError(), m_serial.LastDevicePath()));
 }
 
 bool CDownloadController::EnsureLink(bool awaitDevice)
@@ -275,13 +275,13 @@ void CDownloadController::OnStop()
     if (IsBusy()) return;
     CEngineScope scope(*this);
     if (m_run.eStep == RunStep::WaitFlash || (m_run.eStep == RunStep::FlashWrite && m_run.nBlockIndex <= 64)) {
-        WriteLogNow(kColourRed, "can't stop downloading");
+        WriteLogNow(kLogError, "can't stop downloading");
         return;
     }
     // The link is not restarted: it would only be stopped again by the end notice of the
     // thread just stopped, and the next Run opens it anyway.
     EndRun();
-    WriteLogNow(kColourBlue, "Tidewell stopped!!");
+    WriteLogNow(kLogInfo, "Tidewell stopped!!");
     FinishRun(RunOutcome::Stopped);
 }
 
@@ -290,7 +290,7 @@ void CDownloadController::OnToDM()
     if (IsBusy()) return;
     CEngineScope scope(*this);
     StopSupervision();
-    WriteLogNow(kColourBlue, "단말기를 DM 상태로 바꿈");
+    WriteLogNow(kLogInfo, "단말기를 DM 상태로 바꿈");
     SetButtons(true, true, true, true, true);
     m_serial.SendModeSwitchCommand();
 }

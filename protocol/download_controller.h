@@ -135,7 +135,7 @@ private:
     void OnSupervisionTimer(int id);
 
     // Progress report.
-    void WriteLogNow(uint32_t colour, const std::string& text);
+    void WriteLogNow(int kind, const std::string& text);
     void MarkStepDone();
     void QueueLog(int kind, const std::string& text);
     void DrainLogQueue();

@@ -188,7 +188,7 @@ void CDownloadController::SendRetryRequest()
 void CDownloadController::BackupImage()
 {
     m_strBackupName = BackupFileName(m_newImage.Path(), m_newImage.BuildDateCode());
-    WriteLogNow(kColourBlue, "- Wait for creating Backup File");
+    WriteLogNow(kLogInfo, "- Wait for creating Backup File");
     m_logQueue.Clear();
     m_view.ClearLog();
     // The copy replaces an earlier backup only once it is complete.

@@ -5,13 +5,9 @@
 #include <cstdint>
 #include <string>
 
-namespace kestrel {
+#include "serial/log_queue.h"
 
-// Colours as 0x00BBGGRR values.
-inline constexpr uint32_t kColourBlue = 0xFF0000;
-inline constexpr uint32_t kColourRed = 0x0000FF;
-inline constexpr uint32_t kColourBlack = 0x000000;
-inline constexpr uint32_t kColourCheckMark = 0xB4522E;
+namespace kestrel {
 
 // The display texts of the main window, by control id.
 enum class DisplayText : int {
@@ -47,8 +43,9 @@ class IDownloadView {
 public:
     virtual ~IDownloadView() = default;
 
-    // Appends the text and a line break in the colour.
-    virtual void WriteLog(uint32_t colour, const std::string& text) = 0;
+    // Appends the text and a line break; kind is a LogKind (information, progress, error,
+    // status), which the front end shows in its own way.
+    virtual void WriteLog(int kind, const std::string& text) = 0;
     // Appends "  √" in the check-mark colour, without a line break.
     virtual void MarkStepDone() = 0;
     virtual void ClearLog() = 0;

@@ -71,14 +71,14 @@ void CDownloadController::OnSupervisionTimer(int id)
     case RunStep::WaitFlash:
     case RunStep::FlashWrite:
     case RunStep::RangeEnd:
-        WriteLogNow(kColourBlue, Format("No response, retry at 0x%x",
+        WriteLogNow(kLogInfo, Format("No response, retry at 0x%x",
                                         m_run.BlockAddress(m_run.nBlockIndex - 1)));
         if (!CountRetransmission()) return;
         SendRetryRequest();
         ArmSupervision(m_run.nTimerId, m_run.nTimerPeriod);
         break;
     case RunStep::WaitReset:
-        WriteLogNow(kColourBlue, "reset cmd에 대한 응답은 받지 못했지만 다운로드 종료");
+        WriteLogNow(kLogInfo, "reset cmd에 대한 응답은 받지 못했지만 다운로드 종료");
         AdvanceRun();
         break;
     default:
