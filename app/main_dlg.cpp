@@ -79,7 +79,7 @@ void CMainDlg::OnInitDialog()
     m_btnToDM->LoadBitmaps("TODM");
     m_btnInfo->LoadBitmaps("INFO");
     m_btnStop->LoadBitmaps("STOP");
-    SetButtons(true, false, true, true, false);
+    SetButtons(kButtonsAtStart);
 
     for (const auto& [nId, pControl] : m_controls) pControl->setToolTip(FromStd(LoadString(nId)));
 

@@ -66,16 +66,16 @@ void CMainDlg::ShowLogEnd(const QTextCursor& cursor)
 
 void CMainDlg::ClearLog() { m_richLog->clear(); }
 
-void CMainDlg::SetButtons(bool open, bool run, bool toDm, bool info, bool stop)
+void CMainDlg::SetButtons(const ButtonState& state)
 {
-    SetButton(m_btnOpen, open);
-    SetButton(m_btnOpenOld, open);
+    SetButton(m_btnOpen, state.bOpen);
+    SetButton(m_btnOpenOld, state.bOpen);
     // The comparison rebuilds the run table: not while a run uses it.
-    m_btnCompare->setEnabled(open);
-    SetButton(m_btnRun, run);
-    SetButton(m_btnToDM, toDm);
-    SetButton(m_btnInfo, info);
-    SetButton(m_btnStop, stop);
+    m_btnCompare->setEnabled(state.bOpen);
+    SetButton(m_btnRun, state.bRun);
+    SetButton(m_btnToDM, state.bToDm);
+    SetButton(m_btnInfo, state.bInfo);
+    SetButton(m_btnStop, state.bStop);
 }
 
 void CMainDlg::SetDisplayText(DisplayText which, const std::string& text)

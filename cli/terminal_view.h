@@ -26,7 +26,7 @@ public:
     void WriteLog(int kind, const std::string& text) override;
     void MarkStepDone() override;
     void ClearLog() override {}
-    void SetButtons(bool, bool, bool, bool, bool) override {}
+    void SetButtons(const ButtonState&) override {}
     void SetDisplayText(DisplayText, const std::string&) override {}
     void SetTitle(const std::string&) override {}
     void ShowPercentBar() override {}

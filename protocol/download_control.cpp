@@ -159,7 +159,9 @@ bool CDownloadController::PrepareRun()
     if (IsFontType(m_nDloadType)) {
         uint32_t address = kDefaultFontAddress;
         if (!m_view.AskFontAddress(address)) {
-            SetButtons(m_abButtons[0], true, m_abButtons[2], m_abButtons[3], m_abButtons[4]);
+            ButtonState buttons = m_buttons;
+            buttons.bRun = true;
+            SetButtons(buttons);
             return false;
         }
         m_run.dwEraseStart = address;
@@ -263,7 +265,7 @@ bool CDownloadController::BeginRunDisplay()
     m_run.byRetryCount = 0;
     m_bRetransmitPending = false;
     m_logQueue.Clear();
-    SetButtons(false, false, false, false, true);
+    SetButtons(kButtonsRunning);
     m_view.ClearLog();
     if (!ChangeLineSpeed(kModeSwitchBaud)) return false;
     m_run.nStartTimeMs = m_scheduler.NowMs();
@@ -291,7 +293,7 @@ void CDownloadController::OnToDM()
     CEngineScope scope(*this);
     StopSupervision();
     WriteLogNow(kLogInfo, "단말기를 DM 상태로 바꿈");
-    SetButtons(true, true, true, true, true);
+    SetButtons(kButtonsAfterToDm);
     m_serial.SendModeSwitchCommand();
 }
 

@@ -33,6 +33,24 @@ enum class RunOutcome {
 // none for the other messages.
 enum class MessageIcon { None, Information };
 
+// Which of the window's buttons take clicks (Open stands for both Open buttons and C).
+struct ButtonState {
+    bool bOpen;
+    bool bRun;
+    bool bToDm;
+    bool bInfo;
+    bool bStop;
+    bool operator==(const ButtonState&) const = default;
+};
+// Just opened, no image yet: nothing to run.
+inline constexpr ButtonState kButtonsAtStart{true, false, true, true, false};
+// An image is loaded, or a run has ended: everything but Stop.
+inline constexpr ButtonState kButtonsIdle{true, true, true, true, false};
+// A run is under way: only Stop.
+inline constexpr ButtonState kButtonsRunning{false, false, false, false, true};
+// After the mode-switch command: everything, Stop included.
+inline constexpr ButtonState kButtonsAfterToDm{true, true, true, true, true};
+
 struct BlockProgress {
     int nBlock = 0;        // blocks of the current range sent so far
     int nTotal = 0;        // blocks of the current range
@@ -50,7 +68,7 @@ public:
     virtual void MarkStepDone() = 0;
     virtual void ClearLog() = 0;
 
-    virtual void SetButtons(bool open, bool run, bool toDm, bool info, bool stop) = 0;
+    virtual void SetButtons(const ButtonState& state) = 0;
     virtual void SetDisplayText(DisplayText which, const std::string& text) = 0;
     virtual void SetTitle(const std::string& text) = 0;
     // The percentage bar replaces the idle bar, at 0 %.

@@ -81,14 +81,13 @@ void CDownloadController::ShowPercentBar()
 void CDownloadController::ShowTransferEnd()
 {
     m_view.ShowIdleBar();
-    SetButtons(true, true, true, true, false);
+    SetButtons(kButtonsIdle);
 }
 
-void CDownloadController::SetButtons(bool open, bool run, bool toDm, bool info, bool stop)
+void CDownloadController::SetButtons(const ButtonState& state)
 {
-    const bool states[5] = {open, run, toDm, info, stop};
-    std::copy(std::begin(states), std::end(states), m_abButtons);
-    m_view.SetButtons(open, run, toDm, info, stop);
+    m_buttons = state;
+    m_view.SetButtons(state);
 }
 
 }  // namespace kestrel

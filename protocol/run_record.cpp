@@ -13,7 +13,7 @@ void CDownloadController::EndRun()
     m_bSettling = false;
     m_bAwaitingLoader = false;
     m_run.eStep = RunStep::Idle;
-    SetButtons(true, true, true, true, false);
+    SetButtons(kButtonsIdle);
     if (m_bReceiveRun) {
         m_bReceiveRun = false;
         m_serial.CloseAll();

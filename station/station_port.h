@@ -72,7 +72,7 @@ private:
     void WriteLog(int kind, const std::string& text) override { m_observer.OnPortLog(m_nIndex, kind, text); }
     void MarkStepDone() override { m_observer.OnPortCheckMark(m_nIndex); }
     void ClearLog() override {}
-    void SetButtons(bool, bool, bool, bool, bool) override {}
+    void SetButtons(const ButtonState&) override {}
     void SetDisplayText(DisplayText, const std::string&) override {}
     void SetTitle(const std::string&) override {}
     void ShowPercentBar() override {}

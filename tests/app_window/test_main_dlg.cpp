@@ -355,7 +355,7 @@ TEST_F(MainDlgTest, HiddenDisplayTextsKeepTheirValuesShownOnesReachTheirFields)
 TEST_F(MainDlgTest, CapturedMouseKeepsClicksFromTheControls)
 {
     const auto pDlg = Open();
-    pDlg->SetButtons(true, true, true, true, true);
+    pDlg->SetButtons(kButtonsAfterToDm);
     int nStops = 0;
     QObject::connect(qobject_cast<QAbstractButton*>(pDlg->GetDlgItem(IDC_BTN_STOP)), &QAbstractButton::clicked, [&] { ++nStops; });
     pDlg->CaptureMouse(true);

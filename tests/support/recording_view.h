@@ -35,9 +35,9 @@ public:
         lineTimes.push_back(clock ? clock() : 0);
     }
     void ClearLog() override { ++nClears; }
-    void SetButtons(bool open, bool run, bool toDm, bool info, bool stop) override
+    void SetButtons(const ButtonState& state) override
     {
-        buttons = {open, run, toDm, info, stop};
+        buttons = {state.bOpen, state.bRun, state.bToDm, state.bInfo, state.bStop};
     }
     void SetDisplayText(DisplayText which, const std::string& text) override { texts[which] = text; }
     void SetTitle(const std::string& text) override { title = text; }
