@@ -3,8 +3,8 @@
 #include <QScrollBar>
 #include <QTextCursor>
 
+#include "app/log_colours.h"
 #include "controls/color_ref.h"
-#include "protocol/download_view.h"
 
 namespace kestrel {
 
@@ -16,9 +16,9 @@ CLogPane::CLogPane(QWidget* pParent) : QTextEdit(pParent)
     m_cfLog.setFontPointSize(10);
 }
 
-void CLogPane::WriteLog(uint32_t colour, const std::string& text)
+void CLogPane::WriteLog(int kind, const std::string& text)
 {
-    Append(colour, QString::fromStdString(text) + QLatin1Char('\n'));
+    Append(LogColour(kind), QString::fromStdString(text) + QLatin1Char('\n'));
 }
 
 void CLogPane::MarkStepDone() { Append(kColourCheckMark, QStringLiteral("  \u221A")); }

@@ -1,6 +1,6 @@
 #pragma once
 // The log pane of the windows: read-only rich text whose lines are bold at 10 points in the
-// colour the engine gives each, a check mark after each finished step, and the newest line
+// colour of its kind, a check mark after each finished step, and the newest line
 // always in view.
 
 #include <QTextCharFormat>
@@ -14,8 +14,8 @@ class CLogPane final : public QTextEdit {
 public:
     explicit CLogPane(QWidget* pParent = nullptr);
 
-    // The text and a line break, in a colour 0x00BBGGRR.
-    void WriteLog(uint32_t colour, const std::string& text);
+    // The text and a line break, in the colour of its kind of line.
+    void WriteLog(int kind, const std::string& text);
     // "  √" in the check-mark colour, without a line break.
     void MarkStepDone();
 

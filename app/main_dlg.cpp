@@ -40,7 +40,7 @@ CMainDlg::CMainDlg(QWidget* pParent)
     : QDialog(pParent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_scheduler(m_qtScheduler, [this] { RetryPendingClose(); }),
-      m_journal(JournalFilePath(), NoticeOnThreadOf(this, [this](const std::string& text) { WriteLog(kColourBlue, text); })),
+      m_journal(JournalFilePath(), NoticeOnThreadOf(this, [this](const std::string& text) { WriteLog(kLogInfo, text); })),
       m_recorder(m_journal, "window"),
       m_engine(m_scheduler, *this, m_settings)
 {
@@ -86,7 +86,7 @@ void CMainDlg::OnInitDialog()
     m_btnToDM->LoadBitmaps("TODM");
     m_btnInfo->LoadBitmaps("INFO");
     m_btnStop->LoadBitmaps("STOP");
-    SetButtons(true, false, true, true, false);
+    SetButtons(kButtonsAtStart);
 
     m_controls.SetToolTips();
 
@@ -99,7 +99,7 @@ void CMainDlg::OnInitDialog()
     SetTitle(std::string(g_strBanner));
     m_strPortLabel = PortLabel(m_nPort);
     UpdateData(false);
-    if (const std::string strProblem = SettingsFileProblem(); !strProblem.empty()) WriteLog(kColourRed, strProblem);
+    if (const std::string strProblem = SettingsFileProblem(); !strProblem.empty()) WriteLog(kLogError, strProblem);
 }
 
 void CMainDlg::UpdateData(bool bSaveAndValidate)

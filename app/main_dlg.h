@@ -70,10 +70,10 @@ public:
     void UpdateData(bool bSaveAndValidate);
 
     // IDownloadView
-    void WriteLog(uint32_t colour, const std::string& text) override;
+    void WriteLog(int kind, const std::string& text) override;
     void MarkStepDone() override;
     void ClearLog() override;
-    void SetButtons(bool open, bool run, bool toDm, bool info, bool stop) override;
+    void SetButtons(const ButtonState& state) override;
     void SetDisplayText(DisplayText which, const std::string& text) override;
     void SetTitle(const std::string& text) override;
     void ShowPercentBar() override;

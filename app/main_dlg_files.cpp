@@ -35,7 +35,7 @@ void CMainDlg::OpenNewImage(const QString& strPath)
     LoadNewImage();
     WriteText(kSettingBinPath, FolderOf(strFile));
     ShowNewImageInfo();
-    SetButtons(true, true, true, true, false);
+    SetButtons(kButtonsIdle);
 }
 
 void CMainDlg::OpenOldImage(const QString& strPath)
@@ -54,7 +54,7 @@ void CMainDlg::OpenOldImage(const QString& strPath)
     ShowOldImageInfo();
     m_nDloadType = DLOAD_COMPARE_EMERGENCY;
     UpdateData(false);
-    SetButtons(true, true, true, true, false);
+    SetButtons(kButtonsIdle);
 }
 
 void CMainDlg::LoadNewImage()

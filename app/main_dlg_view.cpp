@@ -36,22 +36,22 @@ QMessageBox::StandardButton MessageBox(QWidget* pParent, QMessageBox::Icon eIcon
 
 }  // namespace
 
-void CMainDlg::WriteLog(uint32_t colour, const std::string& text) { m_richLog->WriteLog(colour, text); }
+void CMainDlg::WriteLog(int kind, const std::string& text) { m_richLog->WriteLog(kind, text); }
 
 void CMainDlg::MarkStepDone() { m_richLog->MarkStepDone(); }
 
 void CMainDlg::ClearLog() { m_richLog->clear(); }
 
-void CMainDlg::SetButtons(bool open, bool run, bool toDm, bool info, bool stop)
+void CMainDlg::SetButtons(const ButtonState& state)
 {
-    SetButton(m_btnOpen, open);
-    SetButton(m_btnOpenOld, open);
+    SetButton(m_btnOpen, state.bOpen);
+    SetButton(m_btnOpenOld, state.bOpen);
     // The comparison rebuilds the run table: not while a run uses it.
-    m_btnCompare->setEnabled(open);
-    SetButton(m_btnRun, run);
-    SetButton(m_btnToDM, toDm);
-    SetButton(m_btnInfo, info);
-    SetButton(m_btnStop, stop);
+    m_btnCompare->setEnabled(state.bOpen);
+    SetButton(m_btnRun, state.bRun);
+    SetButton(m_btnToDM, state.bToDm);
+    SetButton(m_btnInfo, state.bInfo);
+    SetButton(m_btnStop, state.bStop);
 }
 
 void CMainDlg::SetDisplayText(DisplayText which, const std::string& text)

@@ -107,7 +107,7 @@ private:
     void ApplyStartOnArrival();
 
     // IStationObserver
-    void OnPortLog(int index, uint32_t colour, const std::string& text) override;
+    void OnPortLog(int index, int kind, const std::string& text) override;
     void OnPortCheckMark(int index) override;
     void OnPortProgress(int index, const BlockProgress& progress) override;
     void OnPortRunStarted(int index) override;

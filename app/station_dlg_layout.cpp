@@ -17,6 +17,7 @@
 #include "app/log_pane.h"
 #include "app/station_dlg.h"
 #include "app/type_list.h"
+#include "app/log_colours.h"
 #include "controls/color_ref.h"
 #include "controls/flat_combo_box.h"
 

@@ -52,10 +52,10 @@ SEnd EndOfRun(RunOutcome outcome, const RunStatistics& stats, const std::string&
 
 }  // namespace
 
-void CStationDlg::OnPortLog(int index, uint32_t colour, const std::string& text)
+void CStationDlg::OnPortLog(int index, int kind, const std::string& text)
 {
     SPortView& view = m_ports[static_cast<std::size_t>(index)];
-    view.pLog->WriteLog(colour, text);
+    view.pLog->WriteLog(kind, text);
     if (std::string line = LastLine(text); !line.empty()) view.strLastLine = std::move(line);
     if (m_pStation->Port(index).IsRunning()) ShowRunning(index);
 }

@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
+#include "app/log_colours.h"
 #include "app/run_bar.h"
 #include "controls/color_ref.h"
 #include "controls/percent_progress_ctrl.h"

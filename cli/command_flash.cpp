@@ -116,7 +116,9 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const FlashArgs& 
     journal.Flush();
     QCoreApplication::sendPostedEvents();
     const Ending ending = EndingOf(outcome.value_or(RunOutcome::Stopped));
-    out.Object(CJsonObject().Add("event", "end").Add("result", ending.result).Add("exit_code", ending.exitCode));
+    CJsonObject end;
+    end.Add("event", "end").Add("result", ending.result).Add("exit_code", ending.exitCode);
+    out.Object(AddBackupFailure(end, engine.Statistics()));
     return ending.exitCode;
 }
 

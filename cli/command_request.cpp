@@ -7,12 +7,13 @@
 #include "cli_link.h"
 #include "commands.h"
 #include "exit_codes.h"
+#include "protocol/run_limits.h"
 #include "serial/command_packets.h"
 
 namespace kestrel {
 namespace {
 
-constexpr auto kReplyTimeout = std::chrono::milliseconds(3000);
+constexpr auto kReplyTimeout = std::chrono::milliseconds(kReplySupervisionMs);
 
 // A 32-bit number in decimal or with 0x in hexadecimal, nothing else.
 std::optional<uint32_t> ParseAddress(const std::string& text)

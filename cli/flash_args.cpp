@@ -13,8 +13,9 @@
 namespace kestrel {
 namespace {
 
-std::optional<int> ParseType(const std::string& text)
+std::optional<int> ParseType(std::string_view view)
 {
+    const std::string text(view);
     if (text.size() == 1 && text[0] >= '0' && text[0] < '0' + kDownloadTypeCount) return text[0] - '0';
     for (int i = 0; i < kDownloadTypeCount; ++i)
         if (strcasecmp(text.c_str(), std::string(kDownloadTypeNames[static_cast<std::size_t>(i)]).c_str()) == 0) return i;
@@ -22,12 +23,12 @@ std::optional<int> ParseType(const std::string& text)
     return std::nullopt;
 }
 
-std::optional<int> ParseCount(const std::string& text)
+std::optional<int> ParseCount(std::string_view text)
 {
     if (text.empty() || text.size() > 6) return std::nullopt;
     for (char c : text)
         if (c < '0' || c > '9') return std::nullopt;
-    const int n = std::atoi(text.c_str());
+    const int n = std::atoi(std::string(text).c_str());
     return n > 0 ? std::optional<int>(n) : std::nullopt;
 }
 
@@ -44,45 +45,41 @@ int Severity(int exitCode)
     }
 }
 
+// An option whose text parse turns into target; a text it refuses is a usage error that
+// says what the option takes.
+template <class T>
+void AddParsedOption(CLI::App& command, const char* name, const char* valueName, std::optional<T>& target,
+                     std::optional<T> (*parse)(std::string_view), std::string refusal, const char* help)
+{
+    command
+        .add_option_function<std::string>(
+            name,
+            [&target, parse, refusal](const std::string& text) {
+                target = parse(text);
+                if (!target) throw CLI::ValidationError(refusal);
+            },
+            help)
+        ->type_name(valueName);
+}
+
 }  // namespace
 
 void AddFlashOptions(CLI::App& command, FlashArgs& parsed, bool withCount)
 {
     command.add_option("IMAGE", parsed.strImage, "the image file to write")->required()->type_name("");
-    command
-        .add_option_function<std::string>(
-            "--type",
-            [&parsed](const std::string& text) {
-                parsed.type = ParseType(text);
-                if (!parsed.type)
-                    throw CLI::ValidationError("--type takes a type name (NORMAL, EMERGENCY, FONT(NORMAL), FONT(EMRGENCY), "
-                                               "CHANGE(NORMAL), CHANGE(EMERGENCY), COMPARE(EMERGENCY)) or its number 0-6.");
-            },
-            "download type, as named in the window's list, or its number (default: the DLOAD_TYPE setting)")
-        ->type_name("NAME|0-6");
+    AddParsedOption(command, "--type", "NAME|0-6", parsed.type, ParseType,
+                    "--type takes a type name (NORMAL, EMERGENCY, FONT(NORMAL), FONT(EMRGENCY), CHANGE(NORMAL), "
+                    "CHANGE(EMERGENCY), COMPARE(EMERGENCY)) or its number 0-6.",
+                    "download type, as named in the window's list, or its number (default: the DLOAD_TYPE setting)");
     command.add_option("--old", parsed.strOld, "the image now in the handset, for CHANGE and COMPARE types")
         ->type_name("OLD");
-    command
-        .add_option_function<std::string>(
-            "--font-address",
-            [&parsed](const std::string& text) {
-                parsed.fontAddress = ParseFontAddress(text);
-                if (!parsed.fontAddress)
-                    throw CLI::ValidationError("--font-address takes 1 to 8 hexadecimal digits, with or without 0x.");
-            },
-            "flash address of a FONT download (default e00000)")
-        ->type_name("HEX");
+    AddParsedOption(command, "--font-address", "HEX", parsed.fontAddress, ParseFontAddress,
+                    "--font-address takes 1 to 8 hexadecimal digits, with or without 0x.",
+                    "flash address of a FONT download (default e00000)");
     command.add_flag("--yes", parsed.bYes, "answer the handset's model-version question with Yes (default No)");
-    if (!withCount) return;
-    command
-        .add_option_function<std::string>(
-            "--count",
-            [&parsed](const std::string& text) {
-                parsed.count = ParseCount(text);
-                if (!parsed.count) throw CLI::ValidationError("--count takes a number of units from 1.");
-            },
-            "end after N units (default: on Ctrl+C)")
-        ->type_name("N");
+    if (withCount)
+        AddParsedOption(command, "--count", "N", parsed.count, ParseCount, "--count takes a number of units from 1.",
+                        "end after N units (default: on Ctrl+C)");
 }
 
 Ending EndingOf(RunOutcome outcome)
@@ -98,6 +95,11 @@ Ending EndingOf(RunOutcome outcome)
     case RunOutcome::Refused: break;
     }
     return {"error", kExitFileError};
+}
+
+CJsonObject& AddBackupFailure(CJsonObject& endEvent, const RunStatistics& stats)
+{
+    return stats.strBackupFailure.empty() ? endEvent : endEvent.Add("backup_error", stats.strBackupFailure);
 }
 
 int MostSevereExitCode(int a, int b) { return Severity(b) > Severity(a) ? b : a; }

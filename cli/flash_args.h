@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "json_writer.h"
+#include "protocol/download_run.h"
 #include "protocol/download_view.h"
 
 namespace CLI {
@@ -31,6 +33,9 @@ struct Ending {
     int exitCode;
 };
 Ending EndingOf(RunOutcome outcome);
+
+// A run's end event also tells of a backup that was not made ("backup_error").
+CJsonObject& AddBackupFailure(CJsonObject& endEvent, const RunStatistics& stats);
 
 // Of several ports' exit codes, the one the command ends with: the station's own troubles
 // (port 4, file 3) before the handsets' (5, then 6), then an interruption (130), then 0.

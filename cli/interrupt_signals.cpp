@@ -8,6 +8,9 @@
 namespace kestrel {
 namespace {
 
+// Ctrl+C, a request to end, and the terminal going away all stop the run the same way.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 int g_anInterruptPipe[2] = {-1, -1};
 
 void OnInterruptSignal(int)
@@ -29,15 +32,13 @@ CInterruptSignals::CInterruptSignals(std::function<void()> onSignal)
     });
     struct sigaction action {};
     action.sa_handler = OnInterruptSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : kStopSignals) sigaction(signal, &action, nullptr);
 }
 
 CInterruptSignals::~CInterruptSignals()
 {
     if (!m_pNotifier) return;
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    for (const int stopSignal : kStopSignals) signal(stopSignal, SIG_DFL);
     m_pNotifier.reset();
     close(g_anInterruptPipe[0]);
     close(g_anInterruptPipe[1]);

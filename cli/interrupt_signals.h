@@ -1,5 +1,5 @@
 #pragma once
-// SIGINT and SIGTERM as events of the Qt event loop: the handler only writes a byte, the
+// SIGINT, SIGTERM and SIGHUP as events of the Qt event loop: the handler only writes a byte, the
 // loop reads it and calls back.
 
 #include <QSocketNotifier>

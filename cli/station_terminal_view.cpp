@@ -20,9 +20,9 @@ CStationTerminalView::CStationTerminalView(CCliOutput& out, CStation& station, b
     QObject::connect(&m_drawTimer, &QTimer::timeout, [this] { Draw(); });
 }
 
-void CStationTerminalView::OnPortLog(int index, uint32_t colour, const std::string& text)
+void CStationTerminalView::OnPortLog(int index, int kind, const std::string& text)
 {
-    if (colour == kColourRed) {
+    if (kind == kLogError) {
         // The error line the port ends with, without the log's surrounding line breaks.
         std::string line = text;
         while (!line.empty() && line.front() == '\n') line.erase(line.begin());
@@ -30,7 +30,6 @@ void CStationTerminalView::OnPortLog(int index, uint32_t colour, const std::stri
         if (!line.empty()) Status(index).strLastError = line;
     }
     const std::string port = m_station.Port(index).Id().Label();
-    const int kind = LogKindOfColour(colour);
     if (m_out.Json()) {
         m_out.Object(CJsonObject().Add("event", "log").Add("port", port).Add("kind", kind)
                          .Add("colour", LogKindColour(kind)).Add("text", text));
@@ -92,9 +91,11 @@ void CStationTerminalView::OnPortRunEnded(int index, RunOutcome outcome)
                         ? ending.result
                         : std::string(ending.result) + ": " + status.strLastError;
     const std::string port = m_station.Port(index).Id().Label();
-    if (m_out.Json())
-        m_out.Object(CJsonObject().Add("event", "end").Add("port", port).Add("result", ending.result)
-                         .Add("exit_code", ending.exitCode));
+    if (m_out.Json()) {
+        CJsonObject end;
+        end.Add("event", "end").Add("port", port).Add("result", ending.result).Add("exit_code", ending.exitCode);
+        m_out.Object(AddBackupFailure(end, m_station.Port(index).Engine().Statistics()));
+    }
     else if (!m_bStatusLines)
         m_out.Text("[" + port + "] " + StatusLine(index, status.nEndMs));
     ScheduleDraw();

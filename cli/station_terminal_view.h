@@ -21,7 +21,7 @@ public:
                          std::function<void(int index)> onStart,
                          std::function<void(int index, RunOutcome outcome)> onEnd);
 
-    void OnPortLog(int index, uint32_t colour, const std::string& text) override;
+    void OnPortLog(int index, int kind, const std::string& text) override;
     void OnPortCheckMark(int index) override;
     void OnPortProgress(int index, const BlockProgress& progress) override;
     void OnPortRunStarted(int index) override;

@@ -6,13 +6,6 @@
 
 namespace kestrel {
 
-int LogKindOfColour(uint32_t colour)
-{
-    if (colour == kColourRed) return kLogError;
-    if (colour == kColourBlack) return kLogStatus;
-    return kLogInfo;
-}
-
 CTerminalView::CTerminalView(CCliOutput& out, TerminalAnswers answers, bool progressLine, std::function<int64_t()> clock,
                              std::function<void()> onStart, std::function<void(RunOutcome)> onEnd)
     : m_out(out),
@@ -38,10 +31,10 @@ void CTerminalView::EndCheckMarkLine()
     m_bCheckMarkOpen = false;
 }
 
-void CTerminalView::WriteLog(uint32_t colour, const std::string& text)
+void CTerminalView::WriteLog(int kind, const std::string& text)
 {
     EndProgressLine();
-    m_out.Log(LogKindOfColour(colour), text);
+    m_out.Log(kind, text);
     m_bCheckMarkOpen = false;
 }
 

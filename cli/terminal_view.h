@@ -24,7 +24,7 @@ public:
     CTerminalView(CCliOutput& out, TerminalAnswers answers, bool progressLine, std::function<int64_t()> clock,
                   std::function<void()> onStart, std::function<void(RunOutcome)> onEnd);
 
-    void WriteLog(uint32_t colour, const std::string& text) override;
+    void WriteLog(int kind, const std::string& text) override;
     void MarkStepDone() override;
     void ShowMessage(const std::string& text, MessageIcon icon) override;
     bool AskYesNo(const std::string& text) override;
@@ -48,8 +48,5 @@ private:
     int64_t m_nFirstBlockMs = -1;
     int64_t m_nBlocksSent = 0;
 };
-
-// The log kind a colour stands for, as the JSON output names it.
-int LogKindOfColour(uint32_t colour);
 
 }  // namespace kestrel

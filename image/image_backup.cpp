@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <random>
@@ -81,35 +82,47 @@ std::string BackupFileName(std::string_view strImagePath, std::string_view strBu
     return name;
 }
 
-bool CopyImageFile(const std::string& strSource, const std::string& strDestination)
+bool CopyImageFile(const std::string& strSource, const std::string& strDestination, std::string* pstrReason)
 {
+    const auto fail = [pstrReason](const std::string& step, const std::string& why) {
+        if (pstrReason != nullptr) *pstrReason = step + (why.empty() ? "" : ": " + why);
+        return false;
+    };
     CReadOnlyFile source;
-    if (source.Open(strSource) != CReadOnlyFile::OpenResult::kOpened) return false;
+    if (source.Open(strSource) != CReadOnlyFile::OpenResult::kOpened)
+        return fail("cannot read " + strSource, source.OpenFailure());
     std::string strTemp;
     const int fd = CreateTemporary(strDestination, strTemp);
-    if (fd < 0) return false;
+    if (fd < 0) return fail("cannot create a file in " + FolderOf(strDestination), std::strerror(errno));
 
     constexpr std::size_t kChunk = 64 * 1024;
     const auto buffer = std::make_unique<uint8_t[]>(kChunk);
     uint64_t qwOffset = 0;
-    bool bOk = true;
+    std::string strFailure;
+    const auto writeFailure = [&strTemp] { return "cannot write " + strTemp + ": " + std::strerror(errno); };
     for (;;) {
         std::size_t got = 0;
-        if (!source.ReadAt(qwOffset, buffer.get(), kChunk, got) || !WriteAll(fd, buffer.get(), got)) {
-            bOk = false;
+        if (!source.ReadAt(qwOffset, buffer.get(), kChunk, got)) {
+            strFailure = "cannot read " + strSource + ": " + std::strerror(errno);
+            break;
+        }
+        if (!WriteAll(fd, buffer.get(), got)) {
+            strFailure = writeFailure();
             break;
         }
         if (got == 0) break;
         qwOffset += got;
     }
-    bOk = ::fsync(fd) == 0 && bOk;
-    bOk = ::close(fd) == 0 && bOk;
-    if (bOk && ::rename(strTemp.c_str(), strDestination.c_str()) == 0) {
+    if (strFailure.empty() && ::fsync(fd) != 0) strFailure = writeFailure();
+    if (::close(fd) != 0 && strFailure.empty()) strFailure = writeFailure();
+    if (strFailure.empty() && ::rename(strTemp.c_str(), strDestination.c_str()) != 0)
+        strFailure = "cannot rename " + strTemp + " to " + strDestination + ": " + std::strerror(errno);
+    if (strFailure.empty()) {
         SyncFolder(strDestination);
         return true;
     }
     ::unlink(strTemp.c_str());
-    return false;
+    return fail(strFailure, "");
 }
 
 }  // namespace kestrel

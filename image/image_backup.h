@@ -17,7 +17,8 @@ std::string BackupFileName(std::string_view strImagePath, std::string_view strBu
 
 // Copies the whole source file over destination. The copy is written to a temporary file in
 // the destination's folder and renamed over it at the end, so a failure leaves neither a
-// partial file nor a lost earlier copy.
-bool CopyImageFile(const std::string& strSource, const std::string& strDestination);
+// partial file nor a lost earlier copy. On failure, pstrReason (when given) says which step
+// failed and why.
+bool CopyImageFile(const std::string& strSource, const std::string& strDestination, std::string* pstrReason = nullptr);
 
 }  // namespace kestrel

@@ -34,10 +34,10 @@ std::string WithPath(std::string_view format, const std::string& strPath, std::s
 
 }  // namespace
 
-bool CImageFile::Fail(const char* pszFormat, const char* pszSuffix)
+bool CImageFile::Fail(const char* pszFormat, std::string_view suffix)
 {
     m_file.Close();
-    m_strLastError = WithPath(pszFormat, m_strPath, pszSuffix);
+    m_strLastError = WithPath(pszFormat, m_strPath, suffix);
     return false;
 }
 
@@ -62,7 +62,8 @@ bool CImageFile::Load(const std::string& strPath, int& nDloadType)
     case CReadOnlyFile::OpenResult::kOpened: break;
     case CReadOnlyFile::OpenResult::kNoStatus: return Fail(kMsgNoFileInfo, kMsgCheckFile);
     case CReadOnlyFile::OpenResult::kCannotOpen:
-    case CReadOnlyFile::OpenResult::kNotRegular: return Fail(kMsgCannotOpen);
+    case CReadOnlyFile::OpenResult::kNotRegular:
+        return Fail(kMsgCannotOpen, m_file.OpenFailure().empty() ? "" : " (" + m_file.OpenFailure() + ")");
     }
     uint64_t qwSize = 0;
     if (!m_file.CurrentSize(qwSize) || !m_file.Identity(m_identity)) return Fail(kMsgNoFileInfo, kMsgCheckFile);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "image/read_only_file.h"
 #include "serial/command_packets.h"
@@ -67,7 +68,7 @@ private:
     bool ReadBlockAt(uint32_t dwBase, uint32_t dwIndex, BlockPacket& block, bool& bRetransmitPending, bool bBounded);
     bool ReadVersionAndDate();
     bool OpenLoadedFile(const char* pszFailure);
-    bool Fail(const char* pszFormat, const char* pszSuffix = "");
+    bool Fail(const char* pszFormat, std::string_view suffix = {});
 
     std::string m_strPath;
     CReadOnlyFile m_file;

@@ -1,6 +1,7 @@
 #include "read_only_file.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,16 +11,22 @@ namespace kestrel {
 CReadOnlyFile::OpenResult CReadOnlyFile::Open(const std::string& strPath)
 {
     Close();
+    m_strOpenFailure.clear();
     // O_NONBLOCK keeps the open of a FIFO without writer from waiting; it changes nothing for
     // the regular files that are accepted afterwards.
     const int fd = ::open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return OpenResult::kCannotOpen;
+    if (fd < 0) {
+        if (errno != ENOENT) m_strOpenFailure = std::strerror(errno);
+        return OpenResult::kCannotOpen;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
+        m_strOpenFailure = std::strerror(errno);
         ::close(fd);
         return OpenResult::kNoStatus;
     }
     if (!S_ISREG(st.st_mode)) {
+        m_strOpenFailure = S_ISDIR(st.st_mode) ? "a folder, not a file" : S_ISFIFO(st.st_mode) ? "a FIFO, not a file" : "not a regular file";
         ::close(fd);
         return OpenResult::kNotRegular;
     }

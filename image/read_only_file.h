@@ -25,6 +25,9 @@ public:
     ~CReadOnlyFile() { Close(); }
 
     OpenResult Open(const std::string& strPath);
+    // Why the last Open failed, in a few words ("a folder", "Permission denied"); empty
+    // after a success and for a file that does not exist, which says enough by itself.
+    const std::string& OpenFailure() const { return m_strOpenFailure; }
     bool IsOpen() const { return m_nFd >= 0; }
     // Current length of the open file; false when the file system cannot tell.
     bool CurrentSize(uint64_t& qwSize) const;
@@ -36,6 +39,7 @@ public:
 
 private:
     int m_nFd = -1;
+    std::string m_strOpenFailure;
 };
 
 }  // namespace kestrel

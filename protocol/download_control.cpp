@@ -57,13 +57,13 @@ void CDownloadController::StartRun()
         m_view.SetDisplayText(DisplayText::Elapsed, m_strElapsed);
         m_run.byRetryCount = 0;
         if (m_nDloadType == DLOAD_COMPARE_EMERGENCY && !RunCompareStart()) return;
-        WriteLogNow(kColourBlue, "- Emergency Download");
+        WriteLogNow(kLogInfo, "- Emergency Download");
     }
     m_run.eStep = RunStep::WaitStart;
     m_nSentAtAccept = m_serial.SentUnits();
     m_nRetransmissions = 0;
     m_serial.RequestDownloadStart();
-    ArmSupervision(kTimerRequest, 3000);
+    ArmSupervision(kTimerRequest, kReplySupervisionMs);
 }
 
 // Refuses, with a message, a run that could only fail once started; otherwise the image
@@ -83,7 +83,7 @@ bool CDownloadController::RefuseRun()
 
 void CDownloadController::FinishRun(RunOutcome outcome, const std::string& redLine)
 {
-    if (!redLine.empty()) WriteLogNow(kColourRed, redLine);
+    if (!redLine.empty()) WriteLogNow(kLogError, redLine);
     if (!m_bRunActive) return;
     m_bRunActive = false;
     // A refused run never started anything: the window stays as it was.
@@ -99,7 +99,7 @@ bool CDownloadController::RunModeSwitch()
 {
     m_serial.SetPortNumber(static_cast<uint8_t>(m_nPort));
     m_serial.CloseAll();
-    Wait(100);
+    Wait(kPortReleaseWaitMs);
     m_serial.PrepareEvents(this, &m_logQueue);
     if (!m_serial.OpenPort()) {
         m_serial.CloseAll();
@@ -107,23 +107,23 @@ bool CDownloadController::RunModeSwitch()
         FinishRun(RunOutcome::PortError);
         return false;
     }
-    WriteLogNow(kColourBlue, "- Normal Download");
-    WriteLogNow(kColourBlack, "Download 모드 진입 요청...Wait");
+    WriteLogNow(kLogInfo, "- Normal Download");
+    WriteLogNow(kLogStatus, "Download 모드 진입 요청...Wait");
     m_logQueue.Clear();
     m_view.ClearLog();
 
-    Wait(500);
+    Wait(kModeSwitchSettleMs);
     m_run.bModeSwitch = true;
     m_serial.SendModeSwitchCommand();
     m_serial.CloseAll();
-    Wait(5000);
+    Wait(kModeSwitchRestartMs);
     m_run.bModeSwitch = false;
 
     m_strElapsed.clear();
     m_view.SetDisplayText(DisplayText::Elapsed, m_strElapsed);
     m_run.byRetryCount = 0;
     MarkStepDone();
-    Wait(5000);
+    Wait(kModeSwitchReadyMs);
     return true;
 }
 
@@ -159,7 +159,9 @@ bool CDownloadController::PrepareRun()
     if (IsFontType(m_nDloadType)) {
         uint32_t address = kDefaultFontAddress;
         if (!m_view.AskFontAddress(address)) {
-            SetButtons(m_abButtons[0], true, m_abButtons[2], m_abButtons[3], m_abButtons[4]);
+            ButtonState buttons = m_buttons;
+            buttons.bRun = true;
+            SetButtons(buttons);
             return false;
         }
         m_run.dwEraseStart = address;
@@ -211,7 +213,7 @@ bool CDownloadController::StartLink(bool awaitDevice)
 bool CDownloadController::AwaitReturningDevice()
 {
     if (m_serial.LastOpenError() != PortOpenError::NotFound) return false;
-    WriteLogNow(kColourBlue, Format("Waiting up to %d s for the handset to come back on %s", kReenumerationWaitMs / 1000,
+    WriteLogNow(kLogInfo, Format("Waiting up to %d s for the handset to come back on %s", kReenumerationWaitMs / 1000,
                                     m_serial.LastDevicePath().c_str()));
     for (int waited = 0; waited < kReenumerationWaitMs; waited += kReenumerationPollMs) {
         Wait(kReenumerationPollMs);
@@ -237,17 +239,17 @@ void CDownloadController::RestartInLoader()
         FinishRun(RunOutcome::PortError);
         return;
     }
-    Wait(500);
+    Wait(kReopenSettleMs);
     m_nSentAtAccept = m_serial.SentUnits();
     m_serial.ResendLastCommand();
-    ArmSupervision(kTimerRequest, 3000);
+    ArmSupervision(kTimerRequest, kReplySupervisionMs);
 }
 
 // The operator's line, then why and on which device.
 void CDownloadController::ReportOpenFailure()
 {
-    WriteLogNow(kColourBlue, "USB 연결 상태를 확인하세요.");
-    WriteLogNow(kColourRed, DescribeOpenFailure(m_serial.LastOpenError(), m_serial.LastDevicePath()));
+    WriteLogNow(kLogInfo, "USB 연결 상태를 확인하세요.");
+    WriteLogNow(kLogError, DescribeOpenFailure(m_serial.LastOpenError(), m_serial.LastDevicePath()));
 }
 
 bool CDownloadController::EnsureLink(bool awaitDevice)
@@ -263,7 +265,7 @@ bool CDownloadController::BeginRunDisplay()
     m_run.byRetryCount = 0;
     m_bRetransmitPending = false;
     m_logQueue.Clear();
-    SetButtons(false, false, false, false, true);
+    SetButtons(kButtonsRunning);
     m_view.ClearLog();
     if (!ChangeLineSpeed(kModeSwitchBaud)) return false;
     m_run.nStartTimeMs = m_scheduler.NowMs();
@@ -275,13 +277,13 @@ void CDownloadController::OnStop()
     if (IsBusy()) return;
     CEngineScope scope(*this);
     if (m_run.eStep == RunStep::WaitFlash || (m_run.eStep == RunStep::FlashWrite && m_run.nBlockIndex <= 64)) {
-        WriteLogNow(kColourRed, "can't stop downloading");
+        WriteLogNow(kLogError, "can't stop downloading");
         return;
     }
     // The link is not restarted: it would only be stopped again by the end notice of the
     // thread just stopped, and the next Run opens it anyway.
     EndRun();
-    WriteLogNow(kColourBlue, "Tidewell stopped!!");
+    WriteLogNow(kLogInfo, "Tidewell stopped!!");
     FinishRun(RunOutcome::Stopped);
 }
 
@@ -290,8 +292,8 @@ void CDownloadController::OnToDM()
     if (IsBusy()) return;
     CEngineScope scope(*this);
     StopSupervision();
-    WriteLogNow(kColourBlue, "단말기를 DM 상태로 바꿈");
-    SetButtons(true, true, true, true, true);
+    WriteLogNow(kLogInfo, "단말기를 DM 상태로 바꿈");
+    SetButtons(kButtonsAfterToDm);
     m_serial.SendModeSwitchCommand();
 }
 

@@ -137,7 +137,7 @@ private:
     void OnSupervisionTimer(int id);
 
     // Progress report.
-    void WriteLogNow(uint32_t colour, const std::string& text);
+    void WriteLogNow(int kind, const std::string& text);
     void MarkStepDone();
     void QueueLog(int kind, const std::string& text);
     void DrainLogQueue();
@@ -147,7 +147,7 @@ private:
     void UpdateAddressProgress();
     void ShowPercentBar();
     void ShowTransferEnd();
-    void SetButtons(bool open, bool run, bool toDm, bool info, bool stop);
+    void SetButtons(const ButtonState& state);
     void StepPercentage(int& memory);
     std::string MinutesSeconds(const char* label) const;
 
@@ -195,7 +195,7 @@ private:
     int m_nErasePercentMemory = 0;
     int m_nAddressPercentMemory = 0;
     std::string m_strElapsed;
-    bool m_abButtons[5] = {true, false, true, true, false};
+    ButtonState m_buttons = kButtonsAtStart;
 
     // The arming each timer id last had; an expiry of an earlier arming is stale.
     std::array<uint64_t, kTimerCount> m_anTimerArming{};

@@ -64,6 +64,7 @@ struct RunStatistics {
     int nBlocksSent = 0;            // data blocks put on the line, resends included
     uint64_t qwBytesWritten = 0;    // image bytes whose block the handset acknowledged
     std::string strLastRedLine;     // the last error line of the log
+    std::string strBackupFailure;   // what went wrong with the backup of the new image; empty if nothing
 };
 
 // Steps in which the last thing sent was a data block (the last block of a COMPARE range

@@ -18,7 +18,7 @@ void CDownloadController::AdvanceRun()
         MarkStepDone();
         m_run.eStep = RunStep::WaitJump;
         m_serial.RequestJump();
-        ArmSupervision(kTimerRequest, 3000);
+        ArmSupervision(kTimerRequest, kReplySupervisionMs);
         break;
 
     case RunStep::WaitJump:
@@ -28,7 +28,7 @@ void CDownloadController::AdvanceRun()
         if (m_nBaud == 0 && !ChangeLineSpeed(57600)) return;
         if (m_nBaud == 1 && !ChangeLineSpeed(115200)) return;
         m_serial.RequestDownloadStart();
-        ArmSupervision(kTimerRequest, 3000);
+        ArmSupervision(kTimerRequest, kReplySupervisionMs);
         break;
 
     case RunStep::WaitRestart:
@@ -41,7 +41,7 @@ void CDownloadController::AdvanceRun()
         m_serial.RequestErase(m_run.dwEraseStart, static_cast<uint32_t>(m_run.nTotalBlocks) * 1024u);
         m_view.SetWaitCursor(true);
         m_view.CaptureMouse(true);
-        StartTimer(kTimerClock, 1000);
+        StartTimer(kTimerClock, kClockTickMs);
         ArmSupervision(kTimerRequest, kEraseSupervisionMs);
         break;
 
@@ -65,7 +65,7 @@ void CDownloadController::AdvanceRun()
             SendNextBlock();
         } else {
             MarkStepDone();
-            RequestFinalJump(kTimerRequest, 5000);
+            RequestFinalJump(kTimerRequest, kFinalJumpSupervisionMs);
         }
         break;
 
@@ -97,7 +97,7 @@ void CDownloadController::AdvanceRun()
                 SendNextBlock();
             } else {
                 MarkStepDone();
-                RequestFinalJump(kTimerRequest, 5000);
+                RequestFinalJump(kTimerRequest, kFinalJumpSupervisionMs);
                 m_run.nBlockIndex = 0;
             }
         }
@@ -115,12 +115,12 @@ void CDownloadController::AdvanceRun()
         if (run < m_runTable.RunCount()) {
             m_run.eStep = RunStep::WaitRestart;
             m_serial.RequestDownloadStart();
-            ArmSupervision(kTimerRequest, 3000);
+            ArmSupervision(kTimerRequest, kReplySupervisionMs);
             SetRange(static_cast<uint32_t>(m_runTable.Run(run).nStartBlock) * kCompareBlockSize,
                      static_cast<uint32_t>(m_runTable.Run(run).nBlockCount) * kCompareBlockSize);
             m_run.nBlockIndex = 0;
         } else {
-            RequestFinalJump(kTimerBlock, 3000);
+            RequestFinalJump(kTimerBlock, kReplySupervisionMs);
             if (m_settings.ReadNumber("BACKUP_OLD_FILE", 1) != 0) BackupImage();
         }
         break;
@@ -139,7 +139,7 @@ void CDownloadController::RequestFinalJump(int timerId, int periodMs)
 
 void CDownloadController::SendNextBlock()
 {
-    if (SendBlock()) ArmSupervision(kTimerBlock, 3000);
+    if (SendBlock()) ArmSupervision(kTimerBlock, kReplySupervisionMs);
 }
 
 // One range of a COMPARE run: its start, and its length cut at the end of the new image.
@@ -188,14 +188,17 @@ void CDownloadController::SendRetryRequest()
 void CDownloadController::BackupImage()
 {
     m_strBackupName = BackupFileName(m_newImage.Path(), m_newImage.BuildDateCode());
-    WriteLogNow(kColourBlue, "- Wait for creating Backup File");
+    WriteLogNow(kLogInfo, "- Wait for creating Backup File");
     m_logQueue.Clear();
     m_view.ClearLog();
     // The copy replaces an earlier backup only once it is complete.
-    if (CopyImageFile(m_newImage.Path(), m_strBackupName))
+    std::string strReason;
+    if (CopyImageFile(m_newImage.Path(), m_strBackupName, &strReason)) {
         MarkStepDone();
-    else
-        ShowMessage(std::string(kBackupFailMessage));
+        return;
+    }
+    m_stats.strBackupFailure = "The backup " + m_strBackupName + " was not made: " + strReason + ".";
+    ShowMessage(std::string(kBackupFailMessage) + "\n" + m_stats.strBackupFailure);
 }
 
 void CDownloadController::CompleteRun()

@@ -6,13 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace kestrel {
+#include "serial/log_queue.h"
 
-// Colours as 0x00BBGGRR values.
-inline constexpr uint32_t kColourBlue = 0xFF0000;
-inline constexpr uint32_t kColourRed = 0x0000FF;
-inline constexpr uint32_t kColourBlack = 0x000000;
-inline constexpr uint32_t kColourCheckMark = 0xB4522E;
+namespace kestrel {
 
 // What the engine asks when the handset reports another model version.
 inline constexpr std::string_view kModelVersionQuestion = "모델 버전이 틀립니다. 계속 할까요?";
@@ -41,6 +37,24 @@ enum class RunOutcome {
 // none for the other messages.
 enum class MessageIcon { None, Information };
 
+// Which of the window's buttons take clicks (Open stands for both Open buttons and C).
+struct ButtonState {
+    bool bOpen;
+    bool bRun;
+    bool bToDm;
+    bool bInfo;
+    bool bStop;
+    bool operator==(const ButtonState&) const = default;
+};
+// Just opened, no image yet: nothing to run.
+inline constexpr ButtonState kButtonsAtStart{true, false, true, true, false};
+// An image is loaded, or a run has ended: everything but Stop.
+inline constexpr ButtonState kButtonsIdle{true, true, true, true, false};
+// A run is under way: only Stop.
+inline constexpr ButtonState kButtonsRunning{false, false, false, false, true};
+// After the mode-switch command: everything, Stop included.
+inline constexpr ButtonState kButtonsAfterToDm{true, true, true, true, true};
+
 struct BlockProgress {
     int nBlock = 0;        // blocks of the current range sent so far
     int nTotal = 0;        // blocks of the current range
@@ -51,13 +65,14 @@ class IDownloadView {
 public:
     virtual ~IDownloadView() = default;
 
-    // Appends the text and a line break in the colour.
-    virtual void WriteLog(uint32_t colour, const std::string& text) = 0;
+    // Appends the text and a line break; kind is a LogKind (information, progress, error,
+    // status), which the front end shows in its own way.
+    virtual void WriteLog(int kind, const std::string& text) = 0;
     // Appends "  √" in the check-mark colour, without a line break.
     virtual void MarkStepDone() = 0;
     virtual void ClearLog() = 0;
 
-    virtual void SetButtons(bool open, bool run, bool toDm, bool info, bool stop) = 0;
+    virtual void SetButtons(const ButtonState& state) = 0;
     virtual void SetDisplayText(DisplayText which, const std::string& text) = 0;
     virtual void SetTitle(const std::string& text) = 0;
     // The percentage bar replaces the idle bar, at 0 %.

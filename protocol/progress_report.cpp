@@ -1,4 +1,4 @@
-// What a run shows: coloured log lines, check marks, the percentage, the address and times.
+// What a run shows: log lines of their kind, check marks, the percentage, the address and times.
 
 #include <cmath>
 
@@ -7,10 +7,10 @@
 
 namespace kestrel {
 
-void CDownloadController::WriteLogNow(uint32_t colour, const std::string& text)
+void CDownloadController::WriteLogNow(int kind, const std::string& text)
 {
-    if (colour == kColourRed) m_stats.strLastRedLine = text;
-    m_view.WriteLog(colour, text);
+    if (kind == kLogError) m_stats.strLastRedLine = text;
+    m_view.WriteLog(kind, text);
 }
 
 void CDownloadController::MarkStepDone() { m_view.MarkStepDone(); }
@@ -24,8 +24,7 @@ void CDownloadController::DrainLogQueue()
 {
     CLogEntry entry;
     if (!m_logQueue.Pop(entry)) return;
-    const uint32_t colour = entry.nKind == kLogError ? kColourRed : entry.nKind == kLogStatus ? kColourBlack : kColourBlue;
-    WriteLogNow(colour, entry.strText);
+    WriteLogNow(entry.nKind, entry.strText);
 }
 
 std::string CDownloadController::MinutesSeconds(const char* label) const
@@ -82,14 +81,13 @@ void CDownloadController::ShowPercentBar()
 void CDownloadController::ShowTransferEnd()
 {
     m_view.ShowIdleBar();
-    SetButtons(true, true, true, true, false);
+    SetButtons(kButtonsIdle);
 }
 
-void CDownloadController::SetButtons(bool open, bool run, bool toDm, bool info, bool stop)
+void CDownloadController::SetButtons(const ButtonState& state)
 {
-    const bool states[5] = {open, run, toDm, info, stop};
-    std::copy(std::begin(states), std::end(states), m_abButtons);
-    m_view.SetButtons(open, run, toDm, info, stop);
+    m_buttons = state;
+    m_view.SetButtons(state);
 }
 
 }  // namespace kestrel

@@ -54,20 +54,20 @@ bool CDownloadController::CountRetransmission()
 }
 
 // The last thing sent again: the retransmit request block while blocks are written,
-// otherwise the last framed request. It is watched for 3000 ms, except an erase sent again,
+// otherwise the last framed request. It is watched as a reply is, except an erase sent again,
 // which gets the time of an erase: nothing may follow it while the handset erases.
 bool CDownloadController::Retransmit()
 {
     if (!CountRetransmission()) return false;
     if (IsBlockInFlight(m_run.eStep)) {
         SendRetryRequest();
-        ArmSupervision(kTimerBlock, 3000);
+        ArmSupervision(kTimerBlock, kReplySupervisionMs);
     } else {
         m_serial.ResendLastCommand();
         if (m_run.eStep == RunStep::WaitEraseBoot || m_run.eStep == RunStep::WaitFlash)
             ArmSupervision(kTimerRequest, kEraseSupervisionMs);
         else
-            ArmSupervision(kTimerBlock, 3000);
+            ArmSupervision(kTimerBlock, kReplySupervisionMs);
     }
     return true;
 }
@@ -93,33 +93,33 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
             m_stats.qwBytesWritten += m_run.BlockBytes(m_run.nBlockIndex - 1);
             return true;
         }
-        WriteLogNow(kColourBlue,
+        WriteLogNow(kLogInfo,
                     Format("CRC Calc result Error at 0x%x, (%02x,%02x)",
                            m_run.BlockAddress(m_run.nBlockIndex - 1), p1, p2));
         if (!CountRetransmission()) return false;
         SendRetryRequest();
-        ArmSupervision(kTimerBlock, 3000);
+        ArmSupervision(kTimerBlock, kReplySupervisionMs);
         return false;
 
     case RETRY_ACK:
         if (m_bRetransmitPending && p1 == 0x03 && p2 == 0x03) {
-            WriteLogNow(kColourBlue, "재전송 ACK 받음");
+            WriteLogNow(kLogInfo, "재전송 ACK 받음");
             m_serial.SendTrackedBlock(m_run.lastTrackedBlock);
             ++m_stats.nBlocksSent;
             m_bRetransmitPending = false;
-            ArmSupervision(kTimerBlock, 3000);
+            ArmSupervision(kTimerBlock, kReplySupervisionMs);
         } else if (m_bRetransmitPending) {
-            WriteLogNow(kColourRed, Format("Unknown Reason  rspCmd %d, crcMSB %d, crcLSB %d", 3, p1, p2));
+            WriteLogNow(kLogError, Format("Unknown Reason  rspCmd %d, crcMSB %d, crcLSB %d", 3, p1, p2));
             StallOnError("Unknown Error!");
         } else if (p1 == 0x03 && p2 == 0x03) {
             StallOnError("Unknow Error!");
         } else if (Retransmit()) {
-            WriteLogNow(kColourBlue, "Retry ACK, but crc error. Retry.");
+            WriteLogNow(kLogInfo, "Retry ACK, but crc error. Retry.");
         }
         return false;
 
     case NAK_BAD_CRC:
-        WriteLogNow(kColourBlue, "NAK_BAD_CRC received!!");
+        WriteLogNow(kLogInfo, "NAK_BAD_CRC received!!");
         Retransmit();
         return false;
 
@@ -140,7 +140,7 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
         if (p1 == 0x9E && p2 == 0x4C) {
             StallOnError("Invalid command!!");
         } else if (Retransmit()) {
-            WriteLogNow(kColourBlue, "NAK_INVALID_CMD, but crc error. Retry");
+            WriteLogNow(kLogInfo, "NAK_INVALID_CMD, but crc error. Retry");
         }
         return false;
 
@@ -149,7 +149,7 @@ bool CDownloadController::ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2)
             StopTimer(kTimerClock);
             StallOnError("Flash error!!");
         } else if (Retransmit()) {
-            WriteLogNow(kColourBlue, "NAK_FAILED, but crc error. Retry");
+            WriteLogNow(kLogInfo, "NAK_FAILED, but crc error. Retry");
         }
         return false;
 

@@ -1,6 +1,7 @@
 // Ending a run and changing the line speed under a running receive thread.
 
 #include "protocol/download_controller.h"
+#include "protocol/run_limits.h"
 
 namespace kestrel {
 
@@ -12,17 +13,17 @@ void CDownloadController::EndRun()
     m_bSettling = false;
     m_bAwaitingLoader = false;
     m_run.eStep = RunStep::Idle;
-    SetButtons(true, true, true, true, false);
+    SetButtons(kButtonsIdle);
     if (m_bReceiveRun) {
         m_bReceiveRun = false;
         m_serial.CloseAll();
-        Wait(1000);
+        Wait(kLinkCloseWaitMs);
         if (m_pThreadRX) {
             // Closing the port woke the thread; it ends at once.
-            while (!m_pThreadRX->WaitUntilEnded(1000)) m_serial.InterruptWait();
+            while (!m_pThreadRX->WaitUntilEnded(kThreadEndWaitMs)) m_serial.InterruptWait();
             m_pThreadRX.reset();
         }
-        Wait(10);
+        Wait(kThreadEndNoticeMs);
     }
     m_view.SetDisplayText(DisplayText::AddrInfo, "");
     m_strElapsed.clear();
@@ -41,7 +42,7 @@ bool CDownloadController::ChangeLineSpeed(uint32_t baudRate)
     }
     bool reopened = m_serial.ChangeBaudRate(baudRate);
     if (!reopened && AwaitReturningDevice()) {
-        Wait(500);
+        Wait(kReopenSettleMs);
         reopened = true;
     }
     if (m_pThreadRX) m_pThreadRX->Resume();

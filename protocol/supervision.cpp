@@ -1,6 +1,7 @@
 // The one-shot timers that watch every request and block, and the clock of the erase.
 
 #include "protocol/download_controller.h"
+#include "protocol/run_limits.h"
 #include "protocol/text_format.h"
 
 namespace kestrel {
@@ -44,7 +45,7 @@ void CDownloadController::OnSupervisionTimer(int id)
     if (id == kTimerClock) {
         UpdateElapsedTime();
         UpdateEraseTime();
-        StartTimer(kTimerClock, 1000);
+        StartTimer(kTimerClock, kClockTickMs);
         return;
     }
     ++m_run.byRetryCount;
@@ -70,14 +71,14 @@ void CDownloadController::OnSupervisionTimer(int id)
     case RunStep::WaitFlash:
     case RunStep::FlashWrite:
     case RunStep::RangeEnd:
-        WriteLogNow(kColourBlue, Format("No response, retry at 0x%x",
+        WriteLogNow(kLogInfo, Format("No response, retry at 0x%x",
                                         m_run.BlockAddress(m_run.nBlockIndex - 1)));
         if (!CountRetransmission()) return;
         SendRetryRequest();
         ArmSupervision(m_run.nTimerId, m_run.nTimerPeriod);
         break;
     case RunStep::WaitReset:
-        WriteLogNow(kColourBlue, "reset cmd에 대한 응답은 받지 못했지만 다운로드 종료");
+        WriteLogNow(kLogInfo, "reset cmd에 대한 응답은 받지 못했지만 다운로드 종료");
         AdvanceRun();
         break;
     default:

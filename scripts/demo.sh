@@ -14,8 +14,17 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target kestrel-cli kestrel-handset-sim $( [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && echo kestrel )
 
 demo=${KESTREL_DEMO_DIR:-${TMPDIR:-/tmp}/kestrel-demo}
-rm -rf "$demo"
+# Only a folder this script made (it holds the marker) is emptied; a folder named by
+# mistake, the home folder for one, is left alone.
+marker="$demo/.kestrel-demo"
+if [ -f "$marker" ]; then
+  rm -rf "$demo"
+elif [ -e "$demo" ] && [ -n "$(ls -A "$demo" 2>/dev/null)" ]; then
+  echo "$demo exists and was not made by this script; set KESTREL_DEMO_DIR to a new folder." >&2
+  exit 1
+fi
 mkdir -p "$demo/config/NORVALE"
+touch "$marker"
 export XDG_CONFIG_HOME="$demo/config"
 export XDG_DATA_HOME="$demo/data"  # the demo's runs stay out of the user's journal
 python3 scripts/make_sample_image.py "$demo/PHONE.bin" 256

@@ -29,11 +29,18 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 for target in $(find build/fuzz/fuzz -mindepth 2 -maxdepth 2 -type f -perm -u+x -name '*fuzz*' | sort); do
   corpus=$(mktemp -d)
+  # A crash file is written into a folder of its own, never into the work tree.
+  crashes=$(mktemp -d)
   # Inputs that once found a fault are replayed first.
   seeds="fuzz/$(basename "$(dirname "$target")")/seeds"
-  [ -d "$seeds" ] && cp "$seeds"/* "$corpus"/
+  if [ -d "$seeds" ]; then find "$seeds" -maxdepth 1 -type f -exec cp {} "$corpus"/ \;; fi
   echo "--- $(basename "$target")"
-  "$target" -max_total_time=20 -print_final_stats=0 "$corpus" 2>&1 | tail -n 1
-  rm -rf "$corpus"
+  if ! "$target" -max_total_time=20 -print_final_stats=0 -artifact_prefix="$crashes/" "$corpus" >"$crashes/report.txt" 2>&1; then
+    cat "$crashes/report.txt"
+    echo "$(basename "$target") found a fault; its input is kept in $crashes"
+    exit 1
+  fi
+  tail -n 1 "$crashes/report.txt"
+  rm -rf "$corpus" "$crashes"
 done
 echo "=== all tests passed"

@@ -21,6 +21,7 @@ enum class PortOpenError {
     Busy,          // another process holds it
     Permission,    // the user may not open it
     BadSettings,   // opened, but the line settings were refused
+    OwnTerminal,   // the terminal this process runs in, never a handset
     Other,
 };
 
@@ -36,7 +37,8 @@ public:
 
     // Exclusive open, raw line at the given settings, modem control lines off, queues flushed.
     virtual PortOpenError Open(const std::string& path, const LineSettings& settings) = 0;
-    // Discards queued input and closes; wakes a thread blocked in WaitForInput first.
+    // Discards queued input, gives the device back its line settings from before Open and
+    // closes; wakes a thread blocked in WaitForInput first.
     virtual void Close() = 0;
     // Returns when every byte has been taken or the deadline has passed.
     virtual bool Write(const uint8_t* data, std::size_t length, int deadlineMs) = 0;

@@ -66,6 +66,19 @@ bool ApplyLineSettings(int fd, const LineSettings& s)
     return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
+// Waits a bounded time for the bytes still queued for the line: tcdrain could wait forever
+// on a device that never takes them.
+void WaitForOutputSent(int fd)
+{
+    constexpr int kMaxWaitMs = 1000;
+    constexpr int kStepMs = 5;
+    for (int waited = 0; waited < kMaxWaitMs; waited += kStepMs) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+        usleep(kStepMs * 1000);
+    }
+}
+
 }  // namespace
 
 CPosixPortDevice::CPosixPortDevice(PortSysCalls sys) : m_sys(std::move(sys))
@@ -87,6 +100,11 @@ PortOpenError CPosixPortDevice::Open(const std::string& path, const LineSettings
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return ClassifyOpenErrno(errno);
 
+    // Frames written into the user's own terminal would garble it and reach no handset.
+    if (const pid_t session = tcgetsid(fd); session != -1 && session == getsid(0)) {
+        ::close(fd);
+        return PortOpenError::OwnTerminal;
+    }
     // TIOCEXCL keeps other users out but not root; the lock is what stops a second Kestrel.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
@@ -95,7 +113,8 @@ PortOpenError CPosixPortDevice::Open(const std::string& path, const LineSettings
     }
     ioctl(fd, TIOCEXCL);
 
-    if (!ApplyLineSettings(fd, settings)) {
+    termios original{};
+    if (tcgetattr(fd, &original) != 0 || !ApplyLineSettings(fd, settings)) {
         ::close(fd);
         return PortOpenError::BadSettings;
     }
@@ -107,6 +126,7 @@ PortOpenError CPosixPortDevice::Open(const std::string& path, const LineSettings
     std::unique_lock guard(m_fdLock);
     DrainWake();
     m_nFd = fd;
+    m_originalSettings = original;
     m_bHungUp = false;
     return PortOpenError::None;
 }
@@ -119,8 +139,10 @@ void CPosixPortDevice::Close()
     m_bClosing = false;
     if (m_nFd < 0) return;
     // Only input is discarded: bytes already written (the mode-switch command right before a
-    // close, for one) must still reach the handset.
+    // close, for one) must still reach the handset, at the speed they were written at.
     tcflush(m_nFd, TCIFLUSH);
+    WaitForOutputSent(m_nFd);
+    tcsetattr(m_nFd, TCSANOW, &m_originalSettings);
     // On a pseudo-terminal the exclusive flag outlives the close and would turn away our own
     // next open.
     ioctl(m_nFd, TIOCNXCL);

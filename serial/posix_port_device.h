@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/types.h>
+#include <termios.h>
 
 #include <atomic>
 #include <functional>
@@ -46,6 +47,7 @@ private:
     // closed under a thread that is polling it.
     std::shared_mutex m_fdLock;
     int m_nFd = -1;
+    termios m_originalSettings{};  // the device's line settings before Open, restored by Close
     // Written under a shared hold of m_fdLock (the descriptor cannot change meanwhile), reset
     // under the exclusive one.
     std::atomic<bool> m_bHungUp{false};

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "log_queue.h"
@@ -217,13 +218,25 @@ std::string DescribeOpenFailure(PortOpenError error, const std::string& devicePa
     case PortOpenError::Permission: {
         std::string groupName = "dialout";
         struct stat st {};
-        if (stat(devicePath.c_str(), &st) == 0)
+        if (stat(devicePath.c_str(), &st) == 0) {
+            // Joining a group helps only where the group may read and write the device, and
+            // root's group is no group to join.
+            if (st.st_gid == 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) {
+                char mode[8];
+                std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+                return "No permission to open " + device + " (mode " + mode +
+                       ", no group to join gives access): install Kestrel's udev rule for handset ports or ask the "
+                       "administrator.";
+            }
             if (const struct group* g = getgrgid(st.st_gid)) groupName = g->gr_name;
+        }
         return "No permission to open " + device + ": add the user to the group " + groupName +
                " and log in again.";
     }
     case PortOpenError::BadSettings:
         return device + " refused the line settings (is it a serial port?).";
+    case PortOpenError::OwnTerminal:
+        return device + " is the terminal this program runs in, not a handset's port.";
     case PortOpenError::Other:
         break;
     }

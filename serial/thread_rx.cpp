@@ -84,8 +84,9 @@ void CThreadRX::Run()
     // A speed change may already be under way; the port is only looked at once it is done.
     ParkIfAsked();
     if (!m_pPort->IsOpen()) {
-        // Nothing to wait on: the port closed before the thread got to it.
-        Log(kLogStatus, "\nFail to set Comm mask\n\n");
+        // Nothing to wait on: the port closed before the thread got to it. That is a failure
+        // only while the link is meant to run; a run that ended first closed it on purpose.
+        if (m_bReceiveRun) Log(kLogStatus, "\nFail to set Comm mask\n\n");
     } else if (m_bReceiveRun) {
         Loop();
     }

@@ -5,28 +5,67 @@
 #include <cstring>
 
 namespace kestrel::sim {
+namespace {
+
+// Bytes of the well-formed UTF-8 character that text starts with, after the table of
+// RFC 3629 (no overlong forms, no surrogates, nothing above U+10FFFF); 0 when it is none.
+std::size_t Utf8CharLength(std::string_view text)
+{
+    const auto byte = [text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;  // bounds of the second byte
+    std::size_t length = 0;
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : low;
+        high = lead == 0xED ? 0x9F : high;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : low;
+        high = lead == 0xF4 ? 0x8F : high;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    return length;
+}
+
+}  // namespace
 
 std::string JsonQuote(std::string_view text)
 {
     std::string out = "\"";
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            // Bytes that are not printable ASCII are not valid text here; keep them visible.
-            if (c < 0x20 || c >= 0x7F) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += ch;
-            }
+    while (!text.empty()) {
+        const auto c = static_cast<unsigned char>(text.front());
+        // Text such as a path keeps its characters; a byte that is no UTF-8 becomes U+FFFD.
+        const std::size_t length = Utf8CharLength(text);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+        } else if (length > 1) {
+            out.append(text.substr(0, length));
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
         }
+        text.remove_prefix(length == 0 ? 1 : length);
     }
     out += '"';
     return out;

@@ -47,11 +47,11 @@ bool CStationPort::Load(const StationJob& job, std::string& error)
 std::string CStationPort::StepText() const { return RunStepText(m_engine.Run().eStep); }
 
 // A box would hold up every port: its text goes to the port's log instead.
-void CStationPort::ShowMessage(const std::string& text, MessageIcon) { m_observer.OnPortLog(m_nIndex, kColourBlue, text); }
+void CStationPort::ShowMessage(const std::string& text, MessageIcon) { m_observer.OnPortLog(m_nIndex, kLogInfo, text); }
 
 bool CStationPort::AskYesNo(const std::string& text)
 {
-    m_observer.OnPortLog(m_nIndex, kColourBlue, text + (m_job.bAnswerYes ? " Yes" : " No"));
+    m_observer.OnPortLog(m_nIndex, kLogInfo, text + (m_job.bAnswerYes ? " Yes" : " No"));
     return m_job.bAnswerYes;
 }
 

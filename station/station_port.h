@@ -34,7 +34,7 @@ struct StationPortId {
 class IStationObserver {
 public:
     virtual ~IStationObserver() = default;
-    virtual void OnPortLog(int index, uint32_t colour, const std::string& text) = 0;
+    virtual void OnPortLog(int index, int kind, const std::string& text) = 0;
     // "  √" after the line before, as in the window.
     virtual void OnPortCheckMark(int index) = 0;
     virtual void OnPortProgress(int index, const BlockProgress& progress) = 0;
@@ -70,7 +70,7 @@ public:
 
 private:
     // IDownloadView
-    void WriteLog(uint32_t colour, const std::string& text) override { m_observer.OnPortLog(m_nIndex, colour, text); }
+    void WriteLog(int kind, const std::string& text) override { m_observer.OnPortLog(m_nIndex, kind, text); }
     void MarkStepDone() override { m_observer.OnPortCheckMark(m_nIndex); }
     void ShowMessage(const std::string& text, MessageIcon icon) override;
     bool AskYesNo(const std::string& text) override;

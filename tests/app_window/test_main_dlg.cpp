@@ -288,11 +288,11 @@ TEST_F(MainDlgTest, TheStationEntryOpensTheStationWindow)
 TEST_F(MainDlgTest, LogLinesTakeTheirColourBoldAtTenPoints)
 {
     const auto pDlg = Open();
-    pDlg->WriteLog(kColourBlue, "notice");
-    pDlg->WriteLog(kColourRed, "\nTwo Files are same!");
-    pDlg->WriteLog(kColourBlack, "Download 모드 진입 요청...Wait");
+    pDlg->WriteLog(kLogInfo, "notice");
+    pDlg->WriteLog(kLogError, "\nTwo Files are same!");
+    pDlg->WriteLog(kLogStatus, "Download 모드 진입 요청...Wait");
     pDlg->MarkStepDone();
-    pDlg->WriteLog(kColourBlue, "Download End.\n");
+    pDlg->WriteLog(kLogProgress, "Download End.\n");
 
     auto* pLog = qobject_cast<QTextEdit*>(pDlg->GetDlgItem(IDC_RICH_LOG));
     EXPECT_EQ(pLog->toPlainText().toStdString(),
@@ -324,7 +324,7 @@ TEST_F(MainDlgTest, LogFollowsTheNewestLine)
 {
     const auto pDlg = Open();
     auto* pLog = qobject_cast<QTextEdit*>(pDlg->GetDlgItem(IDC_RICH_LOG));
-    for (int i = 0; i < 200; ++i) pDlg->WriteLog(kColourBlack, "line " + std::to_string(i));
+    for (int i = 0; i < 200; ++i) pDlg->WriteLog(kLogStatus, "line " + std::to_string(i));
     QApplication::processEvents();
     EXPECT_GT(pLog->verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(pLog->verticalScrollBar()->value(), pLog->verticalScrollBar()->maximum());
@@ -361,7 +361,7 @@ TEST_F(MainDlgTest, HiddenDisplayTextsKeepTheirValuesShownOnesReachTheirFields)
 TEST_F(MainDlgTest, CapturedMouseKeepsClicksFromTheControls)
 {
     const auto pDlg = Open();
-    pDlg->SetButtons(true, true, true, true, true);
+    pDlg->SetButtons(kButtonsAfterToDm);
     int nStops = 0;
     QObject::connect(qobject_cast<QAbstractButton*>(pDlg->GetDlgItem(IDC_BTN_STOP)), &QAbstractButton::clicked, [&] { ++nStops; });
     pDlg->CaptureMouse(true);

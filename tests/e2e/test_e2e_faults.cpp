@@ -1,5 +1,6 @@
 // Faults of the handset and of the line, injected by the simulator's scenarios.
 
+#include <cstring>
 #include <thread>
 
 #include "e2e_fixture.h"
@@ -130,16 +131,16 @@ TEST_F(EndToEnd, AnImageReplacedDuringTheRunIsNotMixedIn)
 
 class StopByInterrupt : public EndToEnd {
 protected:
-    // A FONT run of 80 blocks whose handset answers one block late, so that Ctrl+C lands while
-    // `heldAt` blocks have been sent.
-    ChildResult InterruptAt(int heldAt)
+    // A FONT run of 80 blocks whose handset answers one block late, so that Ctrl+C (or the
+    // signal given) lands while `heldAt` blocks have been sent.
+    ChildResult InterruptAt(int heldAt, int signal = SIGINT)
     {
         const std::string path = WriteImage("font.bin", FontImage(80 * 1024));
         StartSim("download", "block:" + std::to_string(heldAt - 1) + " late 2000\n");
         CChildProcess cli(CliArgs({path, "--type", "FONT(EMRGENCY)", "--font-address", "0"}));
         EXPECT_TRUE(cli.ReadLineWith("\"block\":" + std::to_string(heldAt) + ",", 30000).has_value());
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        cli.Signal(SIGINT);
+        cli.Signal(signal);
         return cli.Finish(60000);
     }
 };
@@ -151,12 +152,17 @@ TEST_F(StopByInterrupt, RefusedAtBlock64AndTheRunGoesOn)
     EXPECT_EQ(r.nExitCode, 0) << r.strOut << r.strErr;
 }
 
+// A closed terminal (SIGHUP) stops the run as Ctrl+C does.
 TEST_F(StopByInterrupt, AcceptedAtBlock65)
 {
-    const auto r = InterruptAt(65);
-    EXPECT_NE(r.strOut.find("Tidewell stopped!!"), std::string::npos) << r.strOut;
-    EXPECT_NE(r.strOut.find(R"({"event":"end","result":"stopped","exit_code":130})"), std::string::npos) << r.strOut;
-    EXPECT_EQ(r.nExitCode, 130);
+    for (const int signal : {SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        const auto r = InterruptAt(65, signal);
+        EXPECT_NE(r.strOut.find("Tidewell stopped!!"), std::string::npos) << r.strOut;
+        EXPECT_NE(r.strOut.find(R"({"event":"end","result":"stopped","exit_code":130})"), std::string::npos) << r.strOut;
+        EXPECT_EQ(r.nExitCode, 130);
+        m_pSim.reset();
+    }
 }
 
 }  // namespace

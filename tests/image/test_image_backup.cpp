@@ -131,6 +131,32 @@ TEST_F(CopyImageTest, AFailedCopyKeepsTheEarlierBackup)
     ExpectNoStrayFiles();
 }
 
+TEST_F(CopyImageTest, AFailedCopySaysWhichStepFailedAndWhy)
+{
+    const std::string missing = m_dir.Path("missing.bin");
+    const std::string nowhere = m_dir.Path("no/such/folder.bin");
+    const struct {
+        const char* name;
+        std::string source, destination, reason;
+    } cases[] = {
+        {"missing source", missing, m_strBackup, "cannot read " + missing},
+        {"source is a folder", m_dir.Folder(), m_strBackup, "cannot read " + m_dir.Folder() + ": a folder, not a file"},
+        {"no such folder", m_strSource, nowhere, "cannot create a file in " + m_dir.Path("no/such/") + ": No such file or directory"},
+        {"folder in the way", m_strSource, m_strBackup, "cannot rename "},
+    };
+    std::filesystem::create_directory(m_strBackup);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string reason;
+        EXPECT_FALSE(CopyImageFile(c.source, c.destination, &reason));
+        EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
+    }
+    std::string reason;
+    EXPECT_FALSE(CopyImageFile(m_strSource, m_strBackup, &reason));
+    EXPECT_NE(reason.find(" to " + m_strBackup + ": Is a directory"), std::string::npos) << reason;
+    ExpectNoStrayFiles();
+}
+
 TEST_F(CopyImageTest, AFolderInTheWayIsLeftAlone)
 {
     std::filesystem::create_directory(m_strBackup);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
@@ -52,12 +53,15 @@ protected:
         boot[0x20000 + 9] = 0;
         m_strOld = m_dir.Write("old.bin", boot);
         m_strFont = m_dir.Write("font.bin", Bytes(3000, 0));
+        m_strFifo = m_dir.Path("fifo.bin");
+        ASSERT_EQ(mkfifo(m_strFifo.c_str(), 0600), 0);
     }
 
     CTempDir m_dir;
     std::string m_strNew;
     std::string m_strOld;
     std::string m_strFont;
+    std::string m_strFifo;
 };
 
 TEST_F(ImageCommandsTest, InfoGivesTheFixedKeys)
@@ -102,7 +106,8 @@ TEST_F(ImageCommandsTest, FileAndUsageErrors)
     };
     const Case cases[] = {
         {RunInfoCommand, {missing}, kExitFileError, "다음 파일을 열 수 없습니다. " + missing + "\n"},
-        {RunInfoCommand, {m_dir.Folder()}, kExitFileError, "다음 파일을 열 수 없습니다. " + m_dir.Folder() + "\n"},
+        {RunInfoCommand, {m_dir.Folder()}, kExitFileError, "다음 파일을 열 수 없습니다. " + m_dir.Folder() + " (a folder, not a file)\n"},
+        {RunInfoCommand, {m_strFifo}, kExitFileError, "다음 파일을 열 수 없습니다. " + m_strFifo + " (a FIFO, not a file)\n"},
         {RunInfoCommand, {}, kExitUsage, "usage: kestrel-cli info IMAGE\n"},
         {RunCompareCommand, {m_strNew, missing}, kExitFileError, "다음 파일을 열 수 없습니다. " + missing + "\n"},
         {RunCompareCommand, {missing, m_strOld}, kExitFileError, "다음 파일을 열 수 없습니다. " + missing + "\n"},

@@ -188,15 +188,23 @@ TEST_F(ImageFileTest, LoadRefusesWhatIsNoImageFile)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string plain = m_dir.Write("plain.bin", Bytes(10, 1));
     std::filesystem::create_directory(m_dir.Path("folder.bin"));
-    const std::string paths[] = {m_dir.Path("missing.bin"), m_dir.Path("folder.bin"), fifo, "/dev/null", plain + "/x.bin", ""};
-    for (const auto& path : paths) {
+    // The reason follows the path, except for a file that is not there.
+    const std::pair<std::string, std::string> cases[] = {
+        {m_dir.Path("missing.bin"), ""},
+        {m_dir.Path("folder.bin"), " (a folder, not a file)"},
+        {fifo, " (a FIFO, not a file)"},
+        {"/dev/null", " (not a regular file)"},
+        {plain + "/x.bin", " (Not a directory)"},
+        {"", ""},
+    };
+    for (const auto& [path, reason] : cases) {
         SCOPED_TRACE(path);
         // A good load first, so that the failure must reset everything.
         ASSERT_TRUE(Load(m_dir.Write("good.bin", BootImage(2048))).bLoaded);
         const auto loaded = Load(path, DLOAD_NORMAL);
         EXPECT_FALSE(loaded.bLoaded);
         EXPECT_EQ(loaded.nType, DLOAD_NORMAL);
-        EXPECT_EQ(m_image.LastError(), "다음 파일을 열 수 없습니다. " + path);
+        EXPECT_EQ(m_image.LastError(), "다음 파일을 열 수 없습니다. " + path + reason);
         EXPECT_EQ(m_image.Path(), path);
         EXPECT_EQ(m_image.Size(), 0);
         EXPECT_EQ(m_image.VersionText(), "0.");

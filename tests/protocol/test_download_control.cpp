@@ -53,8 +53,8 @@ TEST_F(EngineTest, PortThatDoesNotOpenIsReportedAndNothingStarts)
     LoadNew(BootImage(2048), DLOAD_CHANGE_EMERGENCY);
     m_pDevice->FailOpens(true);
     Run();
-    EXPECT_TRUE(m_view.HasLine("USB 연결 상태를 확인하세요.", kColourBlue));
-    EXPECT_TRUE(m_view.HasLine("/dev/kestrel-test-handset does not exist. Is the handset connected?", kColourRed));
+    EXPECT_TRUE(m_view.HasLine("USB 연결 상태를 확인하세요.", kLogInfo));
+    EXPECT_TRUE(m_view.HasLine("/dev/kestrel-test-handset does not exist. Is the handset connected?", kLogError));
     EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::PortError});
     EXPECT_FALSE(m_pEngine->IsLinkUp());
 }
@@ -84,7 +84,7 @@ TEST_F(StopRule, RefusedDuringTheEraseAndUpToBlock64)
     m_scheduler.RunFor(0);
     ASSERT_EQ(m_pEngine->Run().eStep, RunStep::WaitFlash);
     m_pEngine->OnStop();
-    EXPECT_TRUE(m_view.HasLine("can't stop downloading", kColourRed));
+    EXPECT_TRUE(m_view.HasLine("can't stop downloading", kLogError));
     EXPECT_TRUE(m_pEngine->IsLinkUp());
 }
 
@@ -94,7 +94,7 @@ TEST_F(StopRule, AtBlockIndex64ItIsRefused)
     ASSERT_EQ(m_pEngine->Run().eStep, RunStep::FlashWrite);
     ASSERT_EQ(m_pEngine->Run().nBlockIndex, 64);
     m_pEngine->OnStop();
-    EXPECT_TRUE(m_view.HasLine("can't stop downloading", kColourRed));
+    EXPECT_TRUE(m_view.HasLine("can't stop downloading", kLogError));
     EXPECT_TRUE(m_view.outcomes.empty());
 }
 
@@ -103,7 +103,7 @@ TEST_F(StopRule, AtBlockIndex65ItEndsTheRunAndTheLink)
     HoldAtBlock(65);
     ASSERT_EQ(m_pEngine->Run().nBlockIndex, 65);
     m_pEngine->OnStop();
-    EXPECT_TRUE(m_view.HasLine("Tidewell stopped!!", kColourBlue));
+    EXPECT_TRUE(m_view.HasLine("Tidewell stopped!!", kLogInfo));
     EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Stopped});
     EXPECT_FALSE(m_pEngine->IsLinkUp());
     EXPECT_FALSE(m_pDevice->IsOpen());
@@ -151,7 +151,7 @@ TEST_F(EngineTest, RunAfterAGiveUpStartsAfresh)
 TEST_F(EngineTest, ToDmSendsTheCommandOnlyOnAnOpenPort)
 {
     m_pEngine->OnToDM();
-    EXPECT_TRUE(m_view.HasLine("단말기를 DM 상태로 바꿈", kColourBlue));
+    EXPECT_TRUE(m_view.HasLine("단말기를 DM 상태로 바꿈", kLogInfo));
     EXPECT_EQ(m_view.buttons, (std::vector<bool>{true, true, true, true, true}));
     EXPECT_TRUE(m_seen.empty());
 }

@@ -29,8 +29,8 @@ TEST_F(EngineTest, EmergencyRunOfThreeBlocksGoesThroughEveryStep)
     EXPECT_EQ(m_seen[3].dwLength, 3072u);
     EXPECT_EQ(SentImage(), plain);
 
-    EXPECT_TRUE(m_view.HasLine("- Emergency Download", kColourBlue));
-    EXPECT_TRUE(m_view.HasLine("Flash Programming 중", kColourBlack));
+    EXPECT_TRUE(m_view.HasLine("- Emergency Download", kLogInfo));
+    EXPECT_TRUE(m_view.HasLine("Flash Programming 중", kLogStatus));
     EXPECT_FALSE(m_view.HasLine("Boot Programming 중"));
     ASSERT_EQ(m_view.messages.size(), 1u);
     EXPECT_EQ(m_view.messages[0].rfind("Downloading completed\nElapsed time : 0 min ", 0), 0u) << m_view.messages[0];
@@ -171,11 +171,23 @@ TEST_F(CompareRun, WritesOnlyTheDifferingRanges)
 TEST_F(CompareRun, LeavesADatedCopyOfTheNewImage)
 {
     RunTwoRanges("1");
-    EXPECT_TRUE(m_view.HasLine("- Wait for creating Backup File", kColourBlue));
+    EXPECT_TRUE(m_view.HasLine("- Wait for creating Backup File", kLogInfo));
     ASSERT_TRUE(std::filesystem::exists(Backup()));
     std::ifstream in(Backup(), std::ios::binary);
     const Bytes copy((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(copy, m_new);
+    EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
+}
+
+TEST_F(CompareRun, AFailedBackupSaysWhatFailedAndTheRunGoesOn)
+{
+    std::filesystem::create_directory(Backup());  // the copy cannot be renamed over a folder
+    RunTwoRanges("1");
+    const std::string failure = m_pEngine->Statistics().strBackupFailure;
+    EXPECT_EQ(failure.rfind("The backup " + Backup().string() + " was not made: cannot rename ", 0), 0u) << failure;
+    EXPECT_NE(failure.find("Is a directory"), std::string::npos) << failure;
+    EXPECT_EQ(m_view.messages.front(), " Fail to create TempFile\n" + failure);
+    EXPECT_TRUE(std::filesystem::is_directory(Backup()));
     EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
 }
 
@@ -187,8 +199,8 @@ TEST_F(EngineTest, CompareOfIdenticalImagesSendsNothing)
     LoadNew(image, DLOAD_COMPARE_EMERGENCY);
     Run();
     EXPECT_TRUE(m_seen.empty());
-    EXPECT_TRUE(m_view.HasLine("\nTwo Files are same!", kColourRed));
-    EXPECT_TRUE(m_view.HasLine("Download End.\n", kColourBlue));
+    EXPECT_TRUE(m_view.HasLine("\nTwo Files are same!", kLogError));
+    EXPECT_TRUE(m_view.HasLine("Download End.\n", kLogProgress));
     EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::NothingToDo});
 }
 
@@ -226,7 +238,7 @@ TEST_F(EngineTest, BlockThatBeginsWithTheRetransmitSignatureIsSentUntracked)
     Run();
     ASSERT_GE(m_seen.size(), 6u);
     EXPECT_EQ(m_seen[5].data[7], 0x02);  // byte 7 changed on the wire
-    EXPECT_TRUE(m_view.HasLine("재전송 ACK 받음", kColourBlue));
+    EXPECT_TRUE(m_view.HasLine("재전송 ACK 받음", kLogInfo));
     EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
 }
 

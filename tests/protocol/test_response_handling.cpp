@@ -13,7 +13,7 @@ struct ReplyRow {
     int nth;            // which one of that kind
     Bytes reply;
     const char* line;   // the line it writes ("" for none)
-    uint32_t colour;
+    int kind;
     Seen resent;        // what goes out next (Other: nothing, the run stalls)
     bool completes;     // the run still reaches its end
 };
@@ -40,7 +40,7 @@ TEST_P(ReplyTable, Row)
 
     ASSERT_GT(replacedAt, 0u);
     if (*row.line) {
-        EXPECT_TRUE(m_view.HasLine(row.line, row.colour)) << row.line;
+        EXPECT_TRUE(m_view.HasLine(row.line, row.kind)) << row.line;
     }
     if (row.resent == Seen::Other) {
         EXPECT_EQ(m_seen.size(), replacedAt) << "nothing more may be sent after an error stop";
@@ -66,32 +66,32 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ReplyRow{"ack_any_p1p2_for_a_request", Seen::Erase, 0, Reply(ACK, 0x12, 0x34), "", 0, Seen::Block, true},
         ReplyRow{"ack_crc_mismatch", Seen::Block, 1, Reply(ACK, 0x12, 0x34), "CRC Calc result Error at 0x400, (12,34)",
-                 kColourBlue, Seen::RetryBlock, true},
+                 kLogInfo, Seen::RetryBlock, true},
         // The last block of a range is checked like every other.
         ReplyRow{"ack_wrong_crc_for_last_block", Seen::Block, 3, Reply(ACK, 0x12, 0x34),
-                 "CRC Calc result Error at 0xc00, (12,34)", kColourBlue, Seen::RetryBlock, true},
+                 "CRC Calc result Error at 0xc00, (12,34)", kLogInfo, Seen::RetryBlock, true},
         ReplyRow{"ack_while_retransmit_pending", Seen::RetryBlock, 0, kAck00, "재전송 Cmd를 보내고 0x02 ACK 받음",
-                 kColourRed, Seen::Other, false},
-        ReplyRow{"retry_ack_not_pending_good", Seen::Block, 0, Reply(RETRY_ACK, 3, 3), "Unknow Error!", kColourRed,
+                 kLogError, Seen::Other, false},
+        ReplyRow{"retry_ack_not_pending_good", Seen::Block, 0, Reply(RETRY_ACK, 3, 3), "Unknow Error!", kLogError,
                  Seen::Other, false},
         ReplyRow{"retry_ack_not_pending_damaged", Seen::Block, 0, Reply(RETRY_ACK, 3, 4),
-                 "Retry ACK, but crc error. Retry.", kColourBlue, Seen::RetryBlock, true},
+                 "Retry ACK, but crc error. Retry.", kLogInfo, Seen::RetryBlock, true},
         ReplyRow{"retry_ack_not_pending_damaged_on_request", Seen::Jump, 0, Reply(RETRY_ACK, 0, 0),
-                 "Retry ACK, but crc error. Retry.", kColourBlue, Seen::Jump, true},
+                 "Retry ACK, but crc error. Retry.", kLogInfo, Seen::Jump, true},
         ReplyRow{"retry_ack_pending_damaged", Seen::RetryBlock, 0, Reply(RETRY_ACK, 3, 9),
-                 "Unknown Reason  rspCmd 3, crcMSB 3, crcLSB 9", kColourRed, Seen::Other, false},
+                 "Unknown Reason  rspCmd 3, crcMSB 3, crcLSB 9", kLogError, Seen::Other, false},
         ReplyRow{"nak_bad_crc_on_request", Seen::Start, 0, Reply(NAK_BAD_CRC, 0, 0), "NAK_BAD_CRC received!!",
-                 kColourBlue, Seen::Start, true},
+                 kLogInfo, Seen::Start, true},
         ReplyRow{"nak_bad_crc_on_block", Seen::Block, 2, Reply(NAK_BAD_CRC, 1, 2), "NAK_BAD_CRC received!!",
-                 kColourBlue, Seen::RetryBlock, true},
-        ReplyRow{"nak_invalid_cmd", Seen::Erase, 0, Reply(NAK_INVALID_CMD, 0x9E, 0x4C), "Invalid command!!", kColourRed,
+                 kLogInfo, Seen::RetryBlock, true},
+        ReplyRow{"nak_invalid_cmd", Seen::Erase, 0, Reply(NAK_INVALID_CMD, 0x9E, 0x4C), "Invalid command!!", kLogError,
                  Seen::Other, false},
         ReplyRow{"nak_invalid_cmd_damaged", Seen::Erase, 0, Reply(NAK_INVALID_CMD, 0x9E, 0x4D),
-                 "NAK_INVALID_CMD, but crc error. Retry", kColourBlue, Seen::Erase, true},
-        ReplyRow{"nak_failed", Seen::Erase, 0, Reply(NAK_FAILED, 0, 0), "Flash error!!", kColourRed, Seen::Other, false},
+                 "NAK_INVALID_CMD, but crc error. Retry", kLogInfo, Seen::Erase, true},
+        ReplyRow{"nak_failed", Seen::Erase, 0, Reply(NAK_FAILED, 0, 0), "Flash error!!", kLogError, Seen::Other, false},
         ReplyRow{"nak_failed_damaged", Seen::Block, 1, Reply(NAK_FAILED, 0, 1), "NAK_FAILED, but crc error. Retry",
-                 kColourBlue, Seen::RetryBlock, true},
-        ReplyRow{"unknown_code", Seen::Jump, 0, Reply(0x55, 0, 0), "Unknown error!!", kColourRed, Seen::Other, false}),
+                 kLogInfo, Seen::RetryBlock, true},
+        ReplyRow{"unknown_code", Seen::Jump, 0, Reply(0x55, 0, 0), "Unknown error!!", kLogError, Seen::Other, false}),
     [](const testing::TestParamInfo<ReplyRow>& param) { return std::string(param.param.name); });
 
 TEST_F(EngineTest, CrcMismatchNamesTheBlockFromTheBaseOffset)
@@ -109,7 +109,7 @@ TEST_F(EngineTest, CrcMismatchNamesTheBlockFromTheBaseOffset)
         return GoodReply(w);
     };
     Run(600000);
-    EXPECT_TRUE(m_view.HasLine("CRC Calc result Error at 0x21000, (12,34)", kColourBlue));
+    EXPECT_TRUE(m_view.HasLine("CRC Calc result Error at 0x21000, (12,34)", kLogInfo));
     EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
 }
 
@@ -131,7 +131,7 @@ TEST_F(EngineTest, GoodRetryAckResendsTheLastTrackedBlock)
         }
     ASSERT_EQ(kinds, (std::vector<Seen>{Seen::Block, Seen::Block, Seen::Block, Seen::RetryBlock, Seen::Block, Seen::Block}));
     EXPECT_EQ(blocks[4], blocks[2]);
-    EXPECT_TRUE(m_view.HasLine("재전송 ACK 받음", kColourBlue));
+    EXPECT_TRUE(m_view.HasLine("재전송 ACK 받음", kLogInfo));
     EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
 }
 

@@ -139,7 +139,7 @@ TEST_F(RunIntegrity, AReopenAfterTheJumpWaitsBoundedlyForTheHandset)
         ASSERT_EQ(m_view.outcomes, std::vector<RunOutcome>{c.outcome});
         EXPECT_EQ(m_view.CountLines(std::string("Waiting up to 5 s for the handset to come back on ") + kDevice), 1);
         if (c.outcome == RunOutcome::PortError) {
-            EXPECT_TRUE(m_view.HasLine("USB 연결 상태를 확인하세요.", kColourBlue));
+            EXPECT_TRUE(m_view.HasLine("USB 연결 상태를 확인하세요.", kLogInfo));
             EXPECT_EQ(m_seen.back().kind, Seen::Jump) << "nothing is sent without a port";
         }
         ExpectNothingLeft();
@@ -171,7 +171,7 @@ TEST_F(RunIntegrity, RetransmissionsOfOneBlockOrRequestAreBounded)
         };
         Run(600000);
         ASSERT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::HandsetError});
-        EXPECT_TRUE(m_view.HasLine(c.line, kColourRed));
+        EXPECT_TRUE(m_view.HasLine(c.line, kLogError));
         const int original = c.resent == Seen::RetryBlock ? 0 : 1;
         EXPECT_EQ(Count(c.resent), kMaxRetransmissions + original);
         ExpectNothingLeft();
@@ -200,7 +200,7 @@ TEST_F(RunIntegrity, ALostLinkEndsTheRunAtOnceWhateverTheStep)
         m_pEngine->OnRun();
         m_scheduler.RunFor(3000);
         ASSERT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::PortError});
-        EXPECT_TRUE(m_view.HasLine(std::string("The handset left ") + kDevice + ": download stopped.", kColourRed));
+        EXPECT_TRUE(m_view.HasLine(std::string("The handset left ") + kDevice + ": download stopped.", kLogError));
         ExpectNothingLeft();
     }
 }
@@ -215,7 +215,7 @@ TEST_F(RunIntegrity, AWriteThatFailsEndsTheRunInsteadOfWaitingForAReply)
     m_pEngine->OnRun();
     m_scheduler.RunFor(2999 + 600 + 10);  // less than one block supervision after the failure
     ASSERT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::PortError});
-    EXPECT_TRUE(m_view.HasLine(std::string("Writing to ") + kDevice + " failed: download stopped.", kColourRed));
+    EXPECT_TRUE(m_view.HasLine(std::string("Writing to ") + kDevice + " failed: download stopped.", kLogError));
     EXPECT_FALSE(m_view.HasLine("No response, retry at 0xc00"));
     ExpectNothingLeft();
 }

@@ -26,7 +26,7 @@ TEST_F(EngineTest, ThreeTimeoutsOfARequestGiveUp)
     m_scheduler.RunFor(1);
     const auto kinds = Kinds();
     EXPECT_EQ(kinds, (std::vector<Seen>{Seen::Start, Seen::Jump, Seen::Jump, Seen::Jump}));
-    EXPECT_TRUE(m_view.HasLine("응답이 없습니다.", kColourRed));
+    EXPECT_TRUE(m_view.HasLine("응답이 없습니다.", kLogError));
     EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::NoResponse});
     // The run is over: buttons usable again, link closed, nothing armed, so a late reply
     // cannot take it up again.
@@ -49,7 +49,7 @@ TEST_F(EngineTest, ThreeTimeoutsOfABlockGiveUpWithTheMessage)
             return GoodReply(w);
         };
         Run();
-        EXPECT_TRUE(m_view.HasLine("No response, retry at 0x800", kColourBlue));  // block index 3 of base 0
+        EXPECT_TRUE(m_view.HasLine("No response, retry at 0x800", kLogInfo));  // block index 3 of base 0
         EXPECT_EQ(m_view.messages, std::vector<std::string>{"응답없음. 처음부터 다시 해주시기 바랍니다. 지송.."});
         EXPECT_EQ(m_view.sounds, std::string(sound) == "1" ? std::vector<std::string>{"SND_ERROR"}
                                                            : std::vector<std::string>{});
@@ -68,7 +68,7 @@ TEST_F(EngineTest, ADroppedBlockReplyIsRecoveredByTheBlockTimer)
     LoadNew(image, DLOAD_CHANGE_EMERGENCY);
     m_script = Drop(Seen::Block, 1, false);
     Run();
-    EXPECT_TRUE(m_view.HasLine("No response, retry at 0x400", kColourBlue));
+    EXPECT_TRUE(m_view.HasLine("No response, retry at 0x400", kLogInfo));
     EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
     // Handset side: blocks 0, 1, retransmit request, block 1 again, 2, 3.
     EXPECT_EQ(SentImage().size(), 5u * 1024);
@@ -118,7 +118,7 @@ TEST_F(EngineTest, EraseTimeoutSendsTheRetransmitRequestBelowTheBase)
     m_scheduler.RunFor(499999);
     EXPECT_FALSE(m_view.HasLine("No response, retry at 0xfffffc00"));
     m_scheduler.RunFor(1);
-    EXPECT_TRUE(m_view.HasLine("No response, retry at 0xfffffc00", kColourBlue));
+    EXPECT_TRUE(m_view.HasLine("No response, retry at 0xfffffc00", kLogInfo));
     ASSERT_GT(m_seen.size(), erase + 1);
     EXPECT_EQ(m_seen[erase + 1].kind, Seen::RetryBlock) << "not the erase request again";
 }
@@ -150,7 +150,7 @@ TEST_F(EngineTest, UnansweredFinalJumpStillCompletes)
         int64_t finalJump = 0;
         for (const auto& w : m_seen)
             if (w.kind == Seen::Jump) finalJump = w.nTimeMs;
-        EXPECT_TRUE(m_view.HasLine("reset cmd에 대한 응답은 받지 못했지만 다운로드 종료", kColourBlue));
+        EXPECT_TRUE(m_view.HasLine("reset cmd에 대한 응답은 받지 못했지만 다운로드 종료", kLogInfo));
         const auto kinds = Kinds();
         EXPECT_EQ(std::count(kinds.begin(), kinds.end(), Seen::Jump), 2) << "the final jump is never repeated";
         ASSERT_EQ(m_view.messageTimes.size(), 1u);

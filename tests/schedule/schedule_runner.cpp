@@ -230,7 +230,7 @@ bool CSchedulePlayer::LoadImage(const Bytes& image)
     m_pEngine->SetDloadType(type);
     m_image = image;
     // As the window does once an image is loaded.
-    m_view.SetButtons(true, true, true, true, false);
+    m_view.SetButtons(kButtonsIdle);
     return true;
 }
 

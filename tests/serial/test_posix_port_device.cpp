@@ -1,6 +1,8 @@
-// The port device's write path under the failures a loaded USB line produces.
+// The port device's write path under the failures a loaded USB line produces; what it
+// leaves behind on a terminal and which terminal it refuses.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 
@@ -84,6 +86,68 @@ TEST(PosixPortDevice, UnsupportedSpeedIsRefused)
     ASSERT_TRUE(pty.Ok());
     CPosixPortDevice dev;
     EXPECT_EQ(dev.Open(pty.SlavePath(), LineSettings{12345, 8, 0, 0}), PortOpenError::BadSettings);
+}
+
+TEST(PosixPortDevice, CloseGivesTheTerminalItsLineSettingsBack)
+{
+    test::CPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const int slave = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(slave, 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    // A terminal as a shell leaves it: cooked, echoing, at 9600.
+    before.c_lflag |= ICANON | ECHO | ISIG;
+    before.c_oflag |= OPOST;
+    before.c_iflag |= ICRNL;
+    cfsetspeed(&before, B9600);
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+
+    CPosixPortDevice dev;
+    ASSERT_EQ(dev.Open(pty.SlavePath(), LineSettings{115200, 8, 0, 0}), PortOpenError::None);
+    termios during{};
+    ASSERT_EQ(tcgetattr(slave, &during), 0);
+    EXPECT_EQ(cfgetospeed(&during), B115200);
+    EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u);
+    dev.Close();
+
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(cfgetospeed(&after), B9600);
+    EXPECT_EQ(cfgetispeed(&after), B9600);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    close(slave);
+}
+
+// The controlling terminal is refused by its own name and as /dev/tty; a child that starts
+// a session of its own with a pseudo-terminal as its terminal tries both.
+TEST(PosixPortDevice, TheProcesssOwnTerminalIsRefused)
+{
+    test::CPtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (setsid() < 0) _exit(10);
+        const int terminal = open(pty.SlavePath().c_str(), O_RDWR);  // becomes the controlling terminal
+        if (terminal < 0) _exit(11);
+        CPosixPortDevice dev;
+        const bool byName = dev.Open(pty.SlavePath(), LineSettings{}) == PortOpenError::OwnTerminal;
+        const bool asTty = dev.Open("/dev/tty", LineSettings{}) == PortOpenError::OwnTerminal;
+        _exit((byName ? 0 : 1) | (asTty ? 0 : 2));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: refused by name failed, 2: as /dev/tty failed, 10+: set-up";
+
+    // Another process's terminal is a port like any other.
+    CPosixPortDevice dev;
+    EXPECT_EQ(dev.Open(pty.SlavePath(), LineSettings{}), PortOpenError::None);
 }
 
 }  // namespace

@@ -215,6 +215,20 @@ TEST(SerialPortOpen, FailuresAreToldApart)
     EXPECT_FALSE(port.OpenPort());
     EXPECT_EQ(port.LastOpenError(), PortOpenError::NotFound);
 
+    // A device only its owner may open: no group to join, the udev rule is the way.
+    char ownerOnly[] = "/tmp/kestrel-owner-only-XXXXXX";
+    const int fd = mkstemp(ownerOnly);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    ASSERT_EQ(chmod(ownerOnly, 0600), 0);
+    const std::string closed = DescribeOpenFailure(PortOpenError::Permission, ownerOnly);
+    unlink(ownerOnly);
+    EXPECT_EQ(closed.find("add the user to the group"), std::string::npos) << closed;
+    EXPECT_NE(closed.find("mode 0600"), std::string::npos) << closed;
+    EXPECT_NE(closed.find("udev rule"), std::string::npos) << closed;
+    EXPECT_NE(DescribeOpenFailure(PortOpenError::OwnTerminal, "/dev/tty").find("the terminal this program runs in"),
+              std::string::npos);
+
     const std::string perm = DescribeOpenFailure(PortOpenError::Permission, "/dev/ttyACM0");
     EXPECT_NE(perm.find("/dev/ttyACM0"), std::string::npos);
     EXPECT_NE(perm.find("group"), std::string::npos);

@@ -216,6 +216,20 @@ TEST(ThreadRx, PortClosedBeforeTheThreadStartsEndsItWithItsLine)
     EXPECT_EQ(owner.ThreadEnds(), std::vector<int>{3});
 }
 
+TEST(ThreadRx, ALinkStoppedBeforeTheThreadLookedAtThePortEndsWithoutALine)
+{
+    test::CRecordingOwner owner;
+    CLogQueue log;
+    CSerialPort port;
+    std::atomic<bool> run{false};  // the run ended and closed the port before the thread started
+    CThreadRX thread(4, run);
+    thread.Start(&owner, &port, &log);
+    EXPECT_TRUE(thread.WaitUntilEnded(2000));
+    CLogEntry e;
+    EXPECT_FALSE(log.Pop(e)) << e.strText;
+    EXPECT_EQ(owner.ThreadEnds(), std::vector<int>{4});
+}
+
 TEST(ThreadRx, DestroyedBeforeStartEndsQuietly)
 {
     test::CRecordingOwner owner;

@@ -22,7 +22,7 @@ struct PortRecord {
 
 class CRecordingObserver final : public IStationObserver {
 public:
-    void OnPortLog(int index, uint32_t, const std::string& text) override { ports[index].lines.push_back(text); }
+    void OnPortLog(int index, int, const std::string& text) override { ports[index].lines.push_back(text); }
     void OnPortCheckMark(int) override {}
     void OnPortProgress(int index, const BlockProgress&) override { ++ports[index].nBlocks; }
     void OnPortRunStarted(int index) override { ++ports[index].nStarts; }

@@ -13,28 +13,31 @@
 
 namespace kestrel::test {
 
+// The kind a check mark is recorded with: no LogKind has it.
+inline constexpr int kCheckMarkLine = 0;
+
 struct LogLine {
-    uint32_t colour;
+    int kind;
     std::string text;
     bool operator==(const LogLine&) const = default;
 };
 
 class CRecordingView final : public IDownloadView {
 public:
-    void WriteLog(uint32_t colour, const std::string& text) override
+    void WriteLog(int kind, const std::string& text) override
     {
-        lines.push_back({colour, text});
+        lines.push_back({kind, text});
         lineTimes.push_back(clock ? clock() : 0);
     }
     void MarkStepDone() override
     {
-        lines.push_back({kColourCheckMark, "  √"});
+        lines.push_back({kCheckMarkLine, "  √"});
         lineTimes.push_back(clock ? clock() : 0);
     }
     void ClearLog() override { ++nClears; }
-    void SetButtons(bool open, bool run, bool toDm, bool info, bool stop) override
+    void SetButtons(const ButtonState& state) override
     {
-        buttons = {open, run, toDm, info, stop};
+        buttons = {state.bOpen, state.bRun, state.bToDm, state.bInfo, state.bStop};
     }
     void SetDisplayText(DisplayText which, const std::string& text) override { texts[which] = text; }
     void SetTitle(const std::string& text) override { title = text; }
@@ -73,11 +76,11 @@ public:
     void OnBlockSent(const BlockProgress& progress) override { blocks.push_back(progress); }
     void OnRunEnded(RunOutcome outcome) override { outcomes.push_back(outcome); }
 
-    // Whether some line has exactly this text (and colour, when given).
-    bool HasLine(const std::string& text, int64_t colour = -1) const
+    // Whether some line has exactly this text (and kind, when given).
+    bool HasLine(const std::string& text, int kind = -1) const
     {
         for (const auto& l : lines)
-            if (l.text == text && (colour < 0 || l.colour == static_cast<uint32_t>(colour))) return true;
+            if (l.text == text && (kind < 0 || l.kind == kind)) return true;
         return false;
     }
     int CountLines(const std::string& text) const
