@@ -53,7 +53,6 @@ QString PortsText(const std::vector<int>& ports)
 CStationDlg::CStationDlg(QWidget* pParent)
     : QDialog(pParent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                            Qt::WindowCloseButtonHint),
-      m_scheduler(m_qtScheduler, [this] { RetryPendingClose(); }),
       m_journal(JournalFilePath(), NoticeOnThreadOf(this, [this](const std::string& text) { ShowMessageLine(text); }))
 {
     setWindowTitle(QString::fromUtf8(kStationTitle.data(), static_cast<qsizetype>(kStationTitle.size())));
@@ -103,7 +102,7 @@ void CStationDlg::OnPortsEdited()
 void CStationDlg::BuildStation(const std::vector<StationPortId>& ids)
 {
     ClearPorts();
-    m_pStation = std::make_unique<CStation>(m_scheduler, m_settings, static_cast<IStationObserver&>(*this));
+    m_pStation = std::make_unique<CStation>(m_qtScheduler, m_settings, static_cast<IStationObserver&>(*this));
     for (const StationPortId& id : ids) {
         const int nIndex = m_pStation->AddPort(id);
         SPortView view;

@@ -14,7 +14,6 @@
 
 #include "app/control_ids.h"
 #include "app/control_map.h"
-#include "app/wait_reporting_scheduler.h"
 #include "image/image_file.h"
 #include "services/journal_writer.h"
 #include "services/qt_scheduler.h"
@@ -112,6 +111,7 @@ private:
     void OnPortProgress(int index, const BlockProgress& progress) override;
     void OnPortRunStarted(int index) override;
     void OnPortRunEnded(int index, RunOutcome outcome) override;
+    void OnPortFree(int) override { RetryPendingClose(); }
     // The step and elapsed time of a port whose run goes on.
     void ShowRunning(int nIndex);
     void OnClockTick();
@@ -124,7 +124,6 @@ private:
     // Owned objects, in the order they are needed: the station uses the others, and the
     // presence watch reports to the station.
     CQtScheduler m_qtScheduler;
-    CWaitReportingScheduler m_scheduler;
     CStoredSettings m_settings;
     CJournalWriter m_journal;
     std::unique_ptr<CStation> m_pStation;

@@ -6,24 +6,61 @@ namespace kestrel {
 namespace {
 // Below this the ids belong to a single engine that uses the shared scheduler directly.
 constexpr int kFirstEngineId = 1000;
+constexpr int kIdRange = CEngineScheduler::kIdsPerEngine + 1;
 }  // namespace
 
-CEngineScheduler::CEngineScheduler(IScheduler& shared, int engineIndex)
-    : m_shared(shared), m_nIdBase(kFirstEngineId + engineIndex * kIdsPerEngine)
+CEngineScheduler::CEngineScheduler(IScheduler& shared, int engineIndex, std::function<void()> onRest)
+    : m_shared(shared),
+      m_nIdBase(kFirstEngineId + engineIndex * kIdRange),
+      m_onRest(std::move(onRest)),
+      m_pStack(std::make_shared<CEngineStack>())
 {
 }
 
-void CEngineScheduler::Post(Task task) { m_shared.Post(std::move(task)); }
+CEngineScheduler::~CEngineScheduler() { m_shared.KillTimer(m_nIdBase + kIdsPerEngine); }
+
+void CEngineScheduler::Post(Task task)
+{
+    m_shared.Post([stack = std::weak_ptr<CEngineStack>(m_pStack), task = std::move(task)] {
+        if (auto pStack = stack.lock()) pStack->Run(task);
+    });
+}
 
 void CEngineScheduler::SetTimer(int id, int milliseconds, Task onExpiry)
 {
-    m_shared.SetTimer(m_nIdBase + id, milliseconds, std::move(onExpiry));
+    m_shared.SetTimer(m_nIdBase + id, milliseconds,
+                      [stack = std::weak_ptr<CEngineStack>(m_pStack), task = std::move(onExpiry)] {
+                          if (auto pStack = stack.lock()) pStack->Run(task);
+                      });
 }
 
 void CEngineScheduler::KillTimer(int id) { m_shared.KillTimer(m_nIdBase + id); }
 
 int64_t CEngineScheduler::NowMs() const { return m_shared.NowMs(); }
 
-void CEngineScheduler::Wait(int milliseconds) { m_shared.Wait(milliseconds); }
+void CEngineScheduler::Wait(int milliseconds)
+{
+    // Work that runs nested, off the engine's stack, can only wait the old way.
+    if (!m_pStack->IsCurrent()) {
+        m_shared.Wait(milliseconds);
+        return;
+    }
+    m_shared.SetTimer(m_nIdBase + kIdsPerEngine, milliseconds, [this] { ResumeAfterWait(); });
+    m_pStack->Suspend();
+}
+
+void CEngineScheduler::ResumeAfterWait()
+{
+    m_pStack->Resume();
+    if (!m_pStack->IsSuspended() && m_onRest) m_onRest();
+}
+
+void CEngineScheduler::EndWaits()
+{
+    while (m_pStack->IsSuspended()) {
+        m_shared.KillTimer(m_nIdBase + kIdsPerEngine);
+        m_pStack->Resume();
+    }
+}
 
 }  // namespace kestrel

@@ -14,7 +14,7 @@ CStationPort::CStationPort(int index, StationPortId id, IScheduler& shared, ISet
     : m_nIndex(index),
       m_id(std::move(id)),
       m_observer(observer),
-      m_scheduler(shared, index),
+      m_scheduler(shared, index, [this] { m_observer.OnPortFree(m_nIndex); }),
       m_engine(m_scheduler, *this, settings, std::move(device))
 {
     m_engine.SetPort(m_id.nPort);
@@ -22,7 +22,9 @@ CStationPort::CStationPort(int index, StationPortId id, IScheduler& shared, ISet
     m_engine.SetPortResolver([node](int) { return node; });
 }
 
-CStationPort::~CStationPort() = default;
+// A wait still under way is cut short, so that the engine's suspended work ends while the
+// engine is still there.
+CStationPort::~CStationPort() { m_scheduler.EndWaits(); }
 
 bool CStationPort::Load(const StationJob& job, std::string& error)
 {

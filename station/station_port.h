@@ -40,6 +40,8 @@ public:
     virtual void OnPortProgress(int index, const BlockProgress& progress) = 0;
     virtual void OnPortRunStarted(int index) = 0;
     virtual void OnPortRunEnded(int index, RunOutcome outcome) = 0;
+    // The port's engine has come out of a wait and takes Start, Stop and close again.
+    virtual void OnPortFree(int /*index*/) {}
 };
 
 class CStationPort final : private CHeadlessView {
@@ -55,11 +57,11 @@ public:
     bool Load(const StationJob& job, std::string& error);
     int TypeAsRun() const { return m_engine.DloadType(); }
 
-    void Start() { m_engine.OnRun(); }
+    void Start() { m_scheduler.Run([this] { m_engine.OnRun(); }); }
     // The Stop button, with its rule (refused in the erase and the first blocks).
-    void Stop() { m_engine.OnStop(); }
+    void Stop() { m_scheduler.Run([this] { m_engine.OnStop(); }); }
     // Ends a run whatever its step, as closing the window does.
-    void Abandon() { m_engine.OnClose(); }
+    void Abandon() { m_scheduler.Run([this] { m_engine.OnClose(); }); }
 
     const StationPortId& Id() const { return m_id; }
     bool IsRunning() const { return m_engine.IsRunActive(); }

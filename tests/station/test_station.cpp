@@ -18,6 +18,8 @@ struct PortRecord {
     std::vector<RunOutcome> outcomes;
     int nStarts = 0;
     int nBlocks = 0;
+    int64_t nStartMs = -1;
+    int64_t nEndMs = -1;
 };
 
 class CRecordingObserver final : public IStationObserver {
@@ -25,9 +27,18 @@ public:
     void OnPortLog(int index, int, const std::string& text) override { ports[index].lines.push_back(text); }
     void OnPortCheckMark(int) override {}
     void OnPortProgress(int index, const BlockProgress&) override { ++ports[index].nBlocks; }
-    void OnPortRunStarted(int index) override { ++ports[index].nStarts; }
-    void OnPortRunEnded(int index, RunOutcome outcome) override { ports[index].outcomes.push_back(outcome); }
+    void OnPortRunStarted(int index) override
+    {
+        ++ports[index].nStarts;
+        ports[index].nStartMs = pClock->NowMs();
+    }
+    void OnPortRunEnded(int index, RunOutcome outcome) override
+    {
+        ports[index].outcomes.push_back(outcome);
+        ports[index].nEndMs = pClock->NowMs();
+    }
     std::map<int, PortRecord> ports;
+    const IScheduler* pClock = nullptr;
 };
 
 // Answers of one port's handset: good ones, unless the port's script says otherwise.
@@ -45,6 +56,7 @@ protected:
         const std::string path = (m_dir / "image.bin").string();
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(m_image.data()),
                                                     static_cast<std::streamsize>(m_image.size()));
+        m_observer.pClock = &m_scheduler;
         m_station = std::make_unique<CStation>(m_scheduler, m_settings, m_observer);
         for (int i = 0; i < kPorts; ++i) {
             auto device = std::make_unique<CScriptedPortDevice>([this] { return m_scheduler.NowMs(); });
@@ -57,9 +69,13 @@ protected:
         m_scheduler.SetSettleHook([this] {
             for (auto* d : m_devices) d->Settle();
         });
+        LoadJob(DLOAD_CHANGE_EMERGENCY);
+    }
+    void LoadJob(int type)
+    {
         StationJob job;
-        job.strImage = path;
-        job.nType = DLOAD_CHANGE_EMERGENCY;
+        job.strImage = (m_dir / "image.bin").string();
+        job.nType = type;
         std::string error;
         ASSERT_TRUE(m_station->LoadJob(job, error)) << error;
     }
@@ -108,6 +124,20 @@ TEST_F(StationTest, EveryPortFlashesTheImage)
     m_scheduler.RunFor(60000);
     for (int i = 0; i < kPorts; ++i) ExpectCompleted(i);
     EXPECT_FALSE(m_station->AnyRunning());
+}
+
+TEST_F(StationTest, APortsWaitsHoldUpNoOtherPort)
+{
+    // The NORMAL types wait seconds for the handset to change its mode: every port waits at
+    // the same time as the others, none inside another's wait.
+    LoadJob(DLOAD_CHANGE_NORMAL);
+    m_station->StartAll();
+    m_scheduler.RunFor(60000);
+    for (int i = 0; i < kPorts; ++i) {
+        ExpectCompleted(i);
+        EXPECT_EQ(m_observer.ports[i].nStartMs, m_observer.ports[0].nStartMs) << "port " << i;
+        EXPECT_NEAR(m_observer.ports[i].nEndMs, m_observer.ports[0].nEndMs, 100) << "port " << i;
+    }
 }
 
 TEST_F(StationTest, OnePortsFaultDisturbsNoOther)
