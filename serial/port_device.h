@@ -42,7 +42,7 @@ public:
     virtual void Close() = 0;
     // Returns when every byte has been taken or the deadline has passed.
     virtual bool Write(const uint8_t* data, std::size_t length, int deadlineMs) = 0;
-    virtual std::size_t QueuedInput() = 0;
+    // What is queued, up to length bytes; never waits for more.
     virtual std::size_t Read(uint8_t* buffer, std::size_t length) = 0;
     // Blocks without a time limit; may be called from another thread than the writer.
     virtual PortWait WaitForInput() = 0;

@@ -174,14 +174,6 @@ bool CPosixPortDevice::Write(const uint8_t* data, std::size_t length, int deadli
     return true;
 }
 
-std::size_t CPosixPortDevice::QueuedInput()
-{
-    std::shared_lock guard(m_fdLock);
-    int queued = 0;
-    if (m_nFd < 0 || ioctl(m_nFd, FIONREAD, &queued) != 0 || queued < 0) return 0;
-    return static_cast<std::size_t>(queued);
-}
-
 std::size_t CPosixPortDevice::Read(uint8_t* buffer, std::size_t length)
 {
     std::shared_lock guard(m_fdLock);

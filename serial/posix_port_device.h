@@ -32,7 +32,6 @@ public:
     PortOpenError Open(const std::string& path, const LineSettings& settings) override;
     void Close() override;
     bool Write(const uint8_t* data, std::size_t length, int deadlineMs) override;
-    std::size_t QueuedInput() override;
     std::size_t Read(uint8_t* buffer, std::size_t length) override;
     PortWait WaitForInput() override;
     void Interrupt() override;

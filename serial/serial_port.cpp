@@ -94,9 +94,7 @@ bool CSerialPort::WriteByte(uint8_t byte) { return WriteBlock(&byte, 1); }
 
 std::size_t CSerialPort::ReadAvailable(uint8_t* buffer, std::size_t maxLength)
 {
-    const std::size_t n = std::min(m_device->QueuedInput(), maxLength);
-    if (n == 0) return 0;
-    return m_device->Read(buffer, n);
+    return m_device->Read(buffer, maxLength);
 }
 
 void CSerialPort::LogStatus(const std::string& text) { Log(kLogStatus, text); }

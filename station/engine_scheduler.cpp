@@ -21,8 +21,8 @@ CEngineScheduler::~CEngineScheduler() { m_shared.KillTimer(m_nIdBase + kIdsPerEn
 
 void CEngineScheduler::Post(Task task)
 {
-    m_shared.Post([stack = std::weak_ptr<CEngineStack>(m_pStack), task = std::move(task)] {
-        if (auto pStack = stack.lock()) pStack->Run(task);
+    m_shared.Post([stack = std::weak_ptr<CEngineStack>(m_pStack), task = std::move(task)]() mutable {
+        if (auto pStack = stack.lock()) pStack->Run(std::move(task));
     });
 }
 

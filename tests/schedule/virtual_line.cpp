@@ -139,12 +139,6 @@ bool CVirtualLine::Write(const uint8_t* data, std::size_t length, int)
     return true;
 }
 
-std::size_t CVirtualLine::QueuedInput()
-{
-    std::lock_guard g(m_lock);
-    return m_input.size();
-}
-
 std::size_t CVirtualLine::Read(uint8_t* buffer, std::size_t length)
 {
     std::lock_guard g(m_lock);

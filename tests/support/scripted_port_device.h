@@ -130,11 +130,6 @@ public:
         if (reply && !reply->empty()) Inject(*reply);
         return true;
     }
-    std::size_t QueuedInput() override
-    {
-        std::lock_guard g(m_lock);
-        return m_input.size();
-    }
     std::size_t Read(uint8_t* buffer, std::size_t length) override
     {
         std::lock_guard g(m_lock);
