@@ -17,7 +17,7 @@ CEngineScheduler::CEngineScheduler(IScheduler& shared, int engineIndex, std::fun
 {
 }
 
-CEngineScheduler::~CEngineScheduler() { m_shared.KillTimer(m_nIdBase + kIdsPerEngine); }
+CEngineScheduler::~CEngineScheduler() { m_shared.KillTimer(SharedTimerId(kIdsPerEngine)); }
 
 void CEngineScheduler::Post(Task task)
 {
@@ -28,13 +28,13 @@ void CEngineScheduler::Post(Task task)
 
 void CEngineScheduler::SetTimer(int id, int milliseconds, Task onExpiry)
 {
-    m_shared.SetTimer(m_nIdBase + id, milliseconds,
+    m_shared.SetTimer(SharedTimerId(id), milliseconds,
                       [stack = std::weak_ptr<CEngineStack>(m_pStack), task = std::move(onExpiry)] {
                           if (auto pStack = stack.lock()) pStack->Run(task);
                       });
 }
 
-void CEngineScheduler::KillTimer(int id) { m_shared.KillTimer(m_nIdBase + id); }
+void CEngineScheduler::KillTimer(int id) { m_shared.KillTimer(SharedTimerId(id)); }
 
 int64_t CEngineScheduler::NowMs() const { return m_shared.NowMs(); }
 
@@ -45,7 +45,7 @@ void CEngineScheduler::Wait(int milliseconds)
         m_shared.Wait(milliseconds);
         return;
     }
-    m_shared.SetTimer(m_nIdBase + kIdsPerEngine, milliseconds, [this] { ResumeAfterWait(); });
+    m_shared.SetTimer(SharedTimerId(kIdsPerEngine), milliseconds, [this] { ResumeAfterWait(); });
     m_pStack->Suspend();
 }
 
@@ -58,7 +58,7 @@ void CEngineScheduler::ResumeAfterWait()
 void CEngineScheduler::EndWaits()
 {
     while (m_pStack->IsSuspended()) {
-        m_shared.KillTimer(m_nIdBase + kIdsPerEngine);
+        m_shared.KillTimer(SharedTimerId(kIdsPerEngine));
         m_pStack->Resume();
     }
 }

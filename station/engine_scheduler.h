@@ -31,6 +31,8 @@ public:
     void Run(Task task) { m_pStack->Run(std::move(task)); }
     // Ends a wait under way at once; the owner calls it before the engine goes away.
     void EndWaits();
+    // The id in the shared scheduler of the engine's timer id.
+    int SharedTimerId(int id) const { return m_nIdBase + id; }
 
 private:
     void ResumeAfterWait();

@@ -236,6 +236,8 @@ Schedule GenerateSchedule(uint64_t seed)
     CRandom r(seed);
     Schedule s;
     s.nSeed = seed;
+    // Taken from the seed, not drawn, so that the rest of every schedule stays as it was.
+    s.bOwnStack = (seed & 1) != 0;
     s.nType = static_cast<int>(r.Between(0, kDownloadTypeCount - 1));
     s.nBaudIndex = static_cast<int>(r.Between(0, 1));
     s.bPace = r.Percent(75);
@@ -270,6 +272,7 @@ std::string Schedule::Describe() const
                                     : ", download mode " + std::to_string(nSwitchMs) + " ms after the AT command";
     text += bAnswerYes ? ", model-version question answered yes" : ", model-version question answered no";
     if (!bFontOk) text += ", font address dialog cancelled";
+    if (bOwnStack) text += ", the engine on a stack of its own";
     text += "\n  faults:";
     if (vecFaults.empty()) text += " none";
     for (const auto& f : vecFaults) text += "\n    " + f.Text();

@@ -47,6 +47,7 @@ struct Schedule {
     bool bSwitchReenumerates = false;  // NORMAL types: the handset leaves the bus meanwhile
     bool bAnswerYes = true;            // to the model-version question
     bool bFontOk = true;               // the font address dialog is confirmed
+    bool bOwnStack = false;            // the engine works on a stack of its own, as in the station
     std::vector<FaultRule> vecFaults;
     std::vector<OperatorStep> vecSteps;
 

@@ -15,6 +15,7 @@
 #include "sim/flash_model.h"
 #include "sim/handset.h"
 #include "sim/transcript.h"
+#include "station/engine_scheduler.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/virtual_scheduler.h"
 
@@ -31,7 +32,7 @@ constexpr const char* kRestProperty = "4: nothing armed or running once a run ha
 constexpr const char* kBoundProperty = "5: every run ends by itself within its bound";
 constexpr const char* kHarness = "harness";
 
-constexpr int kOperatorTimer = 1002;
+constexpr int kOperatorTimer = 990;   // below the ids of engines on stacks of their own
 constexpr int64_t kSliceMs = 1000;
 constexpr int64_t kTailMs = 5000;      // after the last run: nothing may come back to life
 constexpr int kBusyRetryMs = 100;      // the operator tries again when the engine is busy
@@ -96,6 +97,9 @@ private:
     };
 
     bool Prepare();
+    // An operator's press, on the engine's own stack when it has one.
+    void Press(const std::function<void()>& action);
+    int TimerId(int id) const { return m_pOwnStack ? m_pOwnStack->SharedTimerId(id) : id; }
     std::string WriteFile(const std::string& name, const Bytes& content) const;
     bool LoadImage(const Bytes& image);
     void PressRun();
@@ -123,6 +127,7 @@ private:
     sim::CFlashModel m_flash;
     sim::CHandset m_handset;
     CVirtualLine* m_pLine = nullptr;
+    std::unique_ptr<CEngineScheduler> m_pOwnStack;
     std::unique_ptr<CDownloadController> m_pEngine;
 
     int m_nType = 0;
@@ -153,6 +158,7 @@ CSchedulePlayer::CSchedulePlayer(const Schedule& schedule)
 CSchedulePlayer::~CSchedulePlayer()
 {
     m_scheduler.KillTimer(kOperatorTimer);
+    if (m_pOwnStack) m_pOwnStack->EndWaits();
     m_pEngine.reset();
     std::error_code ignored;
     std::filesystem::remove_all(m_dir, ignored);
@@ -188,7 +194,9 @@ bool CSchedulePlayer::Prepare()
     m_view.clock = [this] { return m_scheduler.NowMs(); };
     m_view.bAnswerYes = m_s.bAnswerYes;
     m_view.bFontOk = m_s.bFontOk;
-    m_pEngine = std::make_unique<CDownloadController>(m_scheduler, m_view, m_settings, std::move(line));
+    if (m_s.bOwnStack) m_pOwnStack = std::make_unique<CEngineScheduler>(m_scheduler, 0, nullptr);
+    m_pEngine = std::make_unique<CDownloadController>(m_pOwnStack ? static_cast<IScheduler&>(*m_pOwnStack) : m_scheduler,
+                                                      m_view, m_settings, std::move(line));
     m_pEngine->SetBurstPause(std::chrono::microseconds(0));
     m_pEngine->SetPort(1);
     m_pEngine->SetBaudIndex(m_s.nBaudIndex);
@@ -264,7 +272,15 @@ void CSchedulePlayer::PressRun()
     m_pLine->Replug(!UsesModeSwitch(m_nType));
     m_runs.push_back({m_image, m_nType, CaptureFlash(m_flash), Now()});
     Trace("Run (" + TypeName(m_nType) + ", image of " + std::to_string(m_image.size()) + " bytes)");
-    m_pEngine->OnRun();
+    Press([this] { m_pEngine->OnRun(); });
+}
+
+void CSchedulePlayer::Press(const std::function<void()>& action)
+{
+    if (m_pOwnStack)
+        m_pOwnStack->Run(action);
+    else
+        action();
 }
 
 void CSchedulePlayer::ArmOperator(int64_t delayMs)
@@ -286,7 +302,7 @@ void CSchedulePlayer::OnOperatorTimer()
     case EOperatorAction::Stop:
         if (m_view.buttons.size() == 5 && m_view.buttons[4]) {
             Trace("Stop");
-            m_pEngine->OnStop();
+            Press([this] { m_pEngine->OnStop(); });
         } else {
             Trace("Stop is disabled");
         }
@@ -294,7 +310,7 @@ void CSchedulePlayer::OnOperatorTimer()
     case EOperatorAction::Compare:
         if (CanStart()) {
             Trace("C");
-            m_pEngine->OnCompare();
+            Press([this] { m_pEngine->OnCompare(); });
         } else {
             Trace("C cannot be pressed");
         }
@@ -309,7 +325,7 @@ void CSchedulePlayer::OnOperatorTimer()
         break;
     case EOperatorAction::Close:
         Trace("close the window");
-        m_pEngine->OnClose();
+        Press([this] { m_pEngine->OnClose(); });
         m_bClosed = true;
         return;
     case EOperatorAction::RunAgain:
@@ -400,7 +416,9 @@ void CSchedulePlayer::CheckAtRest()
 {
     std::string what;
     for (const int id : {kTimerRequest, kTimerBlock, kTimerClock, kTimerSettle})
-        if (m_scheduler.TimerPending(id)) what += "engine timer " + std::to_string(id) + " armed; ";
+        if (m_scheduler.TimerPending(TimerId(id))) what += "engine timer " + std::to_string(id) + " armed; ";
+    if (m_pOwnStack && m_scheduler.TimerPending(TimerId(CEngineScheduler::kIdsPerEngine)))
+        what += "a wait of the engine is armed; ";
     if (m_pEngine->IsLinkUp()) what += "the link is up; ";
     if (m_pLine->IsOpen()) what += "the port is open; ";
     if (m_view.bWaitCursor) what += "the wait cursor is shown; ";
