@@ -76,10 +76,12 @@ TEST_F(ThreadRxPty, CloseWakesTheBlockedWaitAndTheEndIsPosted)
 
 TEST_F(ThreadRxPty, AReplySplitAcrossTwoBurstsIsLost)
 {
+    // The gaps are far longer than a burst's pause, so that a loaded machine still ends the
+    // first burst before the rest arrives.
     m_pty.Send({0x7E, 0x02, 0x12});
-    std::this_thread::sleep_for(60ms);
+    std::this_thread::sleep_for(250ms);
     m_pty.Send({0x34, 0x7E});
-    std::this_thread::sleep_for(60ms);
+    std::this_thread::sleep_for(250ms);
     m_pty.Send(kAckFrame);  // the line still works afterwards
     ASSERT_TRUE(WaitPackets(1));
     std::this_thread::sleep_for(30ms);
