@@ -136,7 +136,7 @@ void CStationDlg::WatchPresence(const std::vector<StationPortId>& ids)
 {
     std::vector<std::string> devices;
     for (const StationPortId& id : ids)
-        if (!id.strDevice.empty()) devices.push_back(id.strDevice);
+        if (!id.strSlot.empty()) devices.push_back(id.strSlot);
     if (devices.empty()) return;
     m_pPresence = std::make_unique<CDevicePresence>(devices);
     connect(m_pPresence.get(), &CDevicePresence::Arrived, this,
@@ -200,14 +200,15 @@ void CStationDlg::UpdateControls()
 void CStationDlg::closeEvent(QCloseEvent* pEvent)
 {
     pEvent->ignore();
-    // An engine is in the middle of a wait: the window closes as soon as that ends.
+    // Runs still going on end where they stand, as in the main window; a wait under way is
+    // cancelled, so each run has ended as stopped, in the journal too, before the ports go.
+    if (m_pStation) m_pStation->AbandonAll();
+    // An engine at work further up this very call lets go once it is free.
     if (m_pStation && m_pStation->AnyBusy()) {
         m_bClosePending = true;
         return;
     }
     m_bClosePending = false;
-    // Runs still going on end where they stand, as in the main window.
-    if (m_pStation) m_pStation->AbandonAll();
     ClearPorts();
     QDialog::done(QDialog::Accepted);
     pEvent->accept();

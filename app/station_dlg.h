@@ -112,6 +112,7 @@ private:
     void OnPortRunStarted(int index) override;
     void OnPortRunEnded(int index, RunOutcome outcome) override;
     void OnPortFree(int) override { RetryPendingClose(); }
+    void OnPortOpened(int index, const std::string& node) override;
     // The step and elapsed time of a port whose run goes on.
     void ShowRunning(int nIndex);
     void OnClockTick();

@@ -6,6 +6,7 @@
 #include "app/log_pane.h"
 #include "app/station_dlg.h"
 #include "app/station_tile.h"
+#include "services/station_run_setup.h"
 
 namespace kestrel {
 namespace {
@@ -73,14 +74,18 @@ void CStationDlg::OnPortRunStarted(int index)
 {
     SPortView& view = m_ports[static_cast<std::size_t>(index)];
     const CStationPort& port = m_pStation->Port(index);
-    view.pRecorder->OnRunStarted({port.Id().nPort, port.Id().strDevice, port.Engine().DloadType(),
-                                  &port.Engine().NewImage(), &port.Engine().OldImage()});
+    view.pRecorder->OnRunStarted(StationRunSetup(m_pStation->Port(index)));
     view.pLog->clear();
     view.strLastLine.clear();
     view.pTile->ShowRunStarted();
     ShowRunning(index);
     if (!m_clock.isActive()) m_clock.start(kClockMs);
     UpdateControls();
+}
+
+void CStationDlg::OnPortOpened(int index, const std::string& node)
+{
+    m_ports[static_cast<std::size_t>(index)].pRecorder->OnPortOpened(node);
 }
 
 void CStationDlg::OnPortRunEnded(int index, RunOutcome outcome)

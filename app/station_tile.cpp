@@ -78,7 +78,7 @@ CStationTile::CStationTile(const StationPortId& id, QWidget* pParent) : QFrame(p
         const QString strLabel = QString::fromStdString(id.Label());
         pPort->setText(strLabel);
         pPort->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-        SetElided(pDevice, QString::fromStdString(id.strDevice), kTextWidth - pPort->sizeHint().width() - pHeader->spacing());
+        SetElided(pDevice, QString::fromStdString(id.strSlot), kTextWidth - pPort->sizeHint().width() - pHeader->spacing());
     } else {
         SetElided(pPort, QString::fromStdString(id.Label()), kTextWidth);
     }

@@ -17,6 +17,7 @@
 #include "services/run_recorder.h"
 #include "services/qt_scheduler.h"
 #include "services/settings_store.h"
+#include "services/station_run_setup.h"
 #include "services/stored_settings.h"
 #include "station/station.h"
 #include "station_terminal_view.h"
@@ -41,6 +42,10 @@ public:
             m_station.AddPort({port.nPort, port.strDevicePath});
             m_recorders.push_back(std::make_unique<CRunRecorder>(m_journal, frontEnd));
         }
+        m_view.SetHooks([this](int) { QuitIfIdle(); },
+                        [this](int index, const std::string& node) {
+                            m_recorders[static_cast<std::size_t>(index)]->OnPortOpened(node);
+                        });
         m_nBaudIndex = ports.front().dwBaudRate == 115200 ? 1 : 0;
     }
 
@@ -83,14 +88,22 @@ public:
     bool Started(int index) { return m_view.HasStarted(index); }
     CStationTerminalView& View() { return m_view; }
     int64_t NowMs() const { return m_scheduler.NowMs(); }
+    // Leaves the event loop once no run is going on and no engine is at work, now or as soon
+    // as the last one is free.
+    void QuitWhenIdle()
+    {
+        m_bQuitWhenIdle = true;
+        QuitIfIdle();
+    }
 
 private:
+    void QuitIfIdle()
+    {
+        if (m_bQuitWhenIdle && !m_station.AnyBusy() && !m_station.AnyRunning()) QCoreApplication::quit();
+    }
     void OnStarted(int index)
     {
-        const CStationPort& port = m_station.Port(index);
-        m_recorders[static_cast<std::size_t>(index)]->OnRunStarted({port.Id().nPort, port.Id().strDevice,
-                                                                    port.Engine().DloadType(), &port.Engine().NewImage(),
-                                                                    &port.Engine().OldImage()});
+        m_recorders[static_cast<std::size_t>(index)]->OnRunStarted(StationRunSetup(m_station.Port(index)));
     }
     void OnEnded(int index, RunOutcome outcome)
     {
@@ -115,6 +128,7 @@ private:
     int m_nExitCode = kExitOk;
     int64_t m_nTotalMs = 0;
     std::function<void(int, RunOutcome)> m_onEnded;
+    bool m_bQuitWhenIdle = false;
 };
 
 // Ctrl+C stops every port by its own rule; a second one abandons every run.
@@ -139,15 +153,6 @@ private:
     CInterruptSignals m_signals;
 };
 
-// Leaves the event loop once no engine is in the middle of a wait.
-void QuitWhenIdle(CStation& station, QCoreApplication& app)
-{
-    if (station.AnyBusy() || station.AnyRunning())
-        QTimer::singleShot(10, [&station, &app] { QuitWhenIdle(station, app); });
-    else
-        app.quit();
-}
-
 }  // namespace
 
 int RunFlashOnPorts(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& parsed)
@@ -161,11 +166,11 @@ int RunFlashOnPorts(CCliOutput& out, const std::vector<CPortOptions>& ports, con
 
     CStation& station = session.Station();
     session.SetOnEnded([&](int, RunOutcome) {
-        if (!station.AnyRunning()) QuitWhenIdle(station, app);
+        if (!station.AnyRunning()) session.QuitWhenIdle();
     });
     CStationInterrupts interrupts(station, [&] {
         if (!out.Json()) out.Error("Stopping every port; press Ctrl+C again to abandon the runs.");
-        if (!station.AnyRunning()) QuitWhenIdle(station, app);
+        if (!station.AnyRunning()) session.QuitWhenIdle();
     });
     if (!interrupts.IsReady()) return kExitUsage;
     QTimer::singleShot(0, [&] { station.StartAll(); });
@@ -206,16 +211,16 @@ int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, c
         } else {
             char line[256];
             std::snprintf(line, sizeof line, "%s %s: %s in %.1f s, %.0f B/s", port.Id().Label().c_str(),
-                          port.Id().strDevice.c_str(), result.result, seconds, rate);
+                          port.Id().strSlot.c_str(), result.result, seconds, rate);
             out.Text(line);
         }
         if (parsed.count && session.Units() >= *parsed.count) ending = true;
-        if (ending && !station.AnyRunning()) QuitWhenIdle(station, app);
+        if (ending && !station.AnyRunning()) session.QuitWhenIdle();
     });
     CStationInterrupts interrupts(station, [&] {
         ending = true;
         station.SetStartOnArrival(false);
-        if (!station.AnyRunning()) QuitWhenIdle(station, app);
+        if (!station.AnyRunning()) session.QuitWhenIdle();
     });
     if (!interrupts.IsReady()) return kExitUsage;
 

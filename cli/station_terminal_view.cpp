@@ -122,7 +122,7 @@ std::string CStationTerminalView::StatusLine(int index, int64_t now)
                                                      : port.StepText();
     char line[512];
     // A port given as a device path is labelled by it already.
-    const std::string device = port.Id().nPort > 0 ? port.Id().strDevice : std::string();
+    const std::string device = port.Id().nPort > 0 ? port.Id().strSlot : std::string();
     std::snprintf(line, sizeof line, "%-6s %-14s %3d%%  Addr 0x%08x  %7.0f B/s  %d:%02d  %s", port.Id().Label().c_str(),
                   device.c_str(), status.nPercent, status.dwAddress, rate, elapsed / 60, elapsed % 60,
                   state.c_str());

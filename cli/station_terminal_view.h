@@ -26,6 +26,20 @@ public:
     void OnPortProgress(int index, const BlockProgress& progress) override;
     void OnPortRunStarted(int index) override;
     void OnPortRunEnded(int index, RunOutcome outcome) override;
+    void OnPortFree(int index) override
+    {
+        if (m_onFree) m_onFree(index);
+    }
+    void OnPortOpened(int index, const std::string& node) override
+    {
+        if (m_onOpened) m_onOpened(index, node);
+    }
+    // Told when a port's engine is free again, and of each node a port opened.
+    void SetHooks(std::function<void(int index)> onFree, std::function<void(int index, const std::string& node)> onOpened)
+    {
+        m_onFree = std::move(onFree);
+        m_onOpened = std::move(onOpened);
+    }
 
     bool HasStarted(int index) { return Status(index).nStartMs >= 0; }
     // Draws the status block one last time, as it stands.
@@ -55,6 +69,8 @@ private:
     std::function<int64_t()> m_clock;
     std::function<void(int)> m_onStart;
     std::function<void(int, RunOutcome)> m_onEnd;
+    std::function<void(int)> m_onFree;
+    std::function<void(int, const std::string&)> m_onOpened;
     std::vector<PortStatus> m_status;
     QTimer m_drawTimer;
     int m_nLinesDrawn = 0;

@@ -1,5 +1,7 @@
 // What the Run, Stop, ToDM and "C" buttons do, the link they share and the one end of a run.
 
+#include <utility>
+
 #include "image/download_type.h"
 #include "image/image_compare.h"
 #include "protocol/download_controller.h"
@@ -86,8 +88,17 @@ void CDownloadController::FinishRun(RunOutcome outcome, const std::string& redLi
     if (!redLine.empty()) WriteLogNow(kLogError, redLine);
     if (!m_bRunActive) return;
     m_bRunActive = false;
+    m_optEnding = outcome;
     // A refused run never started anything: the window stays as it was.
     if (outcome != RunOutcome::Refused) EndRun();
+    TellRunEnded();
+}
+
+// Apart from FinishRun, so that a run whose ending wait was cancelled is still told once.
+void CDownloadController::TellRunEnded()
+{
+    if (!m_optEnding) return;
+    const RunOutcome outcome = *std::exchange(m_optEnding, std::nullopt);
     m_newImage.Close();
     m_view.CaptureMouse(false);
     m_view.SetWaitCursor(false);
@@ -229,11 +240,13 @@ void CDownloadController::RestartInLoader()
 {
     m_bAwaitingLoader = false;
     StopSupervision();
-    if (m_pThreadRX) m_pThreadRX->Pause();
-    m_serial.ClosePort();
-    m_serial.OpenPort();
-    const bool back = m_serial.IsOpen() || AwaitReturningDevice();
-    if (m_pThreadRX) m_pThreadRX->Resume();
+    bool back = false;
+    {
+        const CRxPause pause(m_pThreadRX.get());
+        m_serial.ClosePort();
+        m_serial.OpenPort();
+        back = m_serial.IsOpen() || AwaitReturningDevice();
+    }
     if (!back) {
         ReportOpenFailure();
         FinishRun(RunOutcome::PortError);
@@ -305,6 +318,24 @@ void CDownloadController::OnClose()
         FinishRun(RunOutcome::Stopped);
     else
         EndRun();
+}
+
+void CDownloadController::OnWaitCancelled()
+{
+    {
+        CEngineScope scope(*this);
+        m_bWaitCancelled = true;
+        m_run.bModeSwitch = false;
+        // The mode switch holds the port without a link.
+        if (!m_bReceiveRun) m_serial.CloseAll();
+        if (m_bRunActive) {
+            FinishRun(RunOutcome::Stopped);
+        } else {
+            EndRun();
+            TellRunEnded();
+        }
+    }
+    m_bWaitCancelled = false;
 }
 
 void CDownloadController::OnLinkEnded(int linkId)

@@ -75,21 +75,37 @@ void CDownloadController::ReplayDeferred()
     if (m_bReplaying) return;
     m_bReplaying = true;
     std::weak_ptr<bool> alive = m_pAlive;
-    while (!m_deferred.empty()) {
+    while (!m_deferred.empty() && !m_bWaitCancelled) {
         auto handler = std::move(m_deferred.front());
         m_deferred.pop_front();
         ++m_nScopeDepth;
-        handler();
+        try {
+            handler();
+        } catch (...) {
+            if (alive.lock()) {
+                --m_nScopeDepth;
+                m_bReplaying = false;
+            }
+            throw;
+        }
         if (!alive.lock()) return;
         --m_nScopeDepth;
     }
+    // What was held back for a run whose wait was cancelled answers nothing any more.
+    if (m_bWaitCancelled) m_deferred.clear();
     m_bReplaying = false;
 }
 
 void CDownloadController::Wait(int milliseconds)
 {
+    if (m_bWaitCancelled) return;
     CEngineScope scope(*this);
-    m_scheduler.Wait(milliseconds);
+    try {
+        m_scheduler.Wait(milliseconds);
+    } catch (const CWaitCancelled&) {
+        m_bWaitCancelled = true;
+        throw;
+    }
 }
 
 void CDownloadController::ShowMessage(const std::string& text, MessageIcon icon)

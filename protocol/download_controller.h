@@ -8,8 +8,10 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "image/image_file.h"
@@ -66,23 +68,51 @@ public:
     void OnCompare();
     // The window closes: a run still going on ends as stopped.
     void OnClose();
+    // A wait of this engine was cancelled and the work that waited has unwound: the run ends
+    // as stopped, without waiting for anything and without another word to the handset.
+    void OnWaitCancelled();
 
 private:
     // Held while a handler of the engine runs. Replies, timers and link notices that arrive
     // meanwhile (in a wait or a question of the handler) are held back and run, in order,
     // once the outermost handler has returned.
+    // A cancelled wait unwinds through scopes: held-back work is then never run, and the replay
+    // may itself throw when a handler it runs has its wait cancelled.
     class CEngineScope {
     public:
-        explicit CEngineScope(CDownloadController& engine) : m_engine(engine) { ++m_engine.m_nScopeDepth; }
-        ~CEngineScope()
+        explicit CEngineScope(CDownloadController& engine)
+            : m_engine(engine), m_nUnwinding(std::uncaught_exceptions())
         {
-            if (--m_engine.m_nScopeDepth == 0) m_engine.ReplayDeferred();
+            ++m_engine.m_nScopeDepth;
+        }
+        ~CEngineScope() noexcept(false)
+        {
+            if (--m_engine.m_nScopeDepth == 0 && std::uncaught_exceptions() == m_nUnwinding) m_engine.ReplayDeferred();
         }
         CEngineScope(const CEngineScope&) = delete;
         CEngineScope& operator=(const CEngineScope&) = delete;
 
     private:
         CDownloadController& m_engine;
+        const int m_nUnwinding;
+    };
+
+    // The receive thread parked for as long as the port is reopened; it goes on however the
+    // reopen ends, a cancelled wait included.
+    class CRxPause {
+    public:
+        explicit CRxPause(CThreadRX* pThread) : m_pThread(pThread), m_bParked(!pThread || pThread->Pause()) {}
+        ~CRxPause()
+        {
+            if (m_pThread) m_pThread->Resume();
+        }
+        CRxPause(const CRxPause&) = delete;
+        CRxPause& operator=(const CRxPause&) = delete;
+        bool Parked() const { return m_bParked; }
+
+    private:
+        CThreadRX* m_pThread;
+        const bool m_bParked;
     };
 
     // IRxOwner: called from the receive thread, handled in the scheduler's thread.
@@ -107,6 +137,7 @@ private:
     void RestartInLoader();
     // The one way a run ends: the link closed, nothing armed, the view told once.
     void FinishRun(RunOutcome outcome, const std::string& redLine = {});
+    void TellRunEnded();
     void EndRun();
     // False when the port did not come back at the new rate.
     bool ChangeLineSpeed(uint32_t baudRate);
@@ -177,6 +208,7 @@ private:
     DownloadRun m_run;
     RunStatistics m_stats;
     bool m_bRunActive = false;
+    std::optional<RunOutcome> m_optEnding;  // the run has ended; the view is told after EndRun
     bool m_bRetransmitPending = false;
     // Units on the wire when the last reply was accepted: more than one since then means a
     // resend, whose second answer may still be on its way.
@@ -203,6 +235,8 @@ private:
 
     int m_nScopeDepth = 0;
     bool m_bReplaying = false;
+    // A wait was cancelled: nothing waits or runs held back until the run has ended.
+    bool m_bWaitCancelled = false;
     std::deque<std::function<void()>> m_deferred;
 };
 

@@ -18,11 +18,12 @@ void CDownloadController::EndRun()
         m_bReceiveRun = false;
         m_serial.CloseAll();
         Wait(kLinkCloseWaitMs);
-        if (m_pThreadRX) {
-            // Closing the port woke the thread; it ends at once.
-            while (!m_pThreadRX->WaitUntilEnded(kThreadEndWaitMs)) m_serial.InterruptWait();
-            m_pThreadRX.reset();
-        }
+    }
+    // Also after a cancelled wait above, whose thread was told to end but not yet gone.
+    if (m_pThreadRX) {
+        // Closing the port woke the thread; it ends at once.
+        while (!m_pThreadRX->WaitUntilEnded(kThreadEndWaitMs)) m_serial.InterruptWait();
+        m_pThreadRX.reset();
         Wait(kThreadEndNoticeMs);
     }
     m_view.SetDisplayText(DisplayText::AddrInfo, "");
@@ -35,17 +36,23 @@ void CDownloadController::EndRun()
 bool CDownloadController::ChangeLineSpeed(uint32_t baudRate)
 {
     if (m_serial.BaudRate() == baudRate) return true;
-    if (m_pThreadRX && !m_pThreadRX->Pause()) {
-        m_pThreadRX->Resume();
+    bool parked = false;
+    bool reopened = false;
+    {
+        const CRxPause pause(m_pThreadRX.get());
+        parked = pause.Parked();
+        if (parked) {
+            reopened = m_serial.ChangeBaudRate(baudRate);
+            if (!reopened && AwaitReturningDevice()) {
+                Wait(kReopenSettleMs);
+                reopened = true;
+            }
+        }
+    }
+    if (!parked) {
         FinishRun(RunOutcome::PortError, "The port could not be set to a new speed: its reader did not let go.");
         return false;
     }
-    bool reopened = m_serial.ChangeBaudRate(baudRate);
-    if (!reopened && AwaitReturningDevice()) {
-        Wait(kReopenSettleMs);
-        reopened = true;
-    }
-    if (m_pThreadRX) m_pThreadRX->Resume();
     if (!reopened) {
         ReportOpenFailure();
         FinishRun(RunOutcome::PortError);

@@ -8,6 +8,10 @@
 
 namespace kestrel {
 
+// Thrown by a Wait that was cancelled (the engine's port is abandoned or goes away): the
+// engine unwinds to where its work began, and its run ends as stopped without waiting again.
+struct CWaitCancelled {};
+
 class IScheduler {
 public:
     using Task = std::function<void()>;
@@ -20,7 +24,8 @@ public:
     virtual void KillTimer(int id) = 0;
     // Milliseconds of a monotonic clock.
     virtual int64_t NowMs() const = 0;
-    // Returns after the given time; posted tasks and timers keep being served meanwhile.
+    // Returns after the given time; posted tasks and timers keep being served meanwhile. May
+    // throw CWaitCancelled instead.
     virtual void Wait(int milliseconds) = 0;
 };
 

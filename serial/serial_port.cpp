@@ -45,7 +45,13 @@ bool CSerialPort::OpenPort()
     }
     m_eLastOpenError = m_device->Open(m_strDevicePath, m_settings);
     if (m_eLastOpenError != PortOpenError::None) return false;
-    Sleep(100);
+    try {
+        Sleep(100);
+    } catch (...) {
+        // A sleep that ends the run's work early leaves no device open behind it.
+        m_device->Close();
+        throw;
+    }
     ++m_nGeneration;
     m_bPortOpen = true;
     return true;

@@ -40,8 +40,11 @@ enum class JournalField : int {
     DurationMs,
     BytesPerSecond,
     LastRedLine,
+    Slot,       // a station's slot as given: COM number, device path or link, usb:ID_PATH
+    SlotLabel,  // the operator's name for the slot
+    Opened,     // every node the run opened, with its USB serial: "/dev/ttyACM0 [SN]; ..."
 };
-inline constexpr int kJournalFieldCount = static_cast<int>(JournalField::LastRedLine) + 1;
+inline constexpr int kJournalFieldCount = static_cast<int>(JournalField::Opened) + 1;
 
 using JournalValue = std::variant<std::monostate, int64_t, std::string>;
 

@@ -40,6 +40,10 @@ constexpr std::array<const char*, kJournalSchemaVersion> kSteps{
     // 2: every open looks for running rows, and the history filters by time and outcome.
     "CREATE INDEX runs_by_outcome ON runs(outcome);"
     "CREATE INDEX runs_by_start ON runs(started_at);",
+    // 3: a station's slot, and every device node a run opened as its handset came back.
+    "ALTER TABLE runs ADD COLUMN slot TEXT;"
+    "ALTER TABLE runs ADD COLUMN slot_label TEXT;"
+    "ALTER TABLE runs ADD COLUMN opened TEXT;",
 };
 
 int UserVersion(CSqliteDb& db)

@@ -23,6 +23,14 @@ std::string Absolute(const std::string& strPath)
 
 std::string NowUtc() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString(); }
 
+void SetUsbIdentity(CJournalRow& row, const std::optional<UsbIdentity>& optUsb)
+{
+    if (!optUsb) return;
+    row.Set(UsbSerial, TextOrNull(optUsb->strSerial));
+    row.Set(UsbVendorId, TextOrNull(optUsb->strVendorId));
+    row.Set(UsbProductId, TextOrNull(optUsb->strProductId));
+}
+
 }  // namespace
 
 CRunRecorder::CRunRecorder(CJournalWriter& writer, std::string strFrontEnd)
@@ -44,6 +52,8 @@ void CRunRecorder::OnRunStarted(const RunSetup& setup)
     row.Set(FrontEnd, m_strFrontEnd);
     if (setup.nPort > 0) row.Set(Port, int64_t{setup.nPort});
     row.Set(Device, TextOrNull(setup.strDevicePath));
+    row.Set(Slot, TextOrNull(setup.strSlot));
+    row.Set(SlotLabel, TextOrNull(setup.strSlotLabel));
     if (setup.nDloadType >= 0 && setup.nDloadType < kDownloadTypeCount)
         row.Set(JournalField::DownloadType, std::string(kDownloadTypeNames[static_cast<std::size_t>(setup.nDloadType)]));
     std::string strImage, strOldImage;
@@ -60,15 +70,31 @@ void CRunRecorder::OnRunStarted(const RunSetup& setup)
     row.Set(Outcome, std::string(kOutcomeRunning));
 
     m_writer.Post([&writer = m_writer, pState = m_pState, row, strImage, strOldImage, strDevice = setup.strDevicePath]() mutable {
-        if (const auto optUsb = LookUpUsbIdentity(strDevice)) {
-            row.Set(UsbSerial, TextOrNull(optUsb->strSerial));
-            row.Set(UsbVendorId, TextOrNull(optUsb->strVendorId));
-            row.Set(UsbProductId, TextOrNull(optUsb->strProductId));
-        }
+        if (!strDevice.empty()) SetUsbIdentity(row, LookUpUsbIdentity(strDevice));
         if (!strImage.empty()) row.Set(ImageSha256, TextOrNull(pState->digests.Find(strImage)));
         if (!strOldImage.empty()) row.Set(OldImageSha256, TextOrNull(pState->digests.Find(strOldImage)));
         pState->row = std::move(row);
+        pState->bRunOpen = true;
         writer.SaveRow(pState->row);
+    });
+}
+
+void CRunRecorder::OnPortOpened(const std::string& strNode)
+{
+    m_writer.Post([&writer = m_writer, pState = m_pState, strNode] {
+        if (!pState->bRunOpen) return;
+        CJournalRow& row = pState->row;
+        const std::optional<UsbIdentity> optUsb = LookUpUsbIdentity(strNode);
+        // The first node of a slot's run is its device, as a port's is.
+        if (row.Text(Device).empty()) {
+            row.Set(Device, strNode);
+            SetUsbIdentity(row, optUsb);
+        }
+        std::string strOpened = row.Text(Opened);
+        strOpened += (strOpened.empty() ? "" : "; ") + strNode;
+        if (optUsb && !optUsb->strSerial.empty()) strOpened += " [" + optUsb->strSerial + "]";
+        row.Set(Opened, strOpened);
+        writer.SaveRow(row);
     });
 }
 
@@ -93,6 +119,7 @@ void CRunRecorder::OnRunEnded(RunOutcome eOutcome, const RunStatistics& stats)
         writer.SaveRow(pState->row);
         // The next run starts a row of its own.
         pState->row = CJournalRow();
+        pState->bRunOpen = false;
     });
 }
 

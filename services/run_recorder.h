@@ -18,10 +18,12 @@ namespace kestrel {
 // What the front end knows when Run was pressed and accepted.
 struct RunSetup {
     int nPort = 0;                          // COM number; 0 when a device path was given directly
-    std::string strDevicePath;
+    std::string strDevicePath;              // the node, where it is known at Run; else the first opened
     int nDloadType = -1;                    // as the run goes, after loading adapted it
     const CImageFile* pNewImage = nullptr;
     const CImageFile* pOldImage = nullptr;  // recorded for COMPARE runs
+    std::string strSlot;                    // a station's slot; "" for the window
+    std::string strSlotLabel;
 };
 
 class CRunRecorder {
@@ -32,6 +34,8 @@ public:
     // After each load of an image: its SHA-256 is taken once, not at every run.
     void OnImageLoaded(const CImageFile& image);
     void OnRunStarted(const RunSetup& setup);
+    // The run opened this device node: at its start, and again each time the handset came back.
+    void OnPortOpened(const std::string& strNode);
     void OnRunEnded(RunOutcome eOutcome, const RunStatistics& stats);
 
 private:
@@ -39,6 +43,7 @@ private:
     struct SState {
         CImageDigests digests;
         CJournalRow row;
+        bool bRunOpen = false;  // between a run's start and its end
     };
 
     CJournalWriter& m_writer;

@@ -17,29 +17,42 @@ public:
     // Ids an engine may use: 0 to kIdsPerEngine - 1; the one after them ends its waits.
     static constexpr int kIdsPerEngine = 15;
 
-    // onRest is told when work that had waited is done, and the engine free again.
-    CEngineScheduler(IScheduler& shared, int engineIndex, std::function<void()> onRest);
+    // onCancelled runs on the engine's stack once work whose wait was cancelled has unwound;
+    // onFree is told each time the engine's work is done and its stack free again.
+    CEngineScheduler(IScheduler& shared, int engineIndex, std::function<void()> onCancelled,
+                     std::function<void()> onFree);
     ~CEngineScheduler() override;
+    CEngineScheduler(const CEngineScheduler&) = delete;
+    CEngineScheduler& operator=(const CEngineScheduler&) = delete;
 
     void Post(Task task) override;
     void SetTimer(int id, int milliseconds, Task onExpiry) override;
     void KillTimer(int id) override;
     int64_t NowMs() const override;
+    // Only on the engine's own stack: a wait anywhere else would nest an event loop, which is
+    // what the stacks are there to avoid, so it stops the process as a programming error.
     void Wait(int milliseconds) override;
 
-    // Runs an operator's action (Run, Stop, close) on the engine's stack.
-    void Run(Task task) { m_pStack->Run(std::move(task)); }
-    // Ends a wait under way at once; the owner calls it before the engine goes away.
-    void EndWaits();
+    // Runs an operator's action (Run, Stop, close) on the engine's stack; while the stack is
+    // taken, where it is called.
+    void Run(Task task);
+    bool IsWaiting() const { return m_pStack->IsSuspended(); }
+    // Cancels a wait under way: its work unwinds and onCancelled ends the run, before this
+    // returns. The owner calls it before the engine goes away.
+    void CancelWaits();
     // The id in the shared scheduler of the engine's timer id.
     int SharedTimerId(int id) const { return m_nIdBase + id; }
 
 private:
+    // Work as the stack runs it: a cancelled wait in it ends with onCancelled.
+    Task OnStack(Task task);
     void ResumeAfterWait();
+    void TellIfFree();
 
     IScheduler& m_shared;
     const int m_nIdBase;
-    std::function<void()> m_onRest;
+    std::function<void()> m_onCancelled;
+    std::function<void()> m_onFree;
     // Tasks already queued in the shared scheduler find out whether the stack is still there.
     std::shared_ptr<CEngineStack> m_pStack;
 };

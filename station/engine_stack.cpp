@@ -3,8 +3,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <system_error>
 #include <utility>
 
 #if defined(__has_feature)
@@ -40,6 +43,12 @@ thread_local CEngineStack* t_pStarting = nullptr;
 
 }  // namespace
 
+void StopOnEngineStackMisuse(const char* what)
+{
+    std::fprintf(stderr, "kestrel: engine stack: %s\n", what);
+    std::abort();
+}
+
 CEngineStack::CEngineStack()
 {
     const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
@@ -47,10 +56,14 @@ CEngineStack::CEngineStack()
     m_pMemory = ::mmap(nullptr, m_nMemory, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK | MAP_NORESERVE,
                        -1, 0);
     if (m_pMemory == MAP_FAILED) throw std::bad_alloc();
-    // A stack that overflows faults at once instead of writing over other memory.
-    ::mprotect(m_pMemory, page, PROT_NONE);
+    // A stack that overflows faults at once instead of writing over other memory; without its
+    // guard page, or without a context to start from, the stack is refused.
+    if (::mprotect(m_pMemory, page, PROT_NONE) != 0 || ::getcontext(&m_context) != 0) {
+        const int error = errno;
+        ::munmap(m_pMemory, m_nMemory);
+        throw std::system_error(error, std::generic_category(), "engine stack");
+    }
     m_pStack = static_cast<char*>(m_pMemory) + page;
-    ::getcontext(&m_context);
     m_context.uc_stack.ss_sp = m_pStack;
     m_context.uc_stack.ss_size = kStackSize;
     m_context.uc_link = nullptr;
@@ -62,7 +75,7 @@ CEngineStack::CEngineStack()
 
 CEngineStack::~CEngineStack()
 {
-    if (m_eState != EState::Free) std::abort();
+    if (m_eState != EState::Free) StopOnEngineStackMisuse("destroyed while its work was suspended or running");
 #ifdef KESTREL_TSAN
     __tsan_destroy_fiber(m_pTsanFiber);
 #endif
@@ -82,11 +95,14 @@ void CEngineStack::Run(std::function<void()> work)
 
 bool CEngineStack::IsCurrent() const { return t_pCurrent == this; }
 
-void CEngineStack::Suspend()
+bool CEngineStack::Suspend()
 {
-    if (!IsCurrent()) std::abort();
+    if (!IsCurrent()) StopOnEngineStackMisuse("suspended from outside its own work");
     m_eState = EState::Suspended;
     SwitchOut();
+    const bool cancelled = m_bCancelled;
+    m_bCancelled = false;
+    return !cancelled;
 }
 
 void CEngineStack::Resume()
@@ -94,6 +110,13 @@ void CEngineStack::Resume()
     if (m_eState != EState::Suspended) return;
     m_eState = EState::Working;
     SwitchIn();
+}
+
+void CEngineStack::Cancel()
+{
+    if (m_eState != EState::Suspended) return;
+    m_bCancelled = true;
+    Resume();
 }
 
 void CEngineStack::Entry()
@@ -109,10 +132,13 @@ void CEngineStack::Loop()
     __sanitizer_finish_switch_fiber(nullptr, &m_pCallerBottom, &m_nCallerSize);
 #endif
     for (;;) {
-        {
+        try {
             std::function<void()> work = std::move(m_work);
             m_work = nullptr;
             work();
+        } catch (...) {
+            // Unwinding cannot cross into the caller's stack: the exception is carried there.
+            m_pError = std::current_exception();
         }
         m_eState = EState::Free;
         SwitchOut();
@@ -139,6 +165,7 @@ void CEngineStack::SwitchIn()
     __sanitizer_finish_switch_fiber(fakeStack, nullptr, nullptr);
 #endif
     t_pCurrent = previous;
+    if (m_pError) std::rethrow_exception(std::exchange(m_pError, nullptr));
 }
 
 void CEngineStack::SwitchOut()

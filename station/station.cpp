@@ -1,24 +1,19 @@
 #include "station/station.h"
 
 namespace kestrel {
-namespace {
-// The station's own timer, below the engines' id ranges.
-constexpr int kStopRetryTimer = 999;
-constexpr int kStopRetryMs = 10;
-}  // namespace
 
 CStation::CStation(IScheduler& scheduler, ISettingsReader& settings, IStationObserver& observer)
     : m_scheduler(scheduler), m_settings(settings), m_observer(observer)
 {
 }
 
-CStation::~CStation() { m_scheduler.KillTimer(kStopRetryTimer); }
+CStation::~CStation() = default;
 
 int CStation::AddPort(StationPortId id, std::unique_ptr<IPortDevice> device)
 {
     const int index = PortCount();
-    m_ports.push_back({std::make_unique<CStationPort>(index, std::move(id), m_scheduler, m_settings, m_observer,
-                                                      std::move(device))});
+    m_ports.push_back({std::make_unique<CStationPort>(index, std::move(id), m_scheduler, m_settings, m_observer, m_claims,
+                                                      m_resolver, std::move(device))});
     return index;
 }
 
@@ -44,30 +39,14 @@ void CStation::StopAll()
 {
     for (auto& entry : m_ports) {
         entry.bStartPending = false;
-        entry.bStopPending = entry.pPort->IsRunning();
-    }
-    StopWaiting();
-}
-
-void CStation::StopWaiting()
-{
-    bool waiting = false;
-    for (auto& entry : m_ports) {
-        if (!entry.bStopPending) continue;
-        if (entry.pPort->IsBusy()) {
-            waiting = true;
-            continue;
-        }
-        entry.bStopPending = false;
         if (entry.pPort->IsRunning()) entry.pPort->Stop();
     }
-    if (waiting) m_scheduler.SetTimer(kStopRetryTimer, kStopRetryMs, [this] { StopWaiting(); });
 }
 
 void CStation::AbandonAll()
 {
     for (auto& entry : m_ports) {
-        entry.bStartPending = entry.bStopPending = false;
+        entry.bStartPending = false;
         entry.pPort->Abandon();
     }
 }
@@ -86,21 +65,21 @@ bool CStation::AnyBusy() const
     return false;
 }
 
-void CStation::OnDeviceArrived(const std::string& device)
+void CStation::OnDeviceArrived(const std::string& slot)
 {
     for (auto& entry : m_ports) {
         CStationPort& port = *entry.pPort;
-        if (port.Id().strDevice != device || entry.bPresent) continue;
+        if (port.Id().strSlot != slot || entry.bPresent) continue;
         entry.bPresent = true;
         // A handset that re-enumerates within its own run is that run's business.
         if (m_bStartOnArrival && !port.IsRunning() && !port.IsBusy()) port.Start();
     }
 }
 
-void CStation::OnDeviceGone(const std::string& device)
+void CStation::OnDeviceGone(const std::string& slot)
 {
     for (auto& entry : m_ports)
-        if (entry.pPort->Id().strDevice == device) entry.bPresent = false;
+        if (entry.pPort->Id().strSlot == slot) entry.bPresent = false;
 }
 
 }  // namespace kestrel

@@ -18,6 +18,9 @@ public:
     CStation(const CStation&) = delete;
     CStation& operator=(const CStation&) = delete;
 
+    // How a slot finds its device node at each open; without one, a slot is the node itself.
+    // Set before the ports are added.
+    void SetSlotResolver(SlotResolver resolver) { m_resolver = std::move(resolver); }
     // Adds a port and returns its index; a null device opens the real one.
     int AddPort(StationPortId id, std::unique_ptr<IPortDevice> device = nullptr);
     // Loads the job into every port; false with the first port's message when it cannot.
@@ -32,31 +35,32 @@ public:
     // Stop on every running port, each with its own Stop rule; a port in the middle of a
     // wait gets it as soon as the wait is over.
     void StopAll();
-    // Ends every run whatever its step.
+    // Ends every run whatever its step; a wait under way is cancelled, so every run has ended
+    // as stopped when this returns unless its engine is at work further up this very call.
     void AbandonAll();
     bool AnyRunning() const;
     bool AnyBusy() const;
 
-    // Handsets as they come and go (a front end also reports those present at its start).
-    // With start on arrival, a handset that appears on an idle port is flashed; one that
-    // stays connected after its run is flashed again only once it has gone and come back.
+    // Handsets as they come and go on the ports' slots (a front end also reports those
+    // present at its start). With start on arrival, a handset that appears on an idle port is
+    // flashed; one that stays connected after its run is flashed again only once it has gone
+    // and come back.
     void SetStartOnArrival(bool on) { m_bStartOnArrival = on; }
-    void OnDeviceArrived(const std::string& device);
-    void OnDeviceGone(const std::string& device);
+    void OnDeviceArrived(const std::string& slot);
+    void OnDeviceGone(const std::string& slot);
 
 private:
     struct Entry {
         std::unique_ptr<CStationPort> pPort;
-        bool bPresent = false;      // the handset is on the port's device
-        bool bStopPending = false;  // Stop was pressed while the engine waited
+        bool bPresent = false;      // the handset is on the port's slot
         bool bStartPending = false; // StartAll has not got to it yet
     };
-
-    void StopWaiting();
 
     IScheduler& m_scheduler;
     ISettingsReader& m_settings;
     IStationObserver& m_observer;
+    SlotResolver m_resolver;
+    CSlotClaims m_claims;  // before the ports, which give their claims back as they go
     std::vector<Entry> m_ports;
     bool m_bStartOnArrival = false;
 };

@@ -1,59 +1,90 @@
 #include "station/station_port.h"
 
 #include "image/download_type.h"
+#include "station/slot_port_device.h"
 #include "station/step_text.h"
 
 namespace kestrel {
+namespace {
+
+// Where a port that goes away sends what its engine still says.
+class CDetachedObserver final : public IStationObserver {
+public:
+    void OnPortLog(int, int, const std::string&) override {}
+    void OnPortCheckMark(int) override {}
+    void OnPortProgress(int, const BlockProgress&) override {}
+    void OnPortRunStarted(int) override {}
+    void OnPortRunEnded(int, RunOutcome) override {}
+};
+
+CDetachedObserver g_detached;
+
+}  // namespace
 
 static_assert(kTimerCount <= CEngineScheduler::kIdsPerEngine, "an engine's timers must fit its id range");
 
-std::string StationPortId::Label() const { return nPort > 0 ? "COM" + std::to_string(nPort) : strDevice; }
-
-CStationPort::CStationPort(int index, StationPortId id, IScheduler& shared, ISettingsReader& settings,
-                           IStationObserver& observer, std::unique_ptr<IPortDevice> device)
-    : m_nIndex(index),
-      m_id(std::move(id)),
-      m_observer(observer),
-      m_scheduler(shared, index, [this] { m_observer.OnPortFree(m_nIndex); }),
-      m_engine(m_scheduler, *this, settings, std::move(device))
+std::string StationPortId::Label() const
 {
-    m_engine.SetPort(m_id.nPort);
-    const std::string node = m_id.strDevice;
-    m_engine.SetPortResolver([node](int) { return node; });
+    if (!strLabel.empty()) return strLabel;
+    return nPort > 0 ? "COM" + std::to_string(nPort) : strSlot;
 }
 
-// A wait still under way is cut short, so that the engine's suspended work ends while the
-// engine is still there.
-CStationPort::~CStationPort() { m_scheduler.EndWaits(); }
+CStationPort::CStationPort(int index, StationPortId id, IScheduler& shared, ISettingsReader& settings,
+                           IStationObserver& observer, CSlotClaims& claims, SlotResolver resolver,
+                           std::unique_ptr<IPortDevice> device)
+    : m_nIndex(index),
+      m_id(std::move(id)),
+      m_pObserver(&observer),
+      m_engine(shared, index, *this, settings,
+               std::make_unique<CSlotPortDevice>(std::move(device), claims, index,
+                                                 [this](const std::string& node) { m_pObserver->OnPortOpened(m_nIndex, node); }),
+               [this] { m_pObserver->OnPortFree(m_nIndex); })
+{
+    CDownloadController& engine = m_engine.Engine();
+    engine.SetPort(m_id.nPort);
+    // Every open resolves the slot afresh: the handset may be back under another node.
+    engine.SetPortResolver([slot = m_id.strSlot, resolve = std::move(resolver)](int) {
+        return resolve ? resolve(slot) : slot;
+    });
+}
+
+// What the engine still says while its wait is cancelled goes nowhere: the observer may be
+// half gone.
+CStationPort::~CStationPort()
+{
+    m_pObserver = &g_detached;
+    m_engine.Detach();
+}
 
 bool CStationPort::Load(const StationJob& job, std::string& error)
 {
     m_job = job;
+    CDownloadController& engine = m_engine.Engine();
     int type = job.nType;
-    if (!m_engine.NewImage().Load(job.strImage, type)) {
-        error = m_engine.NewImage().LastError();
+    if (!engine.NewImage().Load(job.strImage, type)) {
+        error = engine.NewImage().LastError();
         return false;
     }
     if (!job.strOldImage.empty()) {
         int oldType = type;
-        if (!m_engine.OldImage().Load(job.strOldImage, oldType)) {
-            error = m_engine.OldImage().LastError();
+        if (!engine.OldImage().Load(job.strOldImage, oldType)) {
+            error = engine.OldImage().LastError();
             return false;
         }
     }
-    m_engine.SetDloadType(type);
-    m_engine.SetBaudIndex(job.nBaudIndex);
+    engine.SetDloadType(type);
+    engine.SetBaudIndex(job.nBaudIndex);
     return true;
 }
 
-std::string CStationPort::StepText() const { return RunStepText(m_engine.Run().eStep); }
+std::string CStationPort::StepText() const { return RunStepText(Engine().Run().eStep); }
 
 // A box would hold up every port: its text goes to the port's log instead.
-void CStationPort::ShowMessage(const std::string& text, MessageIcon) { m_observer.OnPortLog(m_nIndex, kLogInfo, text); }
+void CStationPort::ShowMessage(const std::string& text, MessageIcon) { m_pObserver->OnPortLog(m_nIndex, kLogInfo, text); }
 
 bool CStationPort::AskYesNo(const std::string& text)
 {
-    m_observer.OnPortLog(m_nIndex, kLogInfo, text + (m_job.bAnswerYes ? " Yes" : " No"));
+    m_pObserver->OnPortLog(m_nIndex, kLogInfo, text + (m_job.bAnswerYes ? " Yes" : " No"));
     return m_job.bAnswerYes;
 }
 

@@ -4,12 +4,14 @@
 // so that no port can hold up another.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "protocol/download_controller.h"
 #include "protocol/headless_view.h"
-#include "station/engine_scheduler.h"
+#include "station/slot_claims.h"
+#include "station/stacked_engine.h"
 
 namespace kestrel {
 
@@ -23,12 +25,18 @@ struct StationJob {
     bool bAnswerYes = false;           // the model-version question
 };
 
+// A port of a station is a slot: the place a handset is plugged in, which may name another
+// device node each time the handset comes back.
 struct StationPortId {
-    int nPort = 0;           // COM number; 0 when the port was given as a device path
-    std::string strDevice;   // the device node the port opens
-    // "COM3" for a number, otherwise the device path.
+    int nPort = 0;          // COM number; 0 when the slot was given otherwise
+    std::string strSlot;    // a device path or link, or usb:ID_PATH; resolved at every open
+    std::string strLabel;   // the operator's name for the slot ("Hub A port 3"); may be empty
+    // The label, else "COM3" for a number, else the slot.
     std::string Label() const;
 };
+
+// The device node a slot names now; "" when it names none.
+using SlotResolver = std::function<std::string(const std::string& slot)>;
 
 // Everything a station shows of its ports, by port index.
 class IStationObserver {
@@ -40,14 +48,18 @@ public:
     virtual void OnPortProgress(int index, const BlockProgress& progress) = 0;
     virtual void OnPortRunStarted(int index) = 0;
     virtual void OnPortRunEnded(int index, RunOutcome outcome) = 0;
-    // The port's engine has come out of a wait and takes Start, Stop and close again.
+    // The port's engine is done with its work and takes Start, Stop and close again.
     virtual void OnPortFree(int /*index*/) {}
+    // The port opened this device node for its run (again, when the handset came back).
+    virtual void OnPortOpened(int /*index*/, const std::string& /*node*/) {}
 };
 
 class CStationPort final : private CHeadlessView {
 public:
     CStationPort(int index, StationPortId id, IScheduler& shared, ISettingsReader& settings,
-                 IStationObserver& observer, std::unique_ptr<IPortDevice> device = nullptr);
+                 IStationObserver& observer, CSlotClaims& claims, SlotResolver resolver,
+                 std::unique_ptr<IPortDevice> device = nullptr);
+    // A run still in a wait ends as stopped, told to nobody: the observer may be half gone.
     ~CStationPort() override;
     CStationPort(const CStationPort&) = delete;
     CStationPort& operator=(const CStationPort&) = delete;
@@ -55,38 +67,39 @@ public:
     // Loads the job's images into this port's engine; false with a message when one cannot
     // be loaded. The type that will run is TypeAsRun().
     bool Load(const StationJob& job, std::string& error);
-    int TypeAsRun() const { return m_engine.DloadType(); }
+    int TypeAsRun() const { return m_engine.Engine().DloadType(); }
 
-    void Start() { m_scheduler.Run([this] { m_engine.OnRun(); }); }
-    // The Stop button, with its rule (refused in the erase and the first blocks).
-    void Stop() { m_scheduler.Run([this] { m_engine.OnStop(); }); }
-    // Ends a run whatever its step, as closing the window does.
-    void Abandon() { m_scheduler.Run([this] { m_engine.OnClose(); }); }
+    void Start() { m_engine.Start(); }
+    // The Stop button, with its rule (refused in the erase and the first blocks); while the
+    // engine is busy it is kept and pressed once the engine is free.
+    void Stop() { m_engine.Stop(); }
+    // Ends a run whatever its step, as closing the window does: a wait under way is cancelled
+    // at once; an engine busy otherwise is abandoned once it is free.
+    void Abandon() { m_engine.Abandon(); }
 
     const StationPortId& Id() const { return m_id; }
-    bool IsRunning() const { return m_engine.IsRunActive(); }
-    bool IsBusy() const { return m_engine.IsBusy(); }
+    bool IsRunning() const { return m_engine.Engine().IsRunActive(); }
+    bool IsBusy() const { return m_engine.Engine().IsBusy(); }
     // What the run is doing now, in the words of its log.
     std::string StepText() const;
-    const CDownloadController& Engine() const { return m_engine; }
+    const CDownloadController& Engine() const { return m_engine.Engine(); }
 
 private:
     // IDownloadView
-    void WriteLog(int kind, const std::string& text) override { m_observer.OnPortLog(m_nIndex, kind, text); }
-    void MarkStepDone() override { m_observer.OnPortCheckMark(m_nIndex); }
+    void WriteLog(int kind, const std::string& text) override { m_pObserver->OnPortLog(m_nIndex, kind, text); }
+    void MarkStepDone() override { m_pObserver->OnPortCheckMark(m_nIndex); }
     void ShowMessage(const std::string& text, MessageIcon icon) override;
     bool AskYesNo(const std::string& text) override;
     bool AskFontAddress(uint32_t& address) override;
-    void OnBlockSent(const BlockProgress& progress) override { m_observer.OnPortProgress(m_nIndex, progress); }
-    void OnRunStarted() override { m_observer.OnPortRunStarted(m_nIndex); }
-    void OnRunEnded(RunOutcome outcome) override { m_observer.OnPortRunEnded(m_nIndex, outcome); }
+    void OnBlockSent(const BlockProgress& progress) override { m_pObserver->OnPortProgress(m_nIndex, progress); }
+    void OnRunStarted() override { m_pObserver->OnPortRunStarted(m_nIndex); }
+    void OnRunEnded(RunOutcome outcome) override { m_pObserver->OnPortRunEnded(m_nIndex, outcome); }
 
     const int m_nIndex;
     const StationPortId m_id;
-    IStationObserver& m_observer;
-    CEngineScheduler m_scheduler;
+    IStationObserver* m_pObserver;
     StationJob m_job;
-    CDownloadController m_engine;
+    CStackedEngine m_engine;
 };
 
 }  // namespace kestrel

@@ -172,8 +172,10 @@ void AddOperatorSteps(CRandom& r, Schedule& s)
             step.image = type == DLOAD_COMPARE_EMERGENCY ? CompareVariant(r, s.oldImage, 10) : TypedImage(r, type);
             // Loading a boot image turns the first four types into CHANGE(EMERGENCY).
             if (!IsFontType(type) && type <= DLOAD_FONT_EMERGENCY) type = DLOAD_CHANGE_EMERGENCY;
-        } else if (pick < 90) {
+        } else if (pick < 86) {
             step.eAction = EOperatorAction::Compare;
+        } else if (pick < 93) {
+            step.eAction = EOperatorAction::Abandon;
         } else {
             step.eAction = EOperatorAction::Close;
             s.vecSteps.push_back(std::move(step));
@@ -285,6 +287,7 @@ std::string Schedule::Describe() const
         case EOperatorAction::ChooseImage:
             text += "choose an image of " + std::to_string(step.image.size()) + " bytes";
             break;
+        case EOperatorAction::Abandon: text += "abandon the run"; break;
         case EOperatorAction::Close: text += "close the window"; break;
         case EOperatorAction::RunAgain:
             text += "Run again, " + std::to_string(step.nAfterEndMs) + " ms after the run's end";

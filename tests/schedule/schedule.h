@@ -25,7 +25,9 @@ struct FaultRule {
     std::string Text() const;
 };
 
-enum class EOperatorAction { Stop, Compare, ChooseImage, Close, RunAgain };
+// Abandon ends the run whatever its step, as a second Ctrl+C does; Close does so too and ends
+// the session.
+enum class EOperatorAction { Stop, Compare, ChooseImage, Abandon, Close, RunAgain };
 
 struct OperatorStep {
     EOperatorAction eAction = EOperatorAction::Stop;

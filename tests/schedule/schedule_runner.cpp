@@ -15,7 +15,7 @@
 #include "sim/flash_model.h"
 #include "sim/handset.h"
 #include "sim/transcript.h"
-#include "station/engine_scheduler.h"
+#include "station/stacked_engine.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/virtual_scheduler.h"
 
@@ -99,10 +99,11 @@ private:
     bool Prepare();
     // An operator's press, on the engine's own stack when it has one.
     void Press(const std::function<void()>& action);
-    int TimerId(int id) const { return m_pOwnStack ? m_pOwnStack->SharedTimerId(id) : id; }
+    int TimerId(int id) const { return m_pStacked ? m_pStacked->Scheduler().SharedTimerId(id) : id; }
     std::string WriteFile(const std::string& name, const Bytes& content) const;
     bool LoadImage(const Bytes& image);
     void PressRun();
+    void Abandon();
     bool CanStart() const;
     void ArmOperator(int64_t delayMs);
     void OnOperatorTimer();
@@ -127,8 +128,11 @@ private:
     sim::CFlashModel m_flash;
     sim::CHandset m_handset;
     CVirtualLine* m_pLine = nullptr;
-    std::unique_ptr<CEngineScheduler> m_pOwnStack;
-    std::unique_ptr<CDownloadController> m_pEngine;
+    // The engine works on a stack of its own (as a station's) or on the scheduler's loop (as
+    // the window's).
+    std::unique_ptr<CStackedEngine> m_pStacked;
+    std::unique_ptr<CDownloadController> m_pPlainEngine;
+    CDownloadController* m_pEngine = nullptr;
 
     int m_nType = 0;
     Bytes m_image;
@@ -158,8 +162,8 @@ CSchedulePlayer::CSchedulePlayer(const Schedule& schedule)
 CSchedulePlayer::~CSchedulePlayer()
 {
     m_scheduler.KillTimer(kOperatorTimer);
-    if (m_pOwnStack) m_pOwnStack->EndWaits();
-    m_pEngine.reset();
+    m_pStacked.reset();
+    m_pPlainEngine.reset();
     std::error_code ignored;
     std::filesystem::remove_all(m_dir, ignored);
 }
@@ -194,9 +198,13 @@ bool CSchedulePlayer::Prepare()
     m_view.clock = [this] { return m_scheduler.NowMs(); };
     m_view.bAnswerYes = m_s.bAnswerYes;
     m_view.bFontOk = m_s.bFontOk;
-    if (m_s.bOwnStack) m_pOwnStack = std::make_unique<CEngineScheduler>(m_scheduler, 0, nullptr);
-    m_pEngine = std::make_unique<CDownloadController>(m_pOwnStack ? static_cast<IScheduler&>(*m_pOwnStack) : m_scheduler,
-                                                      m_view, m_settings, std::move(line));
+    if (m_s.bOwnStack) {
+        m_pStacked = std::make_unique<CStackedEngine>(m_scheduler, 0, m_view, m_settings, std::move(line), nullptr);
+        m_pEngine = &m_pStacked->Engine();
+    } else {
+        m_pPlainEngine = std::make_unique<CDownloadController>(m_scheduler, m_view, m_settings, std::move(line));
+        m_pEngine = m_pPlainEngine.get();
+    }
     m_pEngine->SetBurstPause(std::chrono::microseconds(0));
     m_pEngine->SetPort(1);
     m_pEngine->SetBaudIndex(m_s.nBaudIndex);
@@ -277,10 +285,18 @@ void CSchedulePlayer::PressRun()
 
 void CSchedulePlayer::Press(const std::function<void()>& action)
 {
-    if (m_pOwnStack)
-        m_pOwnStack->Run(action);
+    if (m_pStacked)
+        m_pStacked->Run(action);
     else
         action();
+}
+
+void CSchedulePlayer::Abandon()
+{
+    if (m_pStacked)
+        m_pStacked->Abandon();
+    else
+        m_pEngine->OnClose();
 }
 
 void CSchedulePlayer::ArmOperator(int64_t delayMs)
@@ -293,19 +309,32 @@ void CSchedulePlayer::ArmOperator(int64_t delayMs)
 void CSchedulePlayer::OnOperatorTimer()
 {
     if (!m_verdict.bPassed || m_bClosed || m_nStep >= m_s.vecSteps.size()) return;
-    if (m_pEngine->IsBusy()) {
+    const OperatorStep& step = m_s.vecSteps[m_nStep];
+    // A station's engine takes Stop, Abandon and close in any state, in its waits too; the
+    // window holds them back until its engine is out of its handler.
+    const bool takenWhileBusy = m_pStacked && (step.eAction == EOperatorAction::Stop ||
+                                               step.eAction == EOperatorAction::Abandon ||
+                                               step.eAction == EOperatorAction::Close);
+    if (m_pEngine->IsBusy() && !takenWhileBusy) {
         ArmOperator(kBusyRetryMs);
         return;
     }
-    const OperatorStep& step = m_s.vecSteps[m_nStep];
+    const char* busy = m_pEngine->IsBusy() ? " while the engine is busy" : "";
     switch (step.eAction) {
     case EOperatorAction::Stop:
         if (m_view.buttons.size() == 5 && m_view.buttons[4]) {
-            Trace("Stop");
-            Press([this] { m_pEngine->OnStop(); });
+            Trace(std::string("Stop") + busy);
+            if (m_pStacked)
+                m_pStacked->Stop();
+            else
+                m_pEngine->OnStop();
         } else {
             Trace("Stop is disabled");
         }
+        break;
+    case EOperatorAction::Abandon:
+        Trace(std::string("abandon the run") + busy);
+        Abandon();
         break;
     case EOperatorAction::Compare:
         if (CanStart()) {
@@ -324,8 +353,8 @@ void CSchedulePlayer::OnOperatorTimer()
         }
         break;
     case EOperatorAction::Close:
-        Trace("close the window");
-        Press([this] { m_pEngine->OnClose(); });
+        Trace(std::string("close the window") + busy);
+        Abandon();
         m_bClosed = true;
         return;
     case EOperatorAction::RunAgain:
@@ -417,7 +446,7 @@ void CSchedulePlayer::CheckAtRest()
     std::string what;
     for (const int id : {kTimerRequest, kTimerBlock, kTimerClock, kTimerSettle})
         if (m_scheduler.TimerPending(TimerId(id))) what += "engine timer " + std::to_string(id) + " armed; ";
-    if (m_pOwnStack && m_scheduler.TimerPending(TimerId(CEngineScheduler::kIdsPerEngine)))
+    if (m_pStacked && m_scheduler.TimerPending(TimerId(CEngineScheduler::kIdsPerEngine)))
         what += "a wait of the engine is armed; ";
     if (m_pEngine->IsLinkUp()) what += "the link is up; ";
     if (m_pLine->IsOpen()) what += "the port is open; ";

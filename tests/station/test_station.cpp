@@ -205,7 +205,7 @@ TEST_F(StationTest, StopAllStopsEveryPortByItsOwnRule)
 TEST_F(StationTest, AHandsetIsFlashedOnArrivalAndAgainOnlyAfterItWasGone)
 {
     m_station->SetStartOnArrival(true);
-    const std::string device = m_station->Port(1).Id().strDevice;
+    const std::string device = m_station->Port(1).Id().strSlot;
     m_station->OnDeviceArrived(device);
     m_scheduler.RunFor(60000);
     EXPECT_EQ(m_observer.ports[1].nStarts, 1);
