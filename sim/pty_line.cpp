@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 namespace kestrel::sim {
 namespace {
@@ -33,11 +34,17 @@ uint32_t SpeedValue(speed_t speed)
     }
 }
 
+void CloseFd(int& fd)
+{
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
 }  // namespace
 
 bool CPtyLine::Open(std::string& error)
 {
-    Close();
+    Unplug();
     auto fail = [&](const char* what) {
         error = std::string(what) + ": " + std::strerror(errno);
         Close();
@@ -64,15 +71,24 @@ bool CPtyLine::Open(std::string& error)
     m_nWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_nWatch < 0 || inotify_add_watch(m_nWatch, name, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0)
         return fail("inotify");
+    CloseFd(m_nRetired);
     return true;
+}
+
+void CPtyLine::Unplug()
+{
+    CloseFd(m_nWatch);
+    CloseFd(m_nMaster);
+    if (m_nSlaveHold >= 0) {
+        CloseFd(m_nRetired);
+        m_nRetired = std::exchange(m_nSlaveHold, -1);
+    }
 }
 
 void CPtyLine::Close()
 {
-    for (int* fd : {&m_nWatch, &m_nSlaveHold, &m_nMaster}) {
-        if (*fd >= 0) ::close(*fd);
-        *fd = -1;
-    }
+    Unplug();
+    CloseFd(m_nRetired);
 }
 
 uint32_t CPtyLine::Baud() const

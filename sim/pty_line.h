@@ -15,9 +15,13 @@ public:
     CPtyLine(const CPtyLine&) = delete;
     CPtyLine& operator=(const CPtyLine&) = delete;
 
-    // A new pseudo-terminal in raw mode; false with a reason when the system refuses.
+    // A new pseudo-terminal in raw mode; false with a reason when the system refuses. After
+    // an Unplug its slave has another name than the line before it.
     bool Open(std::string& error);
-    // Unplugs: the tool's open slave sees a hang-up.
+    // The handset leaves the bus: the tool's open slave sees a hang-up and the node goes; its
+    // name stays taken until the next Open, so the handset never comes back under it.
+    void Unplug();
+    // Unplugs and lets the name go as well.
     void Close();
     bool IsOpen() const { return m_nMaster >= 0; }
 
@@ -41,6 +45,9 @@ private:
     int m_nMaster = -1;
     int m_nSlaveHold = -1;  // keeps the master from seeing a hang-up between the tool's opens
     int m_nWatch = -1;
+    // The hung-up slave of the line before: the kernel reuses a /dev/pts number only once
+    // every handle on that slave is closed.
+    int m_nRetired = -1;
     std::string m_strSlave;
 };
 

@@ -10,6 +10,8 @@ namespace kestrel::sim {
 const char kSimUsage[] =
     "usage: kestrel-handset-sim [options]\n"
     "  --link PATH          place a symlink to the slave at PATH\n"
+    "  --slot-link PATH     keep a symlink at PATH to the current slave, as udev keeps\n"
+    "                       /dev/serial/by-path; it stays while the handset is off the bus\n"
     "  --mode normal|download  state at start (default normal)\n"
     "  --flash-out FILE     on exit, write the flash from address 0 to the highest byte written\n"
     "  --transcript FILE    record every exchange, one JSON object per line\n"
@@ -99,9 +101,11 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, 
             ok = flag(o.bPace);
         } else if (name == "--reenumerate") {
             ok = flag(o.bReenumerate);
-        } else if (name == "--link" || name == "--flash-out" || name == "--transcript" || name == "--scenario") {
+        } else if (name == "--link" || name == "--slot-link" || name == "--flash-out" || name == "--transcript" ||
+                   name == "--scenario") {
             ok = needValue() && !value.empty();
             std::string& target = name == "--link" ? o.strLink
+                                : name == "--slot-link" ? o.strSlotLink
                                 : name == "--flash-out" ? o.strFlashOut
                                 : name == "--transcript" ? o.strTranscript
                                                          : o.strScenario;

@@ -10,6 +10,7 @@ namespace kestrel::sim {
 
 struct SimOptions {
     std::string strLink;         // --link: symlink to the slave
+    std::string strSlotLink;     // --slot-link: symlink to the current slave, kept while off the bus
     bool bDownloadMode = false;  // --mode download
     std::string strFlashOut;     // --flash-out
     std::string strTranscript;   // --transcript

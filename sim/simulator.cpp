@@ -33,6 +33,7 @@ CSimulator::CSimulator(const SimOptions& options, CScenario scenario, CTranscrip
       m_handset(m_flash, transcript, options.nEraseMs)
 {
     if (!options.strLink.empty()) m_optLink.emplace(options.strLink);
+    if (!options.strSlotLink.empty()) m_optSlotLink.emplace(options.strSlotLink);
 }
 
 int CSimulator::Run()
@@ -130,7 +131,8 @@ int CSimulator::Run()
 bool CSimulator::CreateLine()
 {
     std::string error;
-    if (!m_line.Open(error) || (m_optLink && !m_optLink->Place(m_line.SlavePath(), error))) {
+    if (!m_line.Open(error) || (m_optLink && !m_optLink->Place(m_line.SlavePath(), error)) ||
+        (m_optSlotLink && !m_optSlotLink->Place(m_line.SlavePath(), error))) {
         std::fprintf(stderr, "kestrel-handset-sim: %s\n", error.c_str());
         m_optStop = error;
         m_bFailed = true;
@@ -141,6 +143,7 @@ bool CSimulator::CreateLine()
     CJsonLine line("pty");
     line.Text("slave", m_line.SlavePath());
     if (!m_opts.strLink.empty()) line.Text("link", m_opts.strLink);
+    if (!m_opts.strSlotLink.empty()) line.Text("slot_link", m_opts.strSlotLink);
     m_transcript.Write(line);
     return true;
 }
@@ -266,9 +269,12 @@ void CSimulator::Execute(Pending& pending)
         break;
     }
     case Pending::EKind::Unplug:
-        m_transcript.Write(CJsonLine("unplug"));
-        m_line.Close();
+        m_line.Unplug();
+        // The slot link stays: the port the handset sat in is still there, and the old node
+        // name stays taken until the new line exists, so the link leads nowhere meanwhile.
         if (m_optLink) m_optLink->Remove();
+        // Written once the line and the links are as they stay in the gap, for a reader to wait on.
+        m_transcript.Write(CJsonLine("unplug").Text("slave", m_line.SlavePath()));
         m_queue.clear();
         if (!pending.optReappearMs) {
             m_optStop = "unplugged";
@@ -324,6 +330,7 @@ int CSimulator::Finish()
                  stats.nSignatureBlocks, stats.nFaults, m_nInjected, reason.c_str());
     std::fflush(m_pOut);
     if (m_optLink) m_optLink->Remove();
+    if (m_optSlotLink) m_optSlotLink->Remove();
     m_line.Close();
     return m_bFailed || !dumped ? 1 : 0;
 }

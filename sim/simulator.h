@@ -70,6 +70,7 @@ private:
     CHandset m_handset;
     CPtyLine m_line;
     std::optional<CSlaveLink> m_optLink;
+    std::optional<CSlaveLink> m_optSlotLink;  // --slot-link
     std::deque<Pending> m_queue;
     Clock::time_point m_tBusyUntil{};
     Clock::time_point m_tInFree{};       // --pace: when the bytes read so far have fully arrived

@@ -1,5 +1,6 @@
 #pragma once
-// The symlink that gives the slave a fixed name (--link), kept pointing at the current slave.
+// The symlink that gives the slave a fixed name (--link, --slot-link), kept pointing at the
+// current slave.
 
 #include <string>
 

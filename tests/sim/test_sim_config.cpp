@@ -150,12 +150,13 @@ TEST(SimScenario, ReenumerateAnswersAndNamesWhenTheLineReturns)
 TEST(SimOptions, ReadsEveryOption)
 {
     std::string error;
-    const auto o = ParseSimOptions({"--link", "/tmp/h", "--mode=download", "--flash-out", "f.bin", "--transcript", "t.jsonl",
+    const auto o = ParseSimOptions({"--link", "/tmp/h", "--slot-link=/tmp/by-path", "--mode=download", "--flash-out", "f.bin", "--transcript", "t.jsonl",
                                     "--scenario", "s.txt", "--pace", "--erase-ms", "1500", "--idle-exit", "2.5",
                                     "--flash-size", "4M", "--switch-ms", "300", "--reenumerate"},
                                    error);
     ASSERT_TRUE(o) << error;
     EXPECT_EQ(o->strLink, "/tmp/h");
+    EXPECT_EQ(o->strSlotLink, "/tmp/by-path");
     EXPECT_TRUE(o->bDownloadMode);
     EXPECT_EQ(o->strFlashOut, "f.bin");
     EXPECT_EQ(o->strTranscript, "t.jsonl");
@@ -196,6 +197,7 @@ TEST(SimOptions, RejectsBadValues)
         {"--mode", "emergency"}, {"--mode"},        {"--erase-ms", "-1"},      {"--erase-ms", "1s"},
         {"--idle-exit", "0"},    {"--idle-exit", "x"}, {"--flash-size", "1000"}, {"--flash-size", "0"},
         {"--flash-size", "2048M"}, {"--pace=yes"},  {"--link", ""},            {"--bogus"},
+        {"--slot-link", ""},     {"--slot-link"},
     };
     for (const auto& args : cases) {
         std::string error;

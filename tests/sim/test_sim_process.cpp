@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -70,6 +71,66 @@ std::vector<std::string> EventsFrom(const std::vector<std::string>& lines, const
         events.push_back(line.substr(begin, line.find('"', begin) - begin));
     }
     return events;
+}
+
+// The text of `key` in each transcript line of the event, in order.
+std::vector<std::string> TextFields(const std::vector<std::string>& lines, const std::string& event, const std::string& key)
+{
+    const std::string tag = "\"event\":\"" + event + "\"", field = "\"" + key + "\":\"";
+    std::vector<std::string> values;
+    for (const std::string& line : lines) {
+        const std::size_t at = line.find(field);
+        if (line.find(tag) == std::string::npos || at == std::string::npos) continue;
+        const std::size_t begin = at + field.size();
+        values.push_back(line.substr(begin, line.find('"', begin) - begin));
+    }
+    return values;
+}
+
+// Blocks until the tool's end of the line hangs up; false if it has not by the deadline.
+bool HangsUp(int fd, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd p{fd, POLLIN, 0};
+        const int n = poll(&p, 1, static_cast<int>(std::max<int64_t>(left, 0)));
+        if (n > 0) return (p.revents & POLLHUP) != 0;
+        if (n == 0 || errno != EINTR) return false;
+    }
+}
+
+// Blocks until a line of the file holds the text; false if none does by the deadline.
+bool WaitForLineWith(const std::string& path, const std::string& text, int timeoutMs)
+{
+    const int watch = inotify_init1(IN_CLOEXEC);
+    if (watch < 0 || inotify_add_watch(watch, path.c_str(), IN_MODIFY) < 0) {
+        if (watch >= 0) close(watch);
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool found = false;
+    while (!(found = Contains(ReadLines(path), text))) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd p{watch, POLLIN, 0};
+        if (left <= 0 || (poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR)) break;
+        alignas(inotify_event) char events[4096];
+        if (p.revents & POLLIN) (void)!read(watch, events, sizeof events);
+    }
+    close(watch);
+    return found;
+}
+
+bool IsSymlink(const std::string& path)
+{
+    return std::filesystem::is_symlink(std::filesystem::symlink_status(path));
+}
+
+// Where the symlink points; empty when there is none.
+std::string LinkTarget(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::read_symlink(path, ec).string();
 }
 
 // Start, jump and start again at 115200, each on a freshly opened port as the tool does it.
@@ -349,6 +410,7 @@ TEST(SimProcess, ModeSwitchByTheAtCommand)
         if (c.newPath) {
             const auto second = sim.ReadLine(3000);
             ASSERT_TRUE(second);
+            EXPECT_NE(*second, *first);
             EXPECT_EQ(std::filesystem::read_symlink(link), *second);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
@@ -357,6 +419,129 @@ TEST(SimProcess, ModeSwitchByTheAtCommand)
         ASSERT_TRUE(p.Ok());
         p.Send(kStart);
         EXPECT_EQ(p.Reply(), kAck);
+    }
+}
+
+TEST(SimProcess, SlotLinkFollowsTheHandsetOntoANewNode)
+{
+    // Long enough that the test looks at the gap and lets go of the old node before the
+    // handset is back; the transcript tells when it was not.
+    constexpr int kGapMs = 2000;
+    const Bytes atCommand{'A', 'T', '$', 'Z', 'Q', 'K', 'V', 'M', 'W', '\r'};
+    struct Case {
+        const char* name;
+        std::vector<std::string> extra;
+        std::string scenario;                          // empty: none
+        std::vector<std::pair<Bytes, Bytes>> leaving;  // requests on the old node and their replies (empty: none)
+        speed_t backSpeed;                             // at which the handset that came back takes START_REQ
+    };
+    const Case cases[] = {
+        {"mode switch with --reenumerate", {"--reenumerate", "--switch-ms", std::to_string(kGapMs)}, "", {{atCommand, {}}}, B57600},
+        {"loader re-enumerating after the jump", {"--mode", "download"}, "jump reenumerate " + std::to_string(kGapMs),
+         {{kStart, kAck}, {kJump, kAck}}, B115200},
+    };
+    for (const auto& c : cases) {
+        CTempDir dir;
+        const std::string slot = dir / "by-path", link = dir / "handset", transcript = dir / "t.jsonl", scenario = dir / "s.txt";
+        std::vector<std::string> args{kSim, "--slot-link", slot, "--link", link, "--transcript", transcript, "--idle-exit", "20"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        if (!c.scenario.empty()) {
+            std::ofstream(scenario) << c.scenario << '\n';
+            args.insert(args.end(), {"--scenario", scenario});
+        }
+        CChildProcess sim(args);
+        const auto first = sim.ReadLine(5000);
+        ASSERT_TRUE(first) << c.name;
+        EXPECT_EQ(LinkTarget(slot), *first) << c.name;
+        {
+            CToolPort old(slot, B57600);
+            ASSERT_TRUE(old.Ok()) << c.name;
+            for (const auto& [request, reply] : c.leaving) {
+                old.Send(request);
+                if (!reply.empty()) {
+                    EXPECT_EQ(old.Reply(), reply) << c.name;
+                }
+            }
+            ASSERT_TRUE(HangsUp(old.Fd(), 5000)) << c.name;
+            uint8_t byte = 0;
+            EXPECT_EQ(read(old.Fd(), &byte, 1), 0) << c.name << ": a hung-up line reads as ended";
+            ASSERT_TRUE(WaitForLineWith(transcript, "\"event\":\"unplug\"", 5000)) << c.name;
+            // Off the bus the slot link stays on the node that went.
+            EXPECT_EQ(LinkTarget(slot), *first) << c.name;
+            EXPECT_FALSE(std::filesystem::exists(*first)) << c.name;
+        }
+        // The tool has closed the old node, so only the simulator can still keep its name from
+        // being handed out again.
+        ASSERT_EQ(TextFields(ReadLines(transcript), "pty", "slave"), std::vector<std::string>{*first})
+            << c.name << ": the handset came back before the gap could be looked at";
+
+        const auto second = sim.ReadLine(kGapMs + 5000);
+        ASSERT_TRUE(second) << c.name;
+        EXPECT_NE(*second, *first) << c.name;
+        EXPECT_EQ(LinkTarget(slot), *second) << c.name;
+        EXPECT_EQ(LinkTarget(link), *second) << c.name;
+        {
+            CToolPort back(slot, c.backSpeed);
+            ASSERT_TRUE(back.Ok()) << c.name;
+            back.Send(kStart);
+            EXPECT_EQ(back.Reply(), kAck) << c.name;
+        }
+        sim.Signal(SIGTERM);
+        EXPECT_EQ(sim.Wait(5000), 0) << c.name;
+        EXPECT_FALSE(IsSymlink(slot)) << c.name;
+
+        const auto lines = ReadLines(transcript);
+        EXPECT_EQ(TextFields(lines, "pty", "slave"), (std::vector<std::string>{*first, *second})) << c.name;
+        EXPECT_EQ(TextFields(lines, "pty", "slot_link"), (std::vector<std::string>{slot, slot})) << c.name;
+        EXPECT_EQ(TextFields(lines, "unplug", "slave"), std::vector<std::string>{*first}) << c.name;
+    }
+}
+
+TEST(SimProcess, SlotLinkGoesWithTheSimulatorHoweverItEnds)
+{
+    enum class EEnd { Signal, SignalWhileAway, Unplugged, Idle };
+    struct Case {
+        EEnd eEnd;
+        const char* name;
+        std::vector<std::string> extra;
+        std::string scenario;  // empty: none
+    };
+    const Case cases[] = {
+        {EEnd::Signal, "signal on the bus", {}, ""},
+        {EEnd::SignalWhileAway, "signal off the bus", {}, "start reenumerate 60000"},
+        {EEnd::Unplugged, "unplugged for good", {}, "start unplug"},
+        {EEnd::Idle, "idle", {"--idle-exit", "1.5"}, ""},
+    };
+    for (const auto& c : cases) {
+        CTempDir dir;
+        const std::string slot = dir / "by-path", scenario = dir / "s.txt", transcript = dir / "t.jsonl";
+        std::vector<std::string> args{kSim, "--mode", "download", "--slot-link", slot, "--transcript", transcript};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        if (!c.scenario.empty()) {
+            std::ofstream(scenario) << c.scenario << '\n';
+            args.insert(args.end(), {"--scenario", scenario});
+        }
+        CChildProcess sim(args);
+        const auto slave = sim.ReadLine(5000);
+        ASSERT_TRUE(slave) << c.name;
+        EXPECT_EQ(LinkTarget(slot), *slave) << c.name;
+        const bool away = c.eEnd == EEnd::SignalWhileAway;
+        if (away || c.eEnd == EEnd::Unplugged) {
+            CToolPort p(slot, B57600);
+            ASSERT_TRUE(p.Ok()) << c.name;
+            p.Send(kStart);
+            if (away) {
+                EXPECT_EQ(p.Reply(), kAck) << c.name;  // a re-enumerating handset answers first
+            }
+            ASSERT_TRUE(HangsUp(p.Fd(), 5000)) << c.name;
+        }
+        if (away) {
+            ASSERT_TRUE(WaitForLineWith(transcript, "\"event\":\"unplug\"", 5000)) << c.name;
+            EXPECT_EQ(LinkTarget(slot), *slave) << c.name << ": the slot link left with the handset";
+        }
+        if (away || c.eEnd == EEnd::Signal) sim.Signal(SIGTERM);
+        EXPECT_EQ(sim.Wait(5000), 0) << c.name;
+        EXPECT_FALSE(IsSymlink(slot)) << c.name;
     }
 }
 
@@ -409,24 +594,36 @@ TEST(SimProcess, WaitingUsesNoProcessorTimeAlsoAfterTheToolLeft)
 TEST(SimProcess, RefusesBadStartsWithAReason)
 {
     CTempDir dir;
-    const std::string scenario = dir / "s.txt", file = dir / "occupied";
+    const std::string scenario = dir / "s.txt", file = dir / "occupied", folder = dir / "folder", link = dir / "handset";
     std::ofstream(scenario) << "start drop\nblock:1@2 late\n";
     std::ofstream(file) << "keep me\n";
+    std::filesystem::create_directory(folder);
     struct Case {
         std::vector<std::string> args;
         int code;
+        std::string said;  // on standard error
     };
+    const std::string notLink = " exists and is not a symlink; not replacing it";
     const Case cases[] = {
-        {{kSim, "--mode", "emergency"}, 2},
-        {{kSim, "--scenario", scenario}, 2},
-        {{kSim, "--scenario", dir / "missing.txt"}, 2},
-        {{kSim, "--link", file, "--idle-exit", "1"}, 1},
+        {{kSim, "--mode", "emergency"}, 2, "bad or missing value for --mode"},
+        {{kSim, "--scenario", scenario}, 2, "scenario line 2"},
+        {{kSim, "--scenario", dir / "missing.txt"}, 2, "cannot read the scenario"},
+        {{kSim, "--link", file, "--idle-exit", "1"}, 1, file + notLink},
+        {{kSim, "--slot-link", file, "--idle-exit", "1"}, 1, file + notLink},
+        {{kSim, "--slot-link", folder, "--idle-exit", "1"}, 1, folder + notLink},
+        {{kSim, "--link", link, "--slot-link", file, "--idle-exit", "1"}, 1, file + notLink},
     };
     for (const auto& c : cases) {
         CChildProcess sim(c.args);
-        EXPECT_EQ(sim.Wait(5000), c.code) << c.args.back();
+        const ChildResult result = sim.Finish(5000);
+        EXPECT_EQ(result.nExitCode, c.code) << c.args.back();
+        EXPECT_NE(result.strErr.find(c.said), std::string::npos) << result.strErr;
+        // Nothing a script could take for a slave path.
+        EXPECT_EQ(result.strOut, "") << c.args.back();
     }
     EXPECT_EQ(ReadLines(file), std::vector<std::string>{"keep me"});
+    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::symlink_status(folder)));
+    EXPECT_FALSE(IsSymlink(link)) << "the link placed before the refused one stayed";
 }
 
 }  // namespace
