@@ -171,5 +171,30 @@ TEST_F(StationWindow, AHandsetThatAppearsIsFlashedWhenAsked)
     for (int n : {0, 1}) EXPECT_EQ(FlashAt(FlashOf(n), 0, image.size()), image) << "handset " << n;
 }
 
+TEST_F(StationWindow, ClosingMidRunEndsEveryRunAsStopped)
+{
+    const CScopedXdgDir data("XDG_DATA_HOME");
+    for (int n = 0; n < kHandsets; ++n) ASSERT_NO_FATAL_FAILURE(StartHandset(n, "block@* late 40\n"));
+    ASSERT_NO_FATAL_FAILURE(OpenWindow(kHandsets));
+    m_pDlg->SetPorts(QStringLiteral("COM3 COM4 COM5"));
+    OpenImage(BootImage(200 * 1024));
+    Click(IDC_BTN_RUN);
+    // Each run opens its port and changes its speed in waits of its own.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_pDlg->Station()->AnyBusy(); }, kRunTimeoutMs));
+    m_pDlg->close();
+    EXPECT_FALSE(m_pDlg->isVisible());
+    EXPECT_EQ(m_pDlg->Station(), nullptr);
+    m_pDlg.reset();
+
+    CJournal journal;
+    ASSERT_TRUE(journal.Open(JournalFilePath())) << journal.LastError();
+    const std::vector<CJournalRow> rows = journal.Runs({});
+    ASSERT_EQ(rows.size(), std::size_t{kHandsets});
+    for (const CJournalRow& row : rows) {
+        EXPECT_EQ(row.Text(JournalField::Outcome), "stopped") << row.Text(JournalField::Slot);
+        EXPECT_EQ(row.Text(JournalField::FrontEnd), "station");
+    }
+}
+
 }  // namespace
 }  // namespace kestrel::test

@@ -20,6 +20,7 @@ struct PortRecord {
     int nBlocks = 0;
     int64_t nStartMs = -1;
     int64_t nEndMs = -1;
+    std::vector<std::string> opened;
 };
 
 class CRecordingObserver final : public IStationObserver {
@@ -37,6 +38,7 @@ public:
         ports[index].outcomes.push_back(outcome);
         ports[index].nEndMs = pClock->NowMs();
     }
+    void OnPortOpened(int index, const std::string& node) override { ports[index].opened.push_back(node); }
     std::map<int, PortRecord> ports;
     const IScheduler* pClock = nullptr;
 };
@@ -58,6 +60,7 @@ protected:
                                                     static_cast<std::streamsize>(m_image.size()));
         m_observer.pClock = &m_scheduler;
         m_station = std::make_unique<CStation>(m_scheduler, m_settings, m_observer);
+        m_station->SetSlotResolver(m_resolver);
         for (int i = 0; i < kPorts; ++i) {
             auto device = std::make_unique<CScriptedPortDevice>([this] { return m_scheduler.NowMs(); });
             CScriptedPortDevice* raw = device.get();
@@ -115,7 +118,32 @@ protected:
     std::vector<std::vector<SeenWrite>> m_seen;
     std::map<std::pair<int, int>, int> m_counts;
     std::map<int, PortScript> m_scripts;
+    SlotResolver m_resolver;
     std::unique_ptr<CStation> m_station;
+};
+
+// Every port in the middle of the mode switch's waits.
+class StationInAWaitTest : public StationTest {
+protected:
+    void SetUp() override
+    {
+        StationTest::SetUp();
+        LoadJob(DLOAD_CHANGE_NORMAL);
+        m_station->StartAll();
+        m_scheduler.RunFor(3000);
+        ASSERT_TRUE(m_station->AnyBusy());
+        for (int i = 0; i < kPorts; ++i) m_nWrites.push_back(m_seen[static_cast<std::size_t>(i)].size());
+    }
+    // Nothing reaches a handset any more, and no port has anything armed or open.
+    void ExpectQuietFromNowOn()
+    {
+        m_scheduler.RunFor(60000);
+        for (int i = 0; i < kPorts; ++i) {
+            EXPECT_EQ(m_seen[static_cast<std::size_t>(i)].size(), m_nWrites[static_cast<std::size_t>(i)]) << "port " << i;
+            EXPECT_FALSE(m_devices[static_cast<std::size_t>(i)]->IsOpen()) << "port " << i;
+        }
+    }
+    std::vector<std::size_t> m_nWrites;
 };
 
 TEST_F(StationTest, EveryPortFlashesTheImage)
@@ -220,6 +248,65 @@ TEST_F(StationTest, AHandsetIsFlashedOnArrivalAndAgainOnlyAfterItWasGone)
     m_station->OnDeviceArrived(device);
     m_scheduler.RunFor(60000);
     EXPECT_EQ(m_observer.ports[1].outcomes, (std::vector<RunOutcome>{RunOutcome::Completed, RunOutcome::Completed}));
+}
+
+TEST_F(StationInAWaitTest, AbandonEndsEveryRunAsStoppedAtOnce)
+{
+    m_station->AbandonAll();
+    for (int i = 0; i < kPorts; ++i)
+        EXPECT_EQ(m_observer.ports[i].outcomes, std::vector<RunOutcome>{RunOutcome::Stopped}) << "port " << i;
+    EXPECT_FALSE(m_station->AnyRunning());
+    EXPECT_FALSE(m_station->AnyBusy());
+    ExpectQuietFromNowOn();
+    for (int i = 0; i < kPorts; ++i) EXPECT_EQ(m_observer.ports[i].outcomes.size(), 1u) << "port " << i;
+}
+
+TEST_F(StationInAWaitTest, AStationThatGoesTellsNobodyAndTalksNoMore)
+{
+    // The front end may be half gone: nothing of the ports' ends may reach it.
+    m_station.reset();
+    for (int i = 0; i < kPorts; ++i) EXPECT_TRUE(m_observer.ports[i].outcomes.empty()) << "port " << i;
+    ExpectQuietFromNowOn();
+}
+
+TEST_F(StationInAWaitTest, StopIsPressedOnceTheWaitIsOver)
+{
+    const int64_t pressedMs = m_scheduler.NowMs();
+    m_station->StopAll();
+    EXPECT_TRUE(m_station->AnyRunning());
+    m_scheduler.RunFor(30000);
+    for (int i = 0; i < kPorts; ++i) {
+        EXPECT_EQ(m_observer.ports[i].outcomes, std::vector<RunOutcome>{RunOutcome::Stopped}) << "port " << i;
+        // Stopped as the mode switch's waits ended, long before a flash of the image could.
+        EXPECT_LT(m_observer.ports[i].nEndMs - pressedMs, 12000) << "port " << i;
+        EXPECT_TRUE(Sent(i).empty()) << "port " << i;
+    }
+}
+
+TEST_F(StationTest, ASlotNeverOpensANodeAnotherSlotHolds)
+{
+    // Ports 0 and 1 re-enumerated into each other's way: both slots name one node now.
+    TearDown();
+    m_devices.clear();
+    m_seen.clear();
+    m_observer.ports.clear();
+    m_resolver = [](const std::string& slot) {
+        return slot == "/dev/station-test-2" ? slot : std::string("/dev/ttyACM-shared");
+    };
+    SetUp();
+    m_station->StartAll();
+    m_scheduler.RunFor(60000);
+    ExpectCompleted(0);
+    ExpectCompleted(2);
+    EXPECT_EQ(m_observer.ports[1].outcomes, std::vector<RunOutcome>{RunOutcome::PortError});
+    EXPECT_TRUE(m_devices[1]->Opens().empty());
+    EXPECT_EQ(m_observer.ports[0].opened, (std::vector<std::string>(2, "/dev/ttyACM-shared")));
+    EXPECT_EQ(m_observer.ports[2].opened, (std::vector<std::string>(2, "/dev/station-test-2")));
+
+    // Once port 0 has let go of it, the node is port 1's to open.
+    m_station->Port(1).Start();
+    m_scheduler.RunFor(60000);
+    EXPECT_EQ(m_observer.ports[1].outcomes, (std::vector<RunOutcome>{RunOutcome::PortError, RunOutcome::Completed}));
 }
 
 }  // namespace
