@@ -15,6 +15,7 @@
 #include "image/download_type.h"
 #include "interrupt_signals.h"
 #include "protocol/download_controller.h"
+#include "station/stacked_engine.h"
 #include "terminal_view.h"
 
 namespace kestrel {
@@ -32,23 +33,29 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const FlashArgs& 
     CRunRecorder recorder(journal, "cli");
 
     std::optional<RunOutcome> outcome;
-    std::function<void()> finishWhenIdle;
+    // The program leaves once the run has ended and the engine is out of its work.
+    bool quitWhenFree = false;
+    std::unique_ptr<CStackedEngine> pStacked;
+    const auto quitIfFree = [&] {
+        if (quitWhenFree && !pStacked->Engine().IsBusy()) app.quit();
+    };
     TerminalAnswers answers{parsed.bYes, parsed.fontAddress};
-    // The view's hooks are called by the engine, so only once it exists.
-    CDownloadController* pEngine = nullptr;
     CTerminalView view(
         out, answers, isatty(STDERR_FILENO) != 0, [&scheduler] { return scheduler.NowMs(); },
         [&] {
+            const CDownloadController& engine = pStacked->Engine();
             recorder.OnRunStarted(
-                {port.nPort, port.strDevicePath, pEngine->DloadType(), &pEngine->NewImage(), &pEngine->OldImage()});
+                {port.nPort, port.strDevicePath, engine.DloadType(), &engine.NewImage(), &engine.OldImage()});
         },
         [&](RunOutcome o) {
-            recorder.OnRunEnded(o, pEngine->Statistics());
+            recorder.OnRunEnded(o, pStacked->Engine().Statistics());
             if (!outcome) outcome = o;
-            QTimer::singleShot(0, finishWhenIdle);
+            quitWhenFree = true;
         });
-    CDownloadController engine(scheduler, view, settings);
-    pEngine = &engine;
+    // On a stack of its own, the engine's waits leave the event loop free, and a second
+    // Ctrl+C cancels a wait instead of waiting it out.
+    pStacked = std::make_unique<CStackedEngine>(scheduler, 0, view, settings, nullptr, quitIfFree);
+    CDownloadController& engine = pStacked->Engine();
     engine.SetBanner("Kestrel");
     engine.SetPort(port.nPort);
     engine.SetBaudIndex(port.dwBaudRate == 115200 ? 1 : 0);
@@ -81,37 +88,24 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const FlashArgs& 
     // Ctrl+C is Stop (once the engine is out of a wait); a second one abandons a run that
     // Stop may not end yet.
     int interruptCount = 0;
-    std::function<void()> stopWhenIdle = [&] {
-        if (engine.IsBusy()) {
-            QTimer::singleShot(10, stopWhenIdle);
-            return;
-        }
-        engine.OnStop();
-        if (!outcome) out.Log(kLogInfo, "Press Ctrl+C again to abandon the run.");
-    };
     CInterruptSignals interrupts([&] {
         if (++interruptCount == 1) {
-            stopWhenIdle();
+            pStacked->Stop();
+            if (!outcome) out.Log(kLogInfo, "Press Ctrl+C again to abandon the run.");
         } else {
+            pStacked->Abandon();
             if (!outcome) outcome = RunOutcome::Stopped;
-            finishWhenIdle();
+            quitWhenFree = true;
+            quitIfFree();
         }
     });
     if (!interrupts.IsReady()) return kExitUsage;
 
-    // Quitting ends every event loop, the engine's nested waits included, so the program
-    // only leaves once the engine is out of its wait or question.
-    finishWhenIdle = [&] {
-        if (engine.IsBusy())
-            QTimer::singleShot(10, finishWhenIdle);
-        else
-            app.quit();
-    };
-    QTimer::singleShot(0, [&] { engine.OnRun(); });
+    QTimer::singleShot(0, [&] { pStacked->Start(); });
     app.exec();
 
     // A run abandoned with a second Ctrl+C still holds the port.
-    engine.OnClose();
+    pStacked->Abandon();
     // The run's row is written, and what the journal said is in the log, before the end line.
     journal.Flush();
     QCoreApplication::sendPostedEvents();
