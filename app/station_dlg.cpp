@@ -26,6 +26,7 @@
 #include "services/journal.h"
 #include "services/port_options.h"
 #include "services/settings_store.h"
+#include "services/slot_resolver.h"
 
 namespace kestrel {
 namespace {
@@ -95,7 +96,7 @@ void CStationDlg::OnPortsEdited()
     }
     m_strPortsApplied = strPorts;
     std::vector<StationPortId> ids;
-    for (const CPortOptions& port : ports) ids.push_back({port.nPort, port.strDevicePath});
+    for (const CPortOptions& port : ports) ids.push_back({port.nPort, port.strDevicePath, port.strLabel});
     BuildStation(ids);
 }
 
@@ -103,6 +104,9 @@ void CStationDlg::BuildStation(const std::vector<StationPortId>& ids)
 {
     ClearPorts();
     m_pStation = std::make_unique<CStation>(m_qtScheduler, m_settings, static_cast<IStationObserver&>(*this));
+    m_pStation->SetSlotResolver([this](const std::string& slot) {
+        return SlotNodeToOpen(slot, [this](const std::string& name) { return m_settings.ReadText(name, ""); });
+    });
     for (const StationPortId& id : ids) {
         const int nIndex = m_pStation->AddPort(id);
         SPortView view;

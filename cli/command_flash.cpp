@@ -8,6 +8,7 @@
 #include "services/qt_scheduler.h"
 #include "services/run_recorder.h"
 #include "services/settings_store.h"
+#include "services/slot_resolver.h"
 #include "services/stored_settings.h"
 #include "commands.h"
 #include "exit_codes.h"
@@ -59,8 +60,10 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const FlashArgs& 
     engine.SetBanner("Kestrel");
     engine.SetPort(port.nPort);
     engine.SetBaudIndex(port.dwBaudRate == 115200 ? 1 : 0);
-    const std::string device = port.strDevicePath;
-    engine.SetPortResolver([device](int) { return device; });
+    // A link or usb:ID_PATH names the node the handset has at each open.
+    engine.SetPortResolver([&settings, slot = port.strDevicePath](int) {
+        return SlotNodeToOpen(slot, [&settings](const std::string& name) { return settings.ReadText(name, ""); });
+    });
 
     const int asked = parsed.type.value_or(ReadNumber(kSettingDloadType, 0));
     int type = asked;

@@ -17,6 +17,7 @@
 #include "services/run_recorder.h"
 #include "services/qt_scheduler.h"
 #include "services/settings_store.h"
+#include "services/slot_resolver.h"
 #include "services/station_run_setup.h"
 #include "services/stored_settings.h"
 #include "station/station.h"
@@ -38,8 +39,11 @@ public:
                  [this](int index) { OnStarted(index); }, [this](int index, RunOutcome outcome) { OnEnded(index, outcome); }),
           m_station(m_scheduler, m_settings, m_view)
     {
+        m_station.SetSlotResolver([this](const std::string& slot) {
+            return SlotNodeToOpen(slot, [this](const std::string& name) { return m_settings.ReadText(name, ""); });
+        });
         for (const CPortOptions& port : ports) {
-            m_station.AddPort({port.nPort, port.strDevicePath});
+            m_station.AddPort({port.nPort, port.strDevicePath, port.strLabel});
             m_recorders.push_back(std::make_unique<CRunRecorder>(m_journal, frontEnd));
         }
         m_view.SetHooks([this](int) { QuitIfIdle(); },
@@ -206,7 +210,8 @@ int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, c
         const double rate = seconds > 0 ? static_cast<double>(stats.qwBytesWritten) / seconds : 0.0;
         const Ending result = EndingOf(outcome);
         if (out.Json()) {
-            out.Object(CJsonObject().Add("event", "unit").Add("port", port.Id().Label()).Add("result", result.result)
+            out.Object(CJsonObject().Add("event", "unit").Add("port", port.Id().Label()).Add("slot", port.Id().strSlot)
+                           .Add("result", result.result)
                            .Add("exit_code", result.exitCode).Add("seconds", seconds).Add("bytes_per_second", rate));
         } else {
             char line[256];

@@ -24,5 +24,7 @@ int RunFlashOnPorts(CCliOutput& out, const std::vector<CPortOptions>& ports, con
 // Flashes handsets as they appear on the ports, until Ctrl+C or --count units.
 int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& args);
 int RunHistoryCommand(CCliOutput& out, const CliArgs& args);
+// The serial ports there are now, with the COM number and the SLOT<n> setting that lead to each.
+int RunPortsCommand(CCliOutput& out, const SettingLookup& settings);
 
 }  // namespace kestrel

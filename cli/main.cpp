@@ -109,6 +109,7 @@ int Main(int argc, char** argv)
 
     FlashArgs flash;
     CliArgs words;
+    const SettingLookup settings = [](const std::string& name) { return ReadText(name); };
     std::vector<Command> commands;
     const auto add = [&](const char* name, const char* about, bool usesPorts, CommandRun run) {
         CLI::App* pParser = cli.add_subcommand(name, about);
@@ -153,6 +154,8 @@ int Main(int argc, char** argv)
     add("todm", "send the mode-switch command", true, [&](CCliOutput& out, const std::vector<CPortOptions>& ports) {
         return OnePort(out, "todm", ports, [&](const CPortOptions& port) { return RunToDmCommand(out, port); });
     });
+    add("ports", "list the serial ports there are now, with their links, USB identity, COM number and slot", false,
+        [&](CCliOutput& out, const std::vector<CPortOptions>&) { return RunPortsCommand(out, settings); });
     // history reads its own options (its --port is a filter, not the port to open).
     CLI::App* pHistory = add("history", "list the runs of the journal, newest first, or show one in full", false,
                              [&](CCliOutput& out, const std::vector<CPortOptions>&) {
@@ -177,9 +180,8 @@ int Main(int argc, char** argv)
     });
     std::vector<CPortOptions> ports;
     std::string error;
-    const SettingLookup settings = [](const std::string& name) { return ReadText(name); };
     if (command.bUsesPorts) {
-        // The commands with a port are the ones that read settings.
+        // The commands with a port read settings; of the others only ports does, and it says so itself.
         if (const std::string problem = SettingsFileProblem(); !problem.empty()) output.Error(problem);
         if (!ResolvePortList(global.ports, global.strBaud, settings, ports, error)) {
             output.Error(error);

@@ -93,7 +93,8 @@ void CStationTerminalView::OnPortRunEnded(int index, RunOutcome outcome)
     const std::string port = m_station.Port(index).Id().Label();
     if (m_out.Json()) {
         CJsonObject end;
-        end.Add("event", "end").Add("port", port).Add("result", ending.result).Add("exit_code", ending.exitCode);
+        end.Add("event", "end").Add("port", port).Add("result", ending.result).Add("exit_code", ending.exitCode)
+            .Add("slot", m_station.Port(index).Id().strSlot);
         m_out.Object(AddBackupFailure(end, m_station.Port(index).Engine().Statistics()));
     }
     else if (!m_bStatusLines)
@@ -121,8 +122,8 @@ std::string CStationTerminalView::StatusLine(int index, int64_t now)
                               : status.nStartMs < 0  ? std::string("waiting for handset")
                                                      : port.StepText();
     char line[512];
-    // A port given as a device path is labelled by it already.
-    const std::string device = port.Id().nPort > 0 ? port.Id().strSlot : std::string();
+    // A port given as a device path without a label of its own is labelled by it already.
+    const std::string device = port.Id().nPort > 0 || !port.Id().strLabel.empty() ? port.Id().strSlot : std::string();
     std::snprintf(line, sizeof line, "%-6s %-14s %3d%%  Addr 0x%08x  %7.0f B/s  %d:%02d  %s", port.Id().Label().c_str(),
                   device.c_str(), status.nPercent, status.dwAddress, rate, elapsed / 60, elapsed % 60,
                   state.c_str());

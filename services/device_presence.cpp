@@ -1,62 +1,119 @@
 #include "services/device_presence.h"
 
-#include <sys/stat.h>
+#include <QStringList>
+#include <algorithm>
+#include <filesystem>
+#include <string_view>
 
-#include <QFileInfo>
+#include "services/port_watcher_paths.h"
+#include "services/serial_devices.h"
 
 namespace kestrel {
 namespace {
 
-bool IsDeviceNode(const std::string& path) { return path.rfind("/dev/", 0) == 0; }
-
-bool Exists(const std::string& path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
+constexpr std::string_view kUsbPrefix = "usb:";
 
 }  // namespace
 
-CDevicePresence::CDevicePresence(std::vector<std::string> devices, QObject* parent) : QObject(parent)
+CDevicePresence::CDevicePresence(std::vector<std::string> vecSlots, QObject* parent)
+    : QObject(parent), m_pUdev(std::make_unique<CPortWatcher>())
 {
-    bool anyNode = false;
-    for (const std::string& device : devices) {
-        m_present[device] = false;
-        if (IsDeviceNode(device)) {
-            anyNode = true;
-        } else {
-            m_folders.addPath(QFileInfo(QString::fromStdString(device)).absolutePath());
-        }
+    for (std::string& strName : vecSlots) {
+        SSlot slot;
+        if (strName.starts_with(kUsbPrefix))
+            slot.strIdPath = strName.substr(kUsbPrefix.size());
+        else
+            slot.strPath = AbsolutePath(strName);
+        m_slots.emplace(std::move(strName), std::move(slot));
     }
-    if (anyNode) {
-        m_pUdev = std::make_unique<CPortWatcher>();
-        connect(m_pUdev.get(), &CPortWatcher::PortArrived, this, [this](const QString& node) { Set(node.toStdString(), true); });
-        connect(m_pUdev.get(), &CPortWatcher::PortRemoved, this, [this](const QString& node) { Set(node.toStdString(), false); });
-    }
-    connect(&m_folders, &QFileSystemWatcher::directoryChanged, this, [this] { OnFolderChanged(); });
+    connect(m_pUdev.get(), &CPortWatcher::Announced, this, &CDevicePresence::OnAnnounced);
+    connect(&m_folders, &QFileSystemWatcher::directoryChanged, this, &CDevicePresence::OnFolderChanged);
+    AimFolders();
 }
 
 void CDevicePresence::AnnouncePresent()
 {
-    for (auto& [device, present] : m_present)
-        if (Exists(device)) Set(device, true);
+    for (auto& [strName, slot] : m_slots) {
+        const std::string strDevice = slot.strPath.empty() ? FindTtyNodeByIdPath(slot.strIdPath) : LiveDevice(slot.strPath);
+        if (!strDevice.empty()) Assign(strName, slot, strDevice);
+    }
+}
+
+bool CDevicePresence::Serves(const SSlot& slot, const std::string& strCanonical, const SDeviceEvent& event)
+{
+    if (slot.strPath.empty()) return !event.strIdPath.empty() && event.strIdPath == slot.strIdPath;
+    if (event.strDevNode == slot.strPath || std::ranges::find(event.vecLinks, slot.strPath) != event.vecLinks.end())
+        return true;
+    return !strCanonical.empty() && (strCanonical == event.strDevNode || strCanonical == CanonicalPath(event.strDevNode));
+}
+
+void CDevicePresence::OnAnnounced(const SDeviceEvent& event)
+{
+    for (auto& [strName, slot] : m_slots) {
+        if (event.strAction == "remove") {
+            // By now udev has taken the node's links away; what the node served is what it was
+            // remembered for.
+            if (slot.strDevice == event.strDevNode) Assign(strName, slot, {});
+        } else if (Serves(slot, slot.strPath.empty() ? std::string() : CanonicalPath(slot.strPath), event)) {
+            Assign(strName, slot, event.strDevNode);
+        }
+    }
+    // udev makes and clears the folders of its links as devices come and go.
+    AimFolders();
 }
 
 void CDevicePresence::OnFolderChanged()
 {
-    for (auto& [device, present] : m_present)
-        if (!IsDeviceNode(device)) Set(device, Exists(device));
+    std::vector<bool> wasWatched;
+    for (const auto& [strName, slot] : m_slots) wasWatched.push_back(slot.bFolderWatched);
+    // Aimed before looking, so that a change made while looking still wakes us.
+    AimFolders();
+    // A slot in /dev whose folder has just appeared is looked at once more, then left to udev.
+    auto itWas = wasWatched.begin();
+    for (auto& [strName, slot] : m_slots) {
+        if (!*itWas++ && !slot.bFolderWatched) continue;
+        const std::string strDevice = LiveDevice(slot.strPath);
+        // In /dev a device goes when udev says so; a folder there only shows links udev made
+        // before announcing them.
+        if (strDevice.empty() && IsUnderDev(slot.strPath)) continue;
+        Assign(strName, slot, strDevice);
+    }
 }
 
-void CDevicePresence::Set(const std::string& device, bool present)
+void CDevicePresence::AimFolders()
 {
-    auto it = m_present.find(device);
-    if (it == m_present.end() || it->second == present) return;
-    it->second = present;
-    if (present)
-        emit Arrived(QString::fromStdString(device));
-    else
-        emit Gone(QString::fromStdString(device));
+    QStringList wanted;
+    for (auto& [strName, slot] : m_slots) {
+        slot.bFolderWatched = false;
+        if (slot.strPath.empty()) continue;
+        for (const std::string& strHop : LinkChain(slot.strPath)) {
+            const std::string strFolder = NearestFolder(strHop);
+            // udev tells of all that happens in the folders /dev has, and only once permissions are set.
+            if (IsUnderDev(strHop) && std::filesystem::path(strHop).parent_path() == strFolder) continue;
+            slot.bFolderWatched = true;
+            wanted.append(QString::fromStdString(strFolder));
+        }
+    }
+    wanted.removeDuplicates();
+    const QStringList current = m_folders.directories();
+    for (const QString& folder : current)
+        if (!wanted.contains(folder)) m_folders.removePath(folder);
+    for (const QString& folder : wanted)
+        if (!current.contains(folder)) m_folders.addPath(folder);
+}
+
+void CDevicePresence::Assign(const std::string& strName, SSlot& slot, const std::string& strDevice)
+{
+    if (slot.strDevice == strDevice) return;
+    const QString name = QString::fromStdString(strName);
+    // Another device behind a present slot is a handset that came back anew: the station has
+    // to see the old one go first.
+    if (!slot.strDevice.empty()) {
+        slot.strDevice.clear();
+        emit Gone(name);
+    }
+    slot.strDevice = strDevice;
+    if (!strDevice.empty()) emit Arrived(name);
 }
 
 }  // namespace kestrel

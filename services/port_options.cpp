@@ -16,6 +16,14 @@ std::optional<long> ParseDecimal(const std::string& text)
     return std::strtol(text.c_str(), nullptr, 10);
 }
 
+std::optional<int> ParseSlotName(const std::string& text)
+{
+    if (text.size() <= 4 || (text.rfind("SLOT", 0) != 0 && text.rfind("slot", 0) != 0)) return std::nullopt;
+    const auto n = ParseDecimal(text.substr(4));
+    if (!n || *n < kMinPortNumber || *n > kMaxPortNumber) return std::nullopt;
+    return static_cast<int>(*n);
+}
+
 std::optional<int> ParsePortNumber(const std::string& text)
 {
     std::string digits = text;
@@ -32,15 +40,32 @@ bool ResolvePortOptions(const std::string& portArg, const std::string& baudArg, 
 {
     const auto setting = [&](const char* name) { return settings ? settings(name) : std::string(); };
 
-    if (!portArg.empty() && portArg[0] == '/') {
+    std::string slotArg = portArg;
+    if (const auto slot = ParseSlotName(portArg)) {
+        slotArg = setting(("SLOT" + std::to_string(*slot)).c_str());
+        options.strLabel = setting(("SLOT" + std::to_string(*slot) + "_LABEL").c_str());
+        if (slotArg.empty() || ParseSlotName(slotArg)) {
+            error = "--port " + portArg + ": the setting " + portArg +
+                    " names no port (a COM number, a device path or usb:ID_PATH).";
+            return false;
+        }
+    }
+    if (slotArg.rfind(kUsbSlotPrefix, 0) == 0) {
+        if (slotArg.size() == kUsbSlotPrefix.size()) {
+            error = "--port " + portArg + ": usb: is followed by udev's ID_PATH of the USB port (see kestrel-cli ports).";
+            return false;
+        }
         options.nPort = 0;
-        options.strDevicePath = portArg;
+        options.strDevicePath = slotArg;
+    } else if (!slotArg.empty() && slotArg[0] == '/') {
+        options.nPort = 0;
+        options.strDevicePath = slotArg;
     } else {
-        const std::string text = portArg.empty() ? setting("PORT") : portArg;
+        const std::string text = portArg.empty() ? setting("PORT") : slotArg;
         const auto port = text.empty() ? std::optional<int>(1) : ParsePortNumber(text);
         if (!port) {
             error = portArg.empty() ? "The PORT setting \"" + text + "\" is not a port number from 1 to 255."
-                                    : "--port takes a number from 1 to 255, COMn or a device path.";
+                                    : "--port takes a number from 1 to 255, COMn, a device path, usb:ID_PATH or SLOTn.";
             return false;
         }
         options.nPort = *port;
@@ -65,7 +90,7 @@ bool ResolvePortList(const std::vector<std::string>& portArgs, const std::string
     std::vector<std::string> expanded;
     for (const std::string& arg : portArgs) {
         const std::size_t dash = arg.find('-');
-        if (arg.empty() || arg[0] == '/' || dash == std::string::npos) {
+        if (arg.empty() || arg[0] == '/' || arg.rfind(kUsbSlotPrefix, 0) == 0 || dash == std::string::npos) {
             expanded.push_back(arg);
             continue;
         }
@@ -83,7 +108,8 @@ bool ResolvePortList(const std::vector<std::string>& portArgs, const std::string
         CPortOptions options;
         if (!ResolvePortOptions(arg, baudArg, settings, options, error)) return false;
         for (const CPortOptions& other : ports)
-            if (other.strDevicePath == options.strDevicePath) {
+            if ((options.nPort > 0 && other.nPort == options.nPort) ||
+                (!options.strDevicePath.empty() && other.strDevicePath == options.strDevicePath)) {
                 error = "--port " + arg + " is given twice (" + options.strDevicePath + ").";
                 return false;
             }

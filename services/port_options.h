@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "serial/com_map.h"
@@ -13,12 +14,21 @@ namespace kestrel {
 
 struct CPortOptions {
     int nPort = 1;                // COM number; 0 when strDevicePath was given directly
-    std::string strDevicePath;    // the device node to open
+    // The device to open: a node, a link to one (/dev/serial/by-path/...) or usb:ID_PATH; a
+    // link or usb:ID_PATH is resolved again at every open.
+    std::string strDevicePath;
+    std::string strLabel;         // SLOT<n>_LABEL, for a port given as SLOT<n>
     uint32_t dwBaudRate = 57600;
 };
 
+// The prefix of a slot named by udev's ID_PATH of its USB port.
+inline constexpr std::string_view kUsbSlotPrefix = "usb:";
+
 // 1 to 9 decimal digits and nothing else.
 std::optional<long> ParseDecimal(const std::string& text);
+
+// "SLOT3": the number of a slot the settings name; nullopt for anything else.
+std::optional<int> ParseSlotName(const std::string& text);
 
 // "3", "COM3" or "/dev/ttyACM0". nullopt for anything else.
 std::optional<int> ParsePortNumber(const std::string& text);
@@ -27,7 +37,9 @@ std::optional<int> ParsePortNumber(const std::string& text);
 uint32_t BaudRateForIndex(long index);
 
 // Builds the options from what the command line gave (empty when not given) and the
-// settings (PORT, BAUD and COM<n>). False with a message in error when they make no sense.
+// settings (PORT, BAUD, COM<n>, SLOT<n> and SLOT<n>_LABEL). A port is a COM number, a device
+// path or link, usb:ID_PATH, or SLOT<n>: the slot the setting SLOT<n> names, labelled by
+// SLOT<n>_LABEL. False with a message in error when they make no sense.
 bool ResolvePortOptions(const std::string& portArg, const std::string& baudArg, const SettingLookup& settings,
                         CPortOptions& options, std::string& error);
 

@@ -26,12 +26,13 @@ void CPortWatcher::OnSourceReadable()
     // One wake-up may carry several announcements; whatever is left over wakes the
     // notifier again.
     while (const std::optional<SDeviceEvent> event = m_pSource->Next()) {
-        if (event->strDevNode.empty()) continue;
+        if (event->strDevNode.empty() || (event->strAction != "add" && event->strAction != "remove")) continue;
         const QString devNode = QString::fromStdString(event->strDevNode);
         if (event->strAction == "add")
             emit PortArrived(devNode);
-        else if (event->strAction == "remove")
+        else
             emit PortRemoved(devNode);
+        emit Announced(*event);
     }
 }
 

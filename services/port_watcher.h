@@ -28,6 +28,8 @@ public:
 signals:
     void PortArrived(const QString& devNode);  // e.g. "/dev/ttyACM0"
     void PortRemoved(const QString& devNode);
+    // Each of the above whole, with the links and ID_PATH udev gives the device.
+    void Announced(const kestrel::SDeviceEvent& event);
 
 private:
     void OnSourceReadable();

@@ -5,13 +5,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrel {
 
-// One announcement as the device manager sends it; either text may be empty.
+// One announcement as the device manager sends it; any part may be empty.
 struct SDeviceEvent {
-    std::string strAction;   // "add", "remove", "change", ...
-    std::string strDevNode;  // "/dev/ttyACM0"; empty for a device without a node
+    std::string strAction;                // "add", "remove", "change", ...
+    std::string strDevNode;               // "/dev/ttyACM0"; empty for a device without a node
+    std::vector<std::string> vecLinks{};  // udev's DEVLINKS, "/dev/serial/by-id/..." among them
+    std::string strIdPath{};              // udev's ID_PATH, "pci-0000:00:14.0-usb-0:3:1.0"
 };
 
 class IDeviceEventSource {

@@ -1,8 +1,19 @@
+#include <sstream>
+
 #include "services/port_watcher_source.h"
 #include "services/udev_ptr.h"
 
 namespace kestrel {
 namespace {
+
+SDeviceEvent EventOf(udev_device* pDevice)
+{
+    SDeviceEvent event{TextOrEmpty(udev_device_get_action(pDevice)), TextOrEmpty(udev_device_get_devnode(pDevice)), {},
+                       TextOrEmpty(udev_device_get_property_value(pDevice, "ID_PATH"))};
+    std::istringstream links(TextOrEmpty(udev_device_get_property_value(pDevice, "DEVLINKS")));
+    for (std::string strLink; links >> strLink;) event.vecLinks.push_back(strLink);
+    return event;
+}
 
 class CUdevTtySource final : public IDeviceEventSource {
 public:
@@ -19,8 +30,7 @@ public:
     {
         const UdevPtr<udev_device> pDevice(udev_monitor_receive_device(m_pMonitor.get()));
         if (!pDevice) return std::nullopt;
-        return SDeviceEvent{TextOrEmpty(udev_device_get_action(pDevice.get())),
-                            TextOrEmpty(udev_device_get_devnode(pDevice.get()))};
+        return EventOf(pDevice.get());
     }
 
 private:

@@ -118,7 +118,7 @@ TEST_F(StationDlgTest, ThePortsFieldGivesATileToEachPort)
         {"a range", "3-5", {"COM3", "COM4", "COM5"}, ""},
         {"nothing", " ", {}, ""},
         {"a port twice keeps the tiles", "COM3 /dev/ttyACM0", {"COM7"}, "given twice"},
-        {"no port keeps the tiles", "3x", {"COM7"}, "COMn or a device path"},
+        {"no port keeps the tiles", "3x", {"COM7"}, "COMn, a device path, usb:ID_PATH or SLOTn"},
         {"a backward range keeps the tiles", "5-3", {"COM7"}, "the smaller first"},
     };
     Open();

@@ -24,7 +24,7 @@ TEST(CliHelp, EveryLevelPrintsItsHelpOnStandardOutput)
         std::vector<std::string> args;
         std::vector<const char*> says;
     } cases[] = {
-        {{"--help"}, {"Usage: kestrel-cli [OPTIONS] COMMAND", "--port", "--baud", "--json", "station", "todm", "Exit codes"}},
+        {{"--help"}, {"Usage: kestrel-cli [OPTIONS] COMMAND", "--port", "--baud", "--json", "station", "todm", "list the serial ports", "Exit codes"}},
         {{"-h"}, {"Usage: kestrel-cli [OPTIONS] COMMAND"}},
         {{"flash", "--help"}, {"Usage: kestrel-cli flash [OPTIONS] IMAGE", "--type NAME|0-6", "--font-address HEX", "--yes"}},
         {{"--port", "3", "station", "-h"}, {"Usage: kestrel-cli station [OPTIONS] IMAGE", "--count N"}},
@@ -32,6 +32,7 @@ TEST(CliHelp, EveryLevelPrintsItsHelpOnStandardOutput)
         {{"compare", "--help"}, {"Usage: kestrel-cli compare [OPTIONS] NEW OLD"}},
         {{"request", "--help"}, {"Usage: kestrel-cli request [OPTIONS] REQUEST", "erase START LENGTH"}},
         {{"todm", "--help"}, {"Usage: kestrel-cli todm"}},
+        {{"ports", "--help"}, {"Usage: kestrel-cli ports", "--json"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));

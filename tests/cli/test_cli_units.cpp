@@ -5,6 +5,7 @@
 
 #include "json_writer.h"
 #include "services/port_options.h"
+#include "terminal_text.h"
 
 namespace kestrel {
 namespace {
@@ -21,6 +22,25 @@ TEST(JsonQuote, EscapesControlsAndReplacesInvalidUtf8)
         {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // a surrogate is not UTF-8
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(JsonQuote(in), out);
+}
+
+// What a device or a setting says must not steer the terminal it is shown on.
+TEST(TerminalSafe, EscapesControlAndFormatCharactersAndKeepsTheRest)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"R58M123ABC", "R58M123ABC"},
+        {"", ""},
+        {"Hub \xC3\x84 port 3", "Hub \xC3\x84 port 3"},
+        // udev's own escapes in a by-id link's name stay as the name has them.
+        {"/dev/serial/by-id/usb-Foo\\x20Bar-if00", "/dev/serial/by-id/usb-Foo\\x20Bar-if00"},
+        {"R58\x1b[2JA", "R58\\x1b[2JA"},
+        {"\t\n\r\x7F", "\\x09\\x0a\\x0d\\x7f"},
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"\xC2\x9B" "31m", "\\x9b31m"},              // the one-character CSI of C1
+        {"abc\xE2\x80\xAE" "fed", "abc\\u202efed"},  // a right-to-left override
+        {"\xFF", "\xEF\xBF\xBD"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(TerminalSafe(in), out) << testing::PrintToString(in);
 }
 
 TEST(PortOptions, CommandLineSettingsAndDefaults)

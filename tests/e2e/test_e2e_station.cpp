@@ -1,6 +1,10 @@
 // Several simulated handsets at once: kestrel-cli flash on several ports, and the station
 // command that flashes handsets as they appear.
 
+#include <algorithm>
+#include <random>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "several_handsets.h"
@@ -27,7 +31,7 @@ protected:
     static std::string EndOf(const std::string& port, const char* result, int exitCode)
     {
         return R"({"event":"end","port":")" + port + R"(","result":")" + result + R"(","exit_code":)" +
-               std::to_string(exitCode) + "}";
+               std::to_string(exitCode) + R"(,"slot":")" + port + R"(")";
     }
 };
 
@@ -46,7 +50,7 @@ TEST_F(Station, EveryHandsetGetsTheImage)
     // Every port's run is in the journal.
     const auto history = CChildProcess({KESTREL_CLI_BIN, "--json", "history"}).Finish(10000);
     for (int n = 0; n < kHandsets; ++n) {
-        const std::regex row(R"re("front_end":"cli".*"device":")re" + Link(n) + R"re(".*"outcome":"completed")re");
+        const std::regex row(R"re("front_end":"cli".*"outcome":"completed".*"slot":")re" + Link(n) + R"re(")re");
         EXPECT_TRUE(std::regex_search(history.strOut, row)) << Link(n) << "\n" << history.strOut;
     }
 }
@@ -107,6 +111,55 @@ TEST_F(Station, HandsetsAreFlashedAsTheyAppearUntilTheCount)
     EXPECT_EQ(std::count(history.strOut.begin(), history.strOut.end(), '\n'), 2) << history.strOut;
     EXPECT_NE(history.strOut.find(R"("front_end":"station")"), std::string::npos) << history.strOut;
     for (int n : {0, 1}) EXPECT_EQ(FlashAt(FlashOf(n), 0, image.size()), image) << "handset " << n;
+}
+
+TEST_F(Station, SlotsFollowTheirHandsetsOntoNewNodes)
+{
+    // Eight handsets switch into download mode and come back under new node names at about
+    // the same moment, in an order of their own; each slot is the link udev would keep.
+    constexpr int kSlots = 8;
+    std::vector<int> order(kSlots);
+    for (int n = 0; n < kSlots; ++n) order[static_cast<std::size_t>(n)] = n;
+    std::shuffle(order.begin(), order.end(), std::mt19937(std::random_device{}()));
+    std::vector<std::string> firstNodes(kSlots);
+    for (int n = 0; n < kSlots; ++n) {
+        const std::string slot = Path("slot" + std::to_string(n));
+        auto sim = std::make_unique<CChildProcess>(std::vector<std::string>{
+            KESTREL_SIM_BIN, "--mode", "normal", "--reenumerate", "--switch-ms",
+            std::to_string(300 + 40 * order[static_cast<std::size_t>(n)]), "--slot-link", slot, "--flash-out", Flash(n),
+            "--idle-exit", "120"});
+        const auto first = sim->ReadLine(5000);
+        ASSERT_TRUE(first.has_value()) << "handset " << n << " did not start";
+        firstNodes[static_cast<std::size_t>(n)] = *first;
+        m_sims[n] = std::move(sim);
+    }
+    std::vector<std::string> args = {KESTREL_CLI_BIN, "--baud", "115200", "--json"};
+    for (int n = 0; n < kSlots; ++n) args.insert(args.end(), {"--port", Path("slot" + std::to_string(n))});
+    const Bytes image = BootImage(16 * 1024);
+    args.insert(args.end(), {"flash", WriteImage("image.bin", image), "--type", "CHANGE(NORMAL)"});
+    const auto r = CChildProcess(args).Finish(90000);
+    EXPECT_EQ(r.nExitCode, 0) << r.strOut << r.strErr;
+
+    const auto history = CChildProcess({KESTREL_CLI_BIN, "--json", "history"}).Finish(10000);
+    for (int n = 0; n < kSlots; ++n) {
+        const std::string slot = Path("slot" + std::to_string(n));
+        // The node the handset came back on, as the simulator printed it.
+        const auto back = m_sims[n]->ReadLine(5000);
+        ASSERT_TRUE(back.has_value()) << "handset " << n << " never came back";
+        EXPECT_NE(*back, firstNodes[static_cast<std::size_t>(n)]);
+        // Its run opened the node before the switch, then the one it came back on (again for the
+        // speed change): never another's.
+        std::string row;
+        std::istringstream rows(history.strOut);
+        for (std::string line; std::getline(rows, line);)
+            if (line.find(R"("slot":")" + slot + R"(")") != std::string::npos) row = line;
+        ASSERT_FALSE(row.empty()) << slot << "\n" << history.strOut;
+        EXPECT_NE(row.find(R"("opened":")" + firstNodes[static_cast<std::size_t>(n)] + "; " + *back + "; " + *back + R"(")"),
+                  std::string::npos)
+            << row;
+        EXPECT_NE(row.find(R"("outcome":"completed")"), std::string::npos) << row;
+        EXPECT_EQ(FlashAt(FlashOf(n), 0, image.size()), image) << "handset " << n;
+    }
 }
 
 }  // namespace

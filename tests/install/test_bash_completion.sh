@@ -28,7 +28,7 @@ check() {
     fi
 }
 
-check 'kestrel-cli ' 'compare flash info request station todm'
+check 'kestrel-cli ' 'compare flash info ports request station todm'
 check 'kestrel-cli st' 'station'
 check 'kestrel-cli --' '--baud --help --json --port --version'
 check 'kestrel-cli --baud ' '115200 57600'
@@ -45,6 +45,9 @@ check 'kestrel-cli compare PHONE.bin ' 'OLD.BIN PHONE.bin images'
 check 'kestrel-cli request ' 'erase jump start'
 check 'kestrel-cli request erase ' ''
 check 'kestrel-cli todm ' ''
+check 'kestrel-cli ports ' ''
+check 'kestrel-cli ports --' '--baud --help --json --port'
+check 'kestrel-cli p' 'ports'
 
 if ((failures > 0)); then
     echo "$failures completion case(s) failed"

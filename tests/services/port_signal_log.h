@@ -1,11 +1,12 @@
 #pragma once
-// What a CPortWatcher reported, one "arrived <node>" or "removed <node>" per signal.
+// What a CPortWatcher or a CDevicePresence reported, one "<what> <path or slot>" per signal.
 
 #include <QObject>
 #include <QTest>
 #include <string>
 #include <vector>
 
+#include "services/device_presence.h"
 #include "services/port_watcher.h"
 
 namespace kestrel {
@@ -14,10 +15,13 @@ class CPortSignalLog {
 public:
     explicit CPortSignalLog(CPortWatcher& watcher)
     {
-        QObject::connect(&watcher, &CPortWatcher::PortArrived,
-                         [this](const QString& devNode) { m_lines.push_back("arrived " + devNode.toStdString()); });
-        QObject::connect(&watcher, &CPortWatcher::PortRemoved,
-                         [this](const QString& devNode) { m_lines.push_back("removed " + devNode.toStdString()); });
+        Record(watcher, &CPortWatcher::PortArrived, "arrived");
+        Record(watcher, &CPortWatcher::PortRemoved, "removed");
+    }
+    explicit CPortSignalLog(CDevicePresence& presence)
+    {
+        Record(presence, &CDevicePresence::Arrived, "arrived");
+        Record(presence, &CDevicePresence::Gone, "gone");
     }
 
     // Runs the event loop until n lines are in. The bound only keeps a broken watcher from
@@ -29,6 +33,13 @@ public:
     }
 
 private:
+    template <typename TSender>
+    void Record(TSender& sender, void (TSender::*signal)(const QString&), const std::string& strWhat)
+    {
+        QObject::connect(&sender, signal,
+                         [this, strWhat](const QString& text) { m_lines.push_back(strWhat + " " + text.toStdString()); });
+    }
+
     std::vector<std::string> m_lines;
 };
 

@@ -87,6 +87,33 @@ TEST(PortWatcher, ReportsArrivalsAndRemovalsOfDeviceNodesOnly)
     }
 }
 
+// What the device presence matches slots against comes along whole; a line per report.
+TEST(PortWatcher, PassesLinksAndIdPathOnWithEachReport)
+{
+    auto pSource = std::make_unique<CScriptedSource>();
+    CScriptedSource& source = *pSource;
+    CPortWatcher watcher(std::move(pSource));
+    ASSERT_TRUE(watcher.IsWatching());
+    std::vector<std::string> lines;
+    QObject::connect(&watcher, &CPortWatcher::Announced, [&](const SDeviceEvent& event) {
+        std::string strLine = event.strAction + " " + event.strDevNode + " id=" + event.strIdPath;
+        for (const std::string& strLink : event.vecLinks) strLine += " " + strLink;
+        lines.push_back(strLine);
+    });
+    CPortSignalLog log(watcher);
+
+    const std::vector<std::string> kLinks{"/dev/serial/by-id/usb-X-if00", "/dev/serial/by-path/pci-0:3:1.0"};
+    source.Announce({"add", "/dev/ttyACM0", kLinks, "pci-0:3:1.0"});
+    source.Announce({"change", "/dev/ttyACM0", kLinks, "pci-0:3:1.0"});
+    source.Announce({"add", "", kLinks, "pci-0:3:1.0"});
+    source.Announce({"remove", "/dev/ttyACM0", {}, ""});
+    const std::vector<std::string> reported{"arrived /dev/ttyACM0", "removed /dev/ttyACM0"};
+    ASSERT_EQ(log.WaitFor(reported.size()), reported);
+    const std::vector<std::string> expected{"add /dev/ttyACM0 id=pci-0:3:1.0 " + kLinks[0] + " " + kLinks[1],
+                                            "remove /dev/ttyACM0 id="};
+    EXPECT_EQ(lines, expected);
+}
+
 // No udev socket can be made once the process has used up its descriptors.
 TEST(PortWatcher, StaysSilentWhenUdevCannotBeOpened)
 {

@@ -67,7 +67,7 @@ protected:
             m_devices.push_back(raw);
             m_seen.emplace_back();
             raw->SetResponder([this, i, raw](const Bytes& bytes, uint32_t baud) { return Respond(i, *raw, bytes, baud); });
-            m_station->AddPort({3 + i, "/dev/station-test-" + std::to_string(i)}, std::move(device));
+            m_station->AddPort({3 + i, "/dev/station-test-" + std::to_string(i), ""}, std::move(device));
         }
         m_scheduler.SetSettleHook([this] {
             for (auto* d : m_devices) d->Settle();
@@ -140,7 +140,9 @@ protected:
         m_scheduler.RunFor(60000);
         for (int i = 0; i < kPorts; ++i) {
             EXPECT_EQ(m_seen[static_cast<std::size_t>(i)].size(), m_nWrites[static_cast<std::size_t>(i)]) << "port " << i;
-            if (!m_devices.empty()) EXPECT_FALSE(m_devices[static_cast<std::size_t>(i)]->IsOpen()) << "port " << i;
+            if (!m_devices.empty()) {
+                EXPECT_FALSE(m_devices[static_cast<std::size_t>(i)]->IsOpen()) << "port " << i;
+            }
         }
     }
     std::vector<std::size_t> m_nWrites;

@@ -1,0 +1,75 @@
+#include "services/slot_resolver.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "services/port_options.h"
+#include "services/serial_devices.h"
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kUsbPrefix = "usb:";
+constexpr std::string_view kSlotPrefix = "SLOT";
+
+bool HasControl(std::string_view text)
+{
+    return std::ranges::any_of(text, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+std::string ExistingNode(const std::string& strPath)
+{
+    if (!fs::path(strPath).is_absolute()) return {};
+    std::error_code error;
+    const fs::path node = fs::canonical(strPath, error);
+    if (error || fs::is_directory(node, error)) return {};
+    return node.string();
+}
+
+std::string LabelSetting(int n) { return SlotSettingName(n) + "_LABEL"; }
+
+}  // namespace
+
+std::optional<SSlotSpec> ParseSlotSpec(std::string_view spec)
+{
+    if (spec.empty() || HasControl(spec)) return std::nullopt;
+    if (spec.starts_with(kUsbPrefix)) {
+        const std::string_view idPath = spec.substr(kUsbPrefix.size());
+        if (idPath.empty() || idPath.find_first_of(" /") != std::string_view::npos) return std::nullopt;
+        return SSlotSpec{.strIdPath = std::string(idPath)};
+    }
+    if (spec.front() == '/') return SSlotSpec{.strPath = fs::path(spec).lexically_normal().string()};
+    if (const auto port = ParsePortNumber(std::string(spec))) return SSlotSpec{.nPort = *port};
+    return std::nullopt;
+}
+
+std::string ResolveSlotNode(const std::string& spec, const SettingLookup& settings)
+{
+    const auto parsed = ParseSlotSpec(spec);
+    if (!parsed) return {};
+    if (!parsed->strIdPath.empty()) return FindTtyNodeByIdPath(parsed->strIdPath);
+    return ExistingNode(parsed->nPort > 0 ? DevicePathForPort(parsed->nPort, settings) : parsed->strPath);
+}
+
+std::string SlotNodeToOpen(const std::string& spec, const SettingLookup& settings)
+{
+    std::string node = ResolveSlotNode(spec, settings);
+    return node.empty() ? spec : node;
+}
+
+std::string SlotSettingName(int n) { return std::string(kSlotPrefix) + std::to_string(n); }
+
+std::string SlotLabelFor(const std::string& spec, const SettingLookup& settings)
+{
+    if (!settings) return {};
+    if (const auto n = ParseSlotName(spec)) return settings(LabelSetting(*n));
+    const auto parsed = ParseSlotSpec(spec);
+    if (!parsed) return {};
+    for (int n = kMinSlotNumber; n <= kMaxSlotNumber; ++n)
+        if (ParseSlotSpec(settings(SlotSettingName(n))) == parsed) return settings(LabelSetting(n));
+    return {};
+}
+
+}  // namespace kestrel
