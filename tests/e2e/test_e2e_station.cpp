@@ -2,6 +2,7 @@
 // command that flashes handsets as they appear.
 
 #include <algorithm>
+#include <filesystem>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -111,6 +112,25 @@ TEST_F(Station, HandsetsAreFlashedAsTheyAppearUntilTheCount)
     EXPECT_EQ(std::count(history.strOut.begin(), history.strOut.end(), '\n'), 2) << history.strOut;
     EXPECT_NE(history.strOut.find(R"("front_end":"station")"), std::string::npos) << history.strOut;
     for (int n : {0, 1}) EXPECT_EQ(FlashAt(FlashOf(n), 0, image.size()), image) << "handset " << n;
+}
+
+TEST_F(Station, ASlotWhoseFolderAppearsLaterIsFlashedAsItsHandsetArrives)
+{
+    // As /dev/serial/by-path before the first USB serial device is plugged in.
+    const std::string slot = Path("by-path/hub-port-1");
+    const Bytes image = BootImage(8 * 1024);
+    CChildProcess cli({KESTREL_CLI_BIN, "--baud", "115200", "--port", slot, "station", WriteImage("image.bin", image),
+                       "--type", "CHANGE(EMERGENCY)", "--count", "1"});
+    ASSERT_TRUE(cli.ReadLineWith("Waiting for handsets", 10000).has_value());
+    std::filesystem::create_directories(Path("by-path"));
+    auto sim = std::make_unique<CChildProcess>(std::vector<std::string>{
+        KESTREL_SIM_BIN, "--mode", "download", "--slot-link", slot, "--flash-out", Flash(0), "--idle-exit", "120"});
+    ASSERT_TRUE(sim->ReadLine(5000).has_value());
+    m_sims[0] = std::move(sim);
+    const auto r = cli.Finish(30000);
+    EXPECT_EQ(r.nExitCode, 0) << r.strOut << r.strErr;
+    EXPECT_NE(r.strOut.find("units: 1 completed, 0 failed"), std::string::npos) << r.strOut;
+    EXPECT_EQ(FlashAt(FlashOf(0), 0, image.size()), image);
 }
 
 TEST_F(Station, SlotsFollowTheirHandsetsOntoNewNodes)
