@@ -93,6 +93,8 @@ void CDownloadController::AdvanceRun()
             SendNextBlock();
         } else {
             UpdateElapsedTime();
+            // The bar, the title and the address move with every block, as in the boot write.
+            UpdateAddressProgress();
             if (m_run.nBlockIndex < m_run.nTotalBlocks) {
                 SendNextBlock();
             } else {

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "image/download_type.h"
+#include "protocol/text_format.h"
 
 namespace kestrel::test {
 namespace {
@@ -58,6 +59,39 @@ TEST_F(EngineTest, ChangeRunWritesEveryBlockInTheBootStage)
     // Percentages of 1, 2, 3 and 4 blocks out of 4, then the completion.
     EXPECT_EQ(m_view.percents, (std::vector<int>{25, 25, 50, 50, 75, 75, 100, 100}));
     EXPECT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
+}
+
+TEST_F(EngineTest, TheMainWriteMovesTheBarAndTheAddressWithEveryBlock)
+{
+    struct Case {
+        const char* name;
+        Bytes image;
+        int type;
+    } cases[] = {
+        {"font", Bytes(10 * 1024, 0x5A), DLOAD_FONT_EMERGENCY},
+        {"change", BootImage(10 * 1024), DLOAD_CHANGE_EMERGENCY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Restart();
+        m_view.dwFontAddress = 0;
+        ASSERT_EQ(LoadNew(c.image, c.type), c.type);
+        Run();
+        ASSERT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
+        // Every tenth of the image shows, in order.
+        std::vector<int> shown;
+        for (int percent : m_view.percents)
+            if (percent > 0 && (shown.empty() || shown.back() != percent)) shown.push_back(percent);
+        EXPECT_EQ(shown, (std::vector<int>{10, 20, 30, 40, 50, 60, 70, 80, 90, 100}));
+        // Through the write the address line steps a block at a time up to the image's end.
+        std::vector<std::string> expected;
+        for (uint32_t block = 1; block <= 10; ++block)
+            expected.push_back(Format("BaseAddr=0x0: Addr = 0x%x", block * 1024));
+        const auto end = std::find(m_view.addresses.begin(), m_view.addresses.end(), expected.back());
+        ASSERT_NE(end, m_view.addresses.end());
+        ASSERT_GE(end - m_view.addresses.begin(), 9);
+        EXPECT_EQ(std::vector<std::string>(end - 9, end + 1), expected);
+    }
 }
 
 TEST_F(EngineTest, PercentageIsTruncatedNotRounded)

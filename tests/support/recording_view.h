@@ -39,7 +39,12 @@ public:
     {
         buttons = {state.bOpen, state.bRun, state.bToDm, state.bInfo, state.bStop};
     }
-    void SetDisplayText(DisplayText which, const std::string& text) override { texts[which] = text; }
+    void SetDisplayText(DisplayText which, const std::string& text) override
+    {
+        texts[which] = text;
+        if (which == DisplayText::AddrInfo && !text.empty() && (addresses.empty() || addresses.back() != text))
+            addresses.push_back(text);
+    }
     void SetTitle(const std::string& text) override { title = text; }
     void ShowPercentBar() override
     {
@@ -95,6 +100,7 @@ public:
     int nClears = 0;
     std::vector<bool> buttons;
     std::map<DisplayText, std::string> texts;
+    std::vector<std::string> addresses;  // each address line shown, once per change
     std::string title;
     bool bPercentBar = false;
     int nPercent = 0;
