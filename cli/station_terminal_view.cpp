@@ -65,10 +65,14 @@ void CStationTerminalView::OnPortProgress(int index, const BlockProgress& progre
     ++status.nBlocksSent;
     status.nPercent = progress.nTotal > 0 ? static_cast<int>(100LL * progress.nBlock / progress.nTotal) : 100;
     status.dwAddress = progress.dwAddress;
+    status.timeLeft.OnBlock(now, progress.nBlock, progress.nTotal);
     if (m_out.Json()) {
-        m_out.Object(CJsonObject().Add("event", "progress").Add("port", m_station.Port(index).Id().Label())
-                         .Add("percent", status.nPercent).Add("block", progress.nBlock).Add("total", progress.nTotal)
-                         .Add("address", static_cast<int64_t>(progress.dwAddress)));
+        CJsonObject event;
+        event.Add("event", "progress").Add("port", m_station.Port(index).Id().Label())
+            .Add("percent", status.nPercent).Add("block", progress.nBlock).Add("total", progress.nTotal)
+            .Add("address", static_cast<int64_t>(progress.dwAddress));
+        if (const auto seconds = status.timeLeft.Seconds()) event.Add("eta_seconds", *seconds);
+        m_out.Object(event);
         return;
     }
     ScheduleDraw();
@@ -118,9 +122,13 @@ std::string CStationTerminalView::StatusLine(int index, int64_t now)
     const int64_t lastBlock = status.nEndMs >= 0 ? status.nLastBlockMs : now;
     const double seconds = status.nFirstBlockMs >= 0 ? static_cast<double>(lastBlock - status.nFirstBlockMs) / 1000.0 : 0;
     const double rate = seconds > 0 ? static_cast<double>(status.nBlocksSent - 1) * 1024.0 / seconds : 0.0;
-    const std::string state = !status.strEnd.empty() ? status.strEnd
-                              : status.nStartMs < 0  ? std::string("waiting for handset")
-                                                     : port.StepText();
+    std::string state = !status.strEnd.empty() ? status.strEnd
+                        : status.nStartMs < 0  ? std::string("waiting for handset")
+                                               : port.StepText();
+    if (status.strEnd.empty() && status.nStartMs >= 0) {
+        const std::string left = TimeLeftText(status.timeLeft);
+        if (!left.empty()) state += "  " + left;
+    }
     char line[512];
     // A port given as a device path without a label of its own is labelled by it already.
     const std::string device = port.Id().nPort > 0 || !port.Id().strLabel.empty() ? port.Id().strSlot : std::string();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli_output.h"
+#include "protocol/time_left.h"
 #include "station/station.h"
 
 namespace kestrel {
@@ -56,6 +57,7 @@ private:
         int64_t nEndMs = -1;
         std::string strEnd;       // "completed" or what went wrong
         std::string strLastError;
+        CTimeLeft timeLeft;
     };
 
     PortStatus& Status(int index);

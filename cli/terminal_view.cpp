@@ -78,14 +78,17 @@ void CTerminalView::OnBlockSent(const BlockProgress& progress)
     const int64_t now = m_clock();
     if (m_nFirstBlockMs < 0) m_nFirstBlockMs = now;
     ++m_nBlocksSent;
+    m_timeLeft.OnBlock(now, progress.nBlock, progress.nTotal);
     const int percent = progress.nTotal > 0 ? static_cast<int>(100LL * progress.nBlock / progress.nTotal) : 100;
     if (m_out.Json()) {
-        m_out.Object(CJsonObject()
-                         .Add("event", "progress")
-                         .Add("percent", percent)
-                         .Add("block", progress.nBlock)
-                         .Add("total", progress.nTotal)
-                         .Add("address", static_cast<int64_t>(progress.dwAddress)));
+        CJsonObject event;
+        event.Add("event", "progress")
+            .Add("percent", percent)
+            .Add("block", progress.nBlock)
+            .Add("total", progress.nTotal)
+            .Add("address", static_cast<int64_t>(progress.dwAddress));
+        if (const auto seconds = m_timeLeft.Seconds()) event.Add("eta_seconds", *seconds);
+        m_out.Object(event);
         return;
     }
     if (!m_bProgressLine) return;
@@ -93,8 +96,8 @@ void CTerminalView::OnBlockSent(const BlockProgress& progress)
     const double seconds = static_cast<double>(now - m_nFirstBlockMs) / 1000.0;
     const double rate = seconds > 0 ? static_cast<double>(m_nBlocksSent - 1) * 1024.0 / seconds : 0.0;
     const auto elapsed = static_cast<int>(now / 1000);
-    std::fprintf(stderr, "\r%3d%%  Addr 0x%08x  blocks %d/%d  %7.0f B/s  %d:%02d ", percent, progress.dwAddress,
-                 progress.nBlock, progress.nTotal, rate, elapsed / 60, elapsed % 60);
+    std::fprintf(stderr, "\r%3d%%  Addr 0x%08x  blocks %d/%d  %7.0f B/s  %d:%02d  %-11s", percent, progress.dwAddress,
+                 progress.nBlock, progress.nTotal, rate, elapsed / 60, elapsed % 60, TimeLeftText(m_timeLeft).c_str());
     std::fflush(stderr);
     m_bProgressShown = true;
 }

@@ -10,6 +10,7 @@
 #include "cli_output.h"
 #include "protocol/download_view.h"
 #include "protocol/headless_view.h"
+#include "protocol/time_left.h"
 
 namespace kestrel {
 
@@ -47,6 +48,7 @@ private:
     std::function<void(RunOutcome)> m_onEnd;
     int64_t m_nFirstBlockMs = -1;
     int64_t m_nBlocksSent = 0;
+    CTimeLeft m_timeLeft;
 };
 
 }  // namespace kestrel

@@ -2,6 +2,11 @@
 
 #include "e2e_fixture.h"
 
+#include <chrono>
+#include <cstdlib>
+
+#include "protocol/time_left.h"
+
 namespace kestrel::test {
 namespace {
 
@@ -90,6 +95,41 @@ TEST_F(EndToEnd, CompareWritesTheDifferingRangesAndKeepsABackup)
     int erases = 0;
     for (const auto& q : Requests()) erases += q.rfind("ERASE_REQ", 0) == 0;
     EXPECT_EQ(erases, 1 + 2);  // the old image's erase and the two ranges
+}
+
+
+TEST_F(EndToEnd, TheTimeLeftComesAfterAFewBlocksAndMeetsTheEnd)
+{
+    // A line paced at its speed: the time left must meet the moment the last block goes.
+    for (const char* baud : {"57600", "115200"}) {
+        SCOPED_TRACE(baud);
+        const Bytes image = FontImage(48 * 1024);
+        const std::string path = WriteImage("image.bin", image);
+        CChildProcess sim({KESTREL_SIM_BIN, "--mode", "download", "--pace", "--idle-exit", "60"});
+        const auto slave = sim.ReadLine(5000);
+        ASSERT_TRUE(slave.has_value());
+        CChildProcess cli({KESTREL_CLI_BIN, "--port", *slave, "--baud", baud, "--json", "flash", path, "--type",
+                           "FONT(EMRGENCY)", "--font-address", "0"});
+        using Clock = std::chrono::steady_clock;
+        std::vector<std::pair<Clock::time_point, std::string>> progress;
+        while (auto line = cli.ReadLine(60000)) {
+            if (line->find(R"("event":"progress")") != std::string::npos) progress.emplace_back(Clock::now(), *line);
+            if (line->find(R"("event":"end")") != std::string::npos) break;
+        }
+        ASSERT_EQ(progress.size(), std::size_t{48});
+        for (std::size_t i = 0; i + 1 < CTimeLeft::kMinBlocks; ++i)
+            EXPECT_EQ(progress[i].second.find("eta_seconds"), std::string::npos) << progress[i].second;
+        // Halfway, the figure is the rest of the write to within the rounding and a second of slack.
+        const auto& [at, half] = progress[24];
+        const std::size_t key = half.find(R"("eta_seconds":)");
+        ASSERT_NE(key, std::string::npos) << half;
+        const int eta = std::atoi(half.c_str() + key + 14);
+        const double rest = std::chrono::duration<double>(progress.back().first - at).count();
+        EXPECT_NEAR(eta, rest, 2.0) << half;
+        EXPECT_EQ(cli.Finish(30000).nExitCode, 0);
+        sim.Signal(SIGTERM);
+        sim.Wait(10000);
+    }
 }
 
 }  // namespace
