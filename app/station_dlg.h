@@ -15,6 +15,7 @@
 #include "app/control_ids.h"
 #include "app/control_map.h"
 #include "image/image_file.h"
+#include "protocol/time_left.h"
 #include "services/journal_writer.h"
 #include "services/qt_scheduler.h"
 #include "services/run_recorder.h"
@@ -81,6 +82,7 @@ private:
         CLogPane* pLog = nullptr;
         std::string strLastLine;  // of the port's log, for a run between its steps
         std::shared_ptr<CRunRecorder> pRecorder;  // the port's runs in the journal
+        CTimeLeft timeLeft;                        // of the write going on
     };
 
     void CreateControls();

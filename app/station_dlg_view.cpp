@@ -67,6 +67,7 @@ void CStationDlg::OnPortProgress(int index, const BlockProgress& progress)
 {
     // The engine's own percentage: whole per cent of the range's blocks sent.
     Tile(index).ShowPercent(progress.nTotal > 0 ? static_cast<int>(100LL * progress.nBlock / progress.nTotal) : 100);
+    m_ports[static_cast<std::size_t>(index)].timeLeft.OnBlock(m_qtScheduler.NowMs(), progress.nBlock, progress.nTotal);
     ShowRunning(index);
 }
 
@@ -77,6 +78,7 @@ void CStationDlg::OnPortRunStarted(int index)
     view.pRecorder->OnRunStarted(StationRunSetup(m_pStation->Port(index)));
     view.pLog->clear();
     view.strLastLine.clear();
+    view.timeLeft = CTimeLeft{};
     view.pTile->ShowRunStarted();
     ShowRunning(index);
     if (!m_clock.isActive()) m_clock.start(kClockMs);
@@ -109,7 +111,8 @@ void CStationDlg::ShowRunning(int nIndex)
     if (step.empty()) step = m_ports[static_cast<std::size_t>(nIndex)].strLastLine;
     CStationTile& tile = Tile(nIndex);
     tile.ShowState(CStationTile::EState::Step, step);
-    tile.ShowElapsed(m_qtScheduler.NowMs() - port.Engine().Statistics().nStartMs);
+    tile.ShowElapsed(m_qtScheduler.NowMs() - port.Engine().Statistics().nStartMs,
+                     TimeLeftText(m_ports[static_cast<std::size_t>(nIndex)].timeLeft));
 }
 
 void CStationDlg::OnClockTick()

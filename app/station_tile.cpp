@@ -119,11 +119,13 @@ void CStationTile::ShowPercent(int nPercent)
     if (nPercent != m_bar->GetPos()) m_bar->SetPos(nPercent);
 }
 
-void CStationTile::ShowElapsed(int64_t nMs)
+void CStationTile::ShowElapsed(int64_t nMs, const std::string& strTimeLeft)
 {
     // In the words of the main window's elapsed time.
     const auto nSeconds = static_cast<int>(nMs / 1000);
-    const QString strText = QString::fromStdString(Format("Elapsed time : %d min %d sec", nSeconds / 60, nSeconds % 60));
+    std::string strElapsed = Format("Elapsed time : %d min %d sec", nSeconds / 60, nSeconds % 60);
+    if (!strTimeLeft.empty()) strElapsed += ", " + strTimeLeft;
+    const QString strText = QString::fromStdString(strElapsed);
     if (strText != m_labelElapsed->text()) m_labelElapsed->setText(strText);
 }
 

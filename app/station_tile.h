@@ -29,7 +29,8 @@ public:
     void ShowRunStarted();
     void ShowState(EState eState, const std::string& text);
     void ShowPercent(int nPercent);
-    void ShowElapsed(int64_t nMs);
+    // With the time left of the write ("0:42 left") while there is one.
+    void ShowElapsed(int64_t nMs, const std::string& strTimeLeft = {});
     void SetSelected(bool bSelected);
 
     const QString& StateText() const { return m_strState; }
