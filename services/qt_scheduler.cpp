@@ -3,9 +3,38 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KESTREL_TSAN 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define KESTREL_TSAN 1
+#endif
+#ifdef KESTREL_TSAN
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace kestrel {
 namespace {
 const auto kRunPostedEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// The wake-up event is made on the posting thread and read on the loop's; it travels through
+// Qt's event queue, whose lock ThreadSanitizer cannot see, so the hand-over is told to it.
+void HandOver([[maybe_unused]] const void* pScheduler)
+{
+#ifdef KESTREL_TSAN
+    __tsan_release(const_cast<void*>(pScheduler));
+#endif
+}
+
+void TakeOver([[maybe_unused]] const void* pScheduler)
+{
+#ifdef KESTREL_TSAN
+    __tsan_acquire(const_cast<void*>(pScheduler));
+#endif
+}
+
 }  // namespace
 
 CQtScheduler::CQtScheduler() { m_clock.start(); }
@@ -21,11 +50,15 @@ void CQtScheduler::Post(Task task)
         wake = !m_bWakePending;
         m_bWakePending = true;
     }
-    if (wake) QCoreApplication::postEvent(this, new QEvent(kRunPostedEvent));
+    if (!wake) return;
+    auto* pWake = new QEvent(kRunPostedEvent);
+    HandOver(this);
+    QCoreApplication::postEvent(this, pWake);
 }
 
 bool CQtScheduler::event(QEvent* e)
 {
+    TakeOver(this);
     if (e->type() != kRunPostedEvent) return QObject::event(e);
     Task task;
     bool more = false;
