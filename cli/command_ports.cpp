@@ -17,13 +17,13 @@
 namespace kestrel {
 namespace {
 
-// The node each of the specs leads to now, with the first n whose spec leads there.
-std::map<std::string, int> FirstLeadingTo(int nFirst, int nLast, const std::function<std::string(int)>& specOf,
+// The node each of the slots leads to now, with the first n whose slot leads there.
+std::map<std::string, int> FirstLeadingTo(int nFirst, int nLast, const std::function<std::string(int)>& slotOf,
                                           const SettingLookup& settings)
 {
     std::map<std::string, int> firsts;
     for (int n = nFirst; n <= nLast; ++n)
-        if (const std::string strNode = ResolveSlotNode(specOf(n), settings); !strNode.empty()) firsts.emplace(strNode, n);
+        if (const std::string strNode = ResolveSlotNode(slotOf(n), settings); !strNode.empty()) firsts.emplace(strNode, n);
     return firsts;
 }
 

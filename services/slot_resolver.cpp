@@ -32,43 +32,43 @@ std::string LabelSetting(int n) { return SlotSettingName(n) + "_LABEL"; }
 
 }  // namespace
 
-std::optional<SSlotSpec> ParseSlotSpec(std::string_view spec)
+std::optional<SSlotParts> ParseSlot(std::string_view slot)
 {
-    if (spec.empty() || HasControl(spec)) return std::nullopt;
-    if (spec.starts_with(kUsbPrefix)) {
-        const std::string_view idPath = spec.substr(kUsbPrefix.size());
+    if (slot.empty() || HasControl(slot)) return std::nullopt;
+    if (slot.starts_with(kUsbPrefix)) {
+        const std::string_view idPath = slot.substr(kUsbPrefix.size());
         if (idPath.empty() || idPath.find_first_of(" /") != std::string_view::npos) return std::nullopt;
-        return SSlotSpec{.strIdPath = std::string(idPath)};
+        return SSlotParts{.strIdPath = std::string(idPath)};
     }
-    if (spec.front() == '/') return SSlotSpec{.strPath = fs::path(spec).lexically_normal().string()};
-    if (const auto port = ParsePortNumber(std::string(spec))) return SSlotSpec{.nPort = *port};
+    if (slot.front() == '/') return SSlotParts{.strPath = fs::path(slot).lexically_normal().string()};
+    if (const auto port = ParsePortNumber(std::string(slot))) return SSlotParts{.nPort = *port};
     return std::nullopt;
 }
 
-std::string ResolveSlotNode(const std::string& spec, const SettingLookup& settings)
+std::string ResolveSlotNode(const std::string& slot, const SettingLookup& settings)
 {
-    const auto parsed = ParseSlotSpec(spec);
+    const auto parsed = ParseSlot(slot);
     if (!parsed) return {};
     if (!parsed->strIdPath.empty()) return FindTtyNodeByIdPath(parsed->strIdPath);
     return ExistingNode(parsed->nPort > 0 ? DevicePathForPort(parsed->nPort, settings) : parsed->strPath);
 }
 
-std::string SlotNodeToOpen(const std::string& spec, const SettingLookup& settings)
+std::string SlotNodeToOpen(const std::string& slot, const SettingLookup& settings)
 {
-    std::string node = ResolveSlotNode(spec, settings);
-    return node.empty() ? spec : node;
+    std::string node = ResolveSlotNode(slot, settings);
+    return node.empty() ? slot : node;
 }
 
 std::string SlotSettingName(int n) { return std::string(kSlotPrefix) + std::to_string(n); }
 
-std::string SlotLabelFor(const std::string& spec, const SettingLookup& settings)
+std::string SlotLabelFor(const std::string& slot, const SettingLookup& settings)
 {
     if (!settings) return {};
-    if (const auto n = ParseSlotName(spec)) return settings(LabelSetting(*n));
-    const auto parsed = ParseSlotSpec(spec);
+    if (const auto n = ParseSlotName(slot)) return settings(LabelSetting(*n));
+    const auto parsed = ParseSlot(slot);
     if (!parsed) return {};
     for (int n = kMinSlotNumber; n <= kMaxSlotNumber; ++n)
-        if (ParseSlotSpec(settings(SlotSettingName(n))) == parsed) return settings(LabelSetting(n));
+        if (ParseSlot(settings(SlotSettingName(n))) == parsed) return settings(LabelSetting(n));
     return {};
 }
 

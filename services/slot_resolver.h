@@ -15,33 +15,33 @@ namespace kestrel {
 inline constexpr int kMinSlotNumber = 1;
 inline constexpr int kMaxSlotNumber = 255;
 
-struct SSlotSpec {
+struct SSlotParts {
     int nPort = 0;            // a COM number; 0 for the others
     std::string strPath{};    // an absolute path, lexically normal
     std::string strIdPath{};  // for usb:
-    bool operator==(const SSlotSpec&) const = default;
+    bool operator==(const SSlotParts&) const = default;
 };
 
 // nullopt for what names no slot wherever the program runs: an empty text, one with a control
 // character, a relative path (it would depend on the working folder), a number outside 1-255,
 // and "usb:" with an ID_PATH that is empty or holds a space or a '/' (udev makes a file name
 // of it).
-std::optional<SSlotSpec> ParseSlotSpec(std::string_view spec);
+std::optional<SSlotParts> ParseSlot(std::string_view slot);
 
 // The device node the slot leads to now, with every link resolved; "" when it leads to none:
-// a refused spec, a missing path, a dangling link, a folder, or an ID_PATH no tty has now.
+// a refused slot, a missing path, a dangling link, a folder, or an ID_PATH no tty has now.
 // A COM number leads where the COM map's path does.
-std::string ResolveSlotNode(const std::string& spec, const SettingLookup& settings);
+std::string ResolveSlotNode(const std::string& slot, const SettingLookup& settings);
 
 // What a port that is the slot opens now: the node it resolves to, or the slot itself when it
 // resolves to none, so that the open fails naming what the operator gave.
-std::string SlotNodeToOpen(const std::string& spec, const SettingLookup& settings);
+std::string SlotNodeToOpen(const std::string& slot, const SettingLookup& settings);
 
 // "SLOT<n>"
 std::string SlotSettingName(int n);
 
 // The label of the slot: for "SLOT<n>" its own, otherwise that of the first SLOT<n> naming the
 // same slot ("3" and "COM3" are one). "" when there is none.
-std::string SlotLabelFor(const std::string& spec, const SettingLookup& settings);
+std::string SlotLabelFor(const std::string& slot, const SettingLookup& settings);
 
 }  // namespace kestrel

@@ -15,11 +15,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(SlotSpec, AcceptsComNumbersAbsolutePathsAndUsbIdPaths)
+TEST(SlotText, AcceptsComNumbersAbsolutePathsAndUsbIdPaths)
 {
     const struct {
-        const char* pszSpec;
-        SSlotSpec spec;
+        const char* pszSlot;
+        SSlotParts parts;
     } cases[] = {
         {"3", {.nPort = 3}},
         {"COM3", {.nPort = 3}},
@@ -30,18 +30,18 @@ TEST(SlotSpec, AcceptsComNumbersAbsolutePathsAndUsbIdPaths)
         {"usb:pci-0000:00:14.0-usb-0:3:1.0", {.strIdPath = "pci-0000:00:14.0-usb-0:3:1.0"}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.pszSpec);
-        EXPECT_EQ(ParseSlotSpec(c.pszSpec), c.spec);
+        SCOPED_TRACE(c.pszSlot);
+        EXPECT_EQ(ParseSlot(c.pszSlot), c.parts);
     }
 }
 
-TEST(SlotSpec, RefusesWhatNamesNoSlotEverywhere)
+TEST(SlotText, RefusesWhatNamesNoSlotEverywhere)
 {
-    for (const char* pszSpec : {"", "0", "256", "COM", "COM0", "-3", " 3", "3 ", "ttyACM0", "./ttyACM0", "dev/ttyACM0",
+    for (const char* pszSlot : {"", "0", "256", "COM", "COM0", "-3", " 3", "3 ", "ttyACM0", "./ttyACM0", "dev/ttyACM0",
                                 "SLOT3", "usb:", "usb:pci-0000:00:14.0 usb-0:3:1.0", "usb:../by-path", "USB:pci-0000",
                                 "/dev/ttyACM0\n", "/dev/tty\x1b[2J"}) {
-        SCOPED_TRACE(pszSpec);
-        EXPECT_FALSE(ParseSlotSpec(pszSpec).has_value());
+        SCOPED_TRACE(pszSlot);
+        EXPECT_FALSE(ParseSlot(pszSlot).has_value());
     }
 }
 
@@ -86,7 +86,7 @@ TEST_F(SlotResolver, LeadsThroughLinksAndTheComMapToTheNodeThereNow)
     const std::string strNode = (m_dir / "ttyACM4").string();
     m_settings = {{"COM203", (m_dir / "dangling").string()}, {"COM204", "ttyACM4"}};
     const struct {
-        std::string strSpec;
+        std::string strSlot;
         std::string strNode;
     } cases[] = {
         {strNode, strNode},
@@ -103,8 +103,8 @@ TEST_F(SlotResolver, LeadsThroughLinksAndTheComMapToTheNodeThereNow)
         {"ttyACM4", ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.strSpec);
-        EXPECT_EQ(ResolveSlotNode(c.strSpec, Settings()), c.strNode);
+        SCOPED_TRACE(c.strSlot);
+        EXPECT_EQ(ResolveSlotNode(c.strSlot, Settings()), c.strNode);
     }
 }
 
@@ -116,7 +116,7 @@ TEST_F(SlotResolver, ALabelBelongsToTheFirstSlotSettingThatNamesTheSameSlot)
                   {"SLOT9", "7"},                                 {"SLOT9_LABEL", "Later"},
                   {"SLOT255_LABEL", "Last"},                      {"SLOT256_LABEL", "Beyond"}};
     const struct {
-        const char* pszSpec;
+        const char* pszSlot;
         const char* pszLabel;
     } cases[] = {
         {"usb:pci-0000:00:14.0-usb-0:3:1.0", "Hub A port 3"},
@@ -133,8 +133,8 @@ TEST_F(SlotResolver, ALabelBelongsToTheFirstSlotSettingThatNamesTheSameSlot)
         {"bogus", ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.pszSpec);
-        EXPECT_EQ(SlotLabelFor(c.pszSpec, Settings()), c.pszLabel);
+        SCOPED_TRACE(c.pszSlot);
+        EXPECT_EQ(SlotLabelFor(c.pszSlot, Settings()), c.pszLabel);
     }
 }
 
