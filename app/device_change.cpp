@@ -37,7 +37,7 @@ DeviceChangeResult DeviceChangeRule(EDeviceChange eChange, std::optional<int> op
 
 std::optional<int> PortOfDevice(const std::string& strDevNode)
 {
-    return PortForDevicePath(strDevNode, [](const std::string& strName) { return ReadText(strName); });
+    return PortForDevicePath(strDevNode, StoredSettingLookup());
 }
 
 }  // namespace kestrel

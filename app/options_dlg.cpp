@@ -18,7 +18,7 @@ constexpr int kPortCount = 20;  // COM1 to COM20
 
 QString PortEntryText(int nPort)
 {
-    const std::string strDevice = DevicePathForPort(nPort, [](const std::string& strName) { return ReadText(strName); });
+    const std::string strDevice = DevicePathForPort(nPort, StoredSettingLookup());
     const QString strName = QString::fromStdString(PortName(nPort));
     return strDevice.empty() ? strName : QStringLiteral("%1  (%2)").arg(strName, QString::fromStdString(strDevice));
 }

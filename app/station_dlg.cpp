@@ -34,8 +34,6 @@ namespace {
 constexpr int kTileColumns = 4;
 constexpr uint32_t kDefaultFontAddress = 0xE00000;
 
-std::string ReadSetting(const std::string& strName) { return ReadText(strName); }
-
 bool DeviceExists(const std::string& strPath)
 {
     struct stat st {};
@@ -64,7 +62,7 @@ CStationDlg::CStationDlg(QWidget* pParent)
 
     m_nDloadType = ReadNumber(kSettingDloadType, DLOAD_NORMAL);
     m_editFontAddress->setText(QString::number(kDefaultFontAddress, 16));
-    SetPorts(PortsText(DefaultStationPorts(ReadSetting, DeviceExists)));
+    SetPorts(PortsText(DefaultStationPorts(StoredSettingLookup(), DeviceExists)));
     UpdateControls();
 }
 
@@ -90,7 +88,7 @@ void CStationDlg::OnPortsEdited()
     // No port at all is an empty grid, not the stored port the command line would take.
     std::vector<CPortOptions> ports;
     std::string error;
-    if (!args.empty() && !ResolvePortList(args, "", ReadSetting, ports, error)) {
+    if (!args.empty() && !ResolvePortList(args, "", StoredSettingLookup(), ports, error)) {
         ShowMessageLine(error);
         return;
     }
@@ -104,9 +102,7 @@ void CStationDlg::BuildStation(const std::vector<StationPortId>& ids)
 {
     ClearPorts();
     m_pStation = std::make_unique<CStation>(m_qtScheduler, m_settings, static_cast<IStationObserver&>(*this));
-    m_pStation->SetSlotResolver([this](const std::string& slot) {
-        return SlotNodeToOpen(slot, [this](const std::string& name) { return m_settings.ReadText(name, ""); });
-    });
+    m_pStation->SetSlotResolver([](const std::string& slot) { return SlotNodeToOpen(slot, StoredSettingLookup()); });
     for (const StationPortId& id : ids) {
         const int nIndex = m_pStation->AddPort(id);
         SPortView view;

@@ -74,7 +74,6 @@ void CStationDlg::OnPortProgress(int index, const BlockProgress& progress)
 void CStationDlg::OnPortRunStarted(int index)
 {
     SPortView& view = m_ports[static_cast<std::size_t>(index)];
-    const CStationPort& port = m_pStation->Port(index);
     view.pRecorder->OnRunStarted(StationRunSetup(m_pStation->Port(index)));
     view.pLog->clear();
     view.strLastLine.clear();

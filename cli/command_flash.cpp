@@ -61,9 +61,7 @@ int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const FlashArgs& 
     engine.SetPort(port.nPort);
     engine.SetBaudIndex(port.dwBaudRate == 115200 ? 1 : 0);
     // A link or usb:ID_PATH names the node the handset has at each open.
-    engine.SetPortResolver([&settings, slot = port.strDevicePath](int) {
-        return SlotNodeToOpen(slot, [&settings](const std::string& name) { return settings.ReadText(name, ""); });
-    });
+    engine.SetPortResolver([slot = port.strDevicePath](int) { return SlotNodeToOpen(slot, StoredSettingLookup()); });
 
     const int asked = parsed.type.value_or(ReadNumber(kSettingDloadType, 0));
     int type = asked;

@@ -39,9 +39,7 @@ public:
                  [this](int index) { OnStarted(index); }, [this](int index, RunOutcome outcome) { OnEnded(index, outcome); }),
           m_station(m_scheduler, m_settings, m_view)
     {
-        m_station.SetSlotResolver([this](const std::string& slot) {
-            return SlotNodeToOpen(slot, [this](const std::string& name) { return m_settings.ReadText(name, ""); });
-        });
+        m_station.SetSlotResolver([](const std::string& slot) { return SlotNodeToOpen(slot, StoredSettingLookup()); });
         for (const CPortOptions& port : ports) {
             m_station.AddPort({port.nPort, port.strDevicePath, port.strLabel});
             m_recorders.push_back(std::make_unique<CRunRecorder>(m_journal, frontEnd));

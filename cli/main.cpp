@@ -109,7 +109,7 @@ int Main(int argc, char** argv)
 
     FlashArgs flash;
     CliArgs words;
-    const SettingLookup settings = [](const std::string& name) { return ReadText(name); };
+    const SettingLookup settings = StoredSettingLookup();
     std::vector<Command> commands;
     const auto add = [&](const char* name, const char* about, bool usesPorts, CommandRun run) {
         CLI::App* pParser = cli.add_subcommand(name, about);

@@ -326,8 +326,6 @@ void CDownloadController::OnWaitCancelled()
         CEngineScope scope(*this);
         m_bWaitCancelled = true;
         m_run.bModeSwitch = false;
-        // The mode switch holds the port without a link.
-        if (!m_bReceiveRun) m_serial.CloseAll();
         if (m_bRunActive) {
             FinishRun(RunOutcome::Stopped);
         } else {

@@ -18,6 +18,9 @@ void CDownloadController::EndRun()
         m_bReceiveRun = false;
         m_serial.CloseAll();
         Wait(kLinkCloseWaitMs);
+    } else {
+        // The mode switch holds the port without a link.
+        m_serial.CloseAll();
     }
     // Also after a cancelled wait above, whose thread was told to end but not yet gone.
     if (m_pThreadRX) {

@@ -5,23 +5,19 @@
 #include <filesystem>
 #include <string_view>
 
-#include "services/port_watcher_paths.h"
+#include "services/device_paths.h"
+#include "services/port_options.h"
 #include "services/serial_devices.h"
 
 namespace kestrel {
-namespace {
-
-constexpr std::string_view kUsbPrefix = "usb:";
-
-}  // namespace
 
 CDevicePresence::CDevicePresence(std::vector<std::string> vecSlots, QObject* parent)
     : QObject(parent), m_pUdev(std::make_unique<CPortWatcher>())
 {
     for (std::string& strName : vecSlots) {
         SSlot slot;
-        if (strName.starts_with(kUsbPrefix))
-            slot.strIdPath = strName.substr(kUsbPrefix.size());
+        if (strName.starts_with(kUsbSlotPrefix))
+            slot.strIdPath = strName.substr(kUsbSlotPrefix.size());
         else
             slot.strPath = AbsolutePath(strName);
         m_slots.emplace(std::move(strName), std::move(slot));

@@ -24,6 +24,10 @@ std::optional<int> ParseSlotName(const std::string& text)
     return static_cast<int>(*n);
 }
 
+std::string SlotSettingName(int n) { return "SLOT" + std::to_string(n); }
+
+std::string SlotLabelSettingName(int n) { return SlotSettingName(n) + "_LABEL"; }
+
 std::optional<int> ParsePortNumber(const std::string& text)
 {
     std::string digits = text;
@@ -42,8 +46,8 @@ bool ResolvePortOptions(const std::string& portArg, const std::string& baudArg, 
 
     std::string slotArg = portArg;
     if (const auto slot = ParseSlotName(portArg)) {
-        slotArg = setting(("SLOT" + std::to_string(*slot)).c_str());
-        options.strLabel = setting(("SLOT" + std::to_string(*slot) + "_LABEL").c_str());
+        slotArg = setting(SlotSettingName(*slot).c_str());
+        options.strLabel = setting(SlotLabelSettingName(*slot).c_str());
         if (slotArg.empty() || ParseSlotName(slotArg)) {
             error = "--port " + portArg + ": the setting " + portArg +
                     " names no port (a COM number, a device path or usb:ID_PATH).";

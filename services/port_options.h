@@ -29,6 +29,9 @@ std::optional<long> ParseDecimal(const std::string& text);
 
 // "SLOT3": the number of a slot the settings name; nullopt for anything else.
 std::optional<int> ParseSlotName(const std::string& text);
+// The settings of slot n: "SLOT<n>" holds the slot, "SLOT<n>_LABEL" its label.
+std::string SlotSettingName(int n);
+std::string SlotLabelSettingName(int n);
 
 // "3", "COM3" or "/dev/ttyACM0". nullopt for anything else.
 std::optional<int> ParsePortNumber(const std::string& text);

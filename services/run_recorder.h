@@ -22,8 +22,8 @@ struct RunSetup {
     int nDloadType = -1;                    // as the run goes, after loading adapted it
     const CImageFile* pNewImage = nullptr;
     const CImageFile* pOldImage = nullptr;  // recorded for COMPARE runs
-    std::string strSlot;                    // a station's slot; "" for the window
-    std::string strSlotLabel;
+    std::string strSlot{};                  // a station's slot; "" for the window
+    std::string strSlotLabel{};
 };
 
 class CRunRecorder {

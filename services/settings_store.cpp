@@ -68,6 +68,11 @@ std::string SettingsFileProblem()
            " cannot be read as settings: the defaults are in use, and the file is left as it is.";
 }
 
+SettingLookup StoredSettingLookup()
+{
+    return [](const std::string& strName) { return ReadText(strName); };
+}
+
 std::string ReadText(std::string_view strName)
 {
     const QString path = StorePath();

@@ -36,6 +36,8 @@ bool WriteText(std::string_view strName, std::string_view strText);
 // text without digits is 0.
 int32_t ReadNumber(std::string_view strName, int32_t nDefault);
 bool WriteNumber(std::string_view strName, int32_t nValue);
+// The store as the COM map and the station's slots look names up in it.
+SettingLookup StoredSettingLookup();
 
 // A stored or announced port number outside the COM numbers the program uses is not used.
 constexpr bool IsUsablePortNumber(int32_t nPort) { return nPort >= kMinPortNumber && nPort <= kMaxPortNumber; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "services/device_paths.h"
 #include "services/port_options.h"
 #include "services/serial_devices.h"
 
@@ -11,9 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kUsbPrefix = "usb:";
-constexpr std::string_view kSlotPrefix = "SLOT";
-
 bool HasControl(std::string_view text)
 {
     return std::ranges::any_of(text, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
@@ -21,22 +19,16 @@ bool HasControl(std::string_view text)
 
 std::string ExistingNode(const std::string& strPath)
 {
-    if (!fs::path(strPath).is_absolute()) return {};
-    std::error_code error;
-    const fs::path node = fs::canonical(strPath, error);
-    if (error || fs::is_directory(node, error)) return {};
-    return node.string();
+    return fs::path(strPath).is_absolute() ? LiveDevice(strPath) : std::string();
 }
-
-std::string LabelSetting(int n) { return SlotSettingName(n) + "_LABEL"; }
 
 }  // namespace
 
 std::optional<SSlotParts> ParseSlot(std::string_view slot)
 {
     if (slot.empty() || HasControl(slot)) return std::nullopt;
-    if (slot.starts_with(kUsbPrefix)) {
-        const std::string_view idPath = slot.substr(kUsbPrefix.size());
+    if (slot.starts_with(kUsbSlotPrefix)) {
+        const std::string_view idPath = slot.substr(kUsbSlotPrefix.size());
         if (idPath.empty() || idPath.find_first_of(" /") != std::string_view::npos) return std::nullopt;
         return SSlotParts{.strIdPath = std::string(idPath)};
     }
@@ -59,16 +51,14 @@ std::string SlotNodeToOpen(const std::string& slot, const SettingLookup& setting
     return node.empty() ? slot : node;
 }
 
-std::string SlotSettingName(int n) { return std::string(kSlotPrefix) + std::to_string(n); }
-
 std::string SlotLabelFor(const std::string& slot, const SettingLookup& settings)
 {
     if (!settings) return {};
-    if (const auto n = ParseSlotName(slot)) return settings(LabelSetting(*n));
+    if (const auto n = ParseSlotName(slot)) return settings(SlotLabelSettingName(*n));
     const auto parsed = ParseSlot(slot);
     if (!parsed) return {};
     for (int n = kMinSlotNumber; n <= kMaxSlotNumber; ++n)
-        if (ParseSlot(settings(SlotSettingName(n))) == parsed) return settings(LabelSetting(n));
+        if (ParseSlot(settings(SlotSettingName(n))) == parsed) return settings(SlotLabelSettingName(n));
     return {};
 }
 

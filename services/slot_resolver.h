@@ -37,9 +37,6 @@ std::string ResolveSlotNode(const std::string& slot, const SettingLookup& settin
 // resolves to none, so that the open fails naming what the operator gave.
 std::string SlotNodeToOpen(const std::string& slot, const SettingLookup& settings);
 
-// "SLOT<n>"
-std::string SlotSettingName(int n);
-
 // The label of the slot: for "SLOT<n>" its own, otherwise that of the first SLOT<n> naming the
 // same slot ("3" and "COM3" are one). "" when there is none.
 std::string SlotLabelFor(const std::string& slot, const SettingLookup& settings);

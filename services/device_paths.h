@@ -1,6 +1,7 @@
 #pragma once
 // Where a port's path leads on disk right now: through its links to a device or a file, and
-// which folders would tell of a change along the way.
+// which folders would tell of a change along the way. Presence and the slots' resolution
+// share it, so that what is there and what is opened are one judgement.
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "services/port_watcher_paths.h"
+#include "services/device_paths.h"
 
 #include <sys/stat.h>
 
