@@ -9,9 +9,9 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "protocol/download_view.h"
+#include "services/sql_value.h"
 
 namespace kestrel {
 
@@ -46,7 +46,7 @@ enum class JournalField : int {
 };
 inline constexpr int kJournalFieldCount = static_cast<int>(JournalField::Opened) + 1;
 
-using JournalValue = std::variant<std::monostate, int64_t, std::string>;
+using JournalValue = SqlValue;
 
 struct JournalFieldInfo {
     JournalField eField;

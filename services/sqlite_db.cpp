@@ -22,7 +22,7 @@ CStatement::CStatement(const CSqliteDb& db, std::string_view strSql)
     m_pStmt.reset(pStmt);
 }
 
-void CStatement::Bind(int nIndex, const JournalValue& value)
+void CStatement::Bind(int nIndex, const SqlValue& value)
 {
     if (const auto* pNumber = std::get_if<int64_t>(&value))
         sqlite3_bind_int64(m_pStmt.get(), nIndex, *pNumber);
@@ -34,7 +34,7 @@ void CStatement::Bind(int nIndex, const JournalValue& value)
 
 int CStatement::Step() { return m_pStmt ? sqlite3_step(m_pStmt.get()) : m_nPrepared; }
 
-JournalValue CStatement::Column(int nIndex) const
+SqlValue CStatement::Column(int nIndex) const
 {
     switch (sqlite3_column_type(m_pStmt.get(), nIndex)) {
     case SQLITE_INTEGER: return Int(nIndex);

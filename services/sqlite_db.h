@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "services/journal_fields.h"
+#include "services/sql_value.h"
 
 namespace kestrel {
 
@@ -37,11 +37,11 @@ public:
     // The result code of the preparation.
     int Prepared() const { return m_nPrepared; }
     // Parameters count from 1.
-    void Bind(int nIndex, const JournalValue& value);
+    void Bind(int nIndex, const SqlValue& value);
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int Step();
     // Columns count from 0.
-    JournalValue Column(int nIndex) const;
+    SqlValue Column(int nIndex) const;
     int64_t Int(int nIndex) const { return sqlite3_column_int64(m_pStmt.get(), nIndex); }
     std::string Text(int nIndex) const;
 
