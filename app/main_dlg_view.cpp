@@ -129,7 +129,11 @@ void CMainDlg::OnRunStarted()
     m_recorder.OnRunStarted({nPort, strDevice, m_engine.DloadType(), &m_engine.NewImage(), &m_engine.OldImage()});
 }
 
-void CMainDlg::OnRunEnded(RunOutcome outcome) { m_recorder.OnRunEnded(outcome, m_engine.Statistics()); }
+void CMainDlg::OnRunEnded(RunOutcome outcome)
+{
+    // The journal keeps what the run ended with; the log's last line is the window's to show.
+    m_recorder.OnRunEnded(SummarizeRun(outcome, m_engine.Statistics(), {}), m_engine.Statistics());
+}
 
 bool CMainDlg::AskFontAddress(uint32_t& address)
 {

@@ -22,11 +22,9 @@
 #include "app/type_list.h"
 #include "controls/flat_combo_box.h"
 #include "image/download_type.h"
-#include "services/device_presence.h"
 #include "services/journal.h"
 #include "services/port_options.h"
 #include "services/settings_store.h"
-#include "services/slot_resolver.h"
 
 namespace kestrel {
 namespace {
@@ -81,7 +79,7 @@ void CStationDlg::OnPortsEdited()
         return;
     }
     const QString strPorts = m_editPorts->text().simplified();
-    if (m_pStation && strPorts == m_strPortsApplied) return;
+    if (m_pSession && strPorts == m_strPortsApplied) return;
     std::vector<std::string> args;
     for (const QString& strArg : strPorts.split(QRegularExpression(QStringLiteral("[\\s,;]+")), Qt::SkipEmptyParts))
         args.push_back(strArg.toStdString());
@@ -101,29 +99,27 @@ void CStationDlg::OnPortsEdited()
 void CStationDlg::BuildStation(const std::vector<StationPortId>& ids)
 {
     ClearPorts();
-    m_pStation = std::make_unique<CStation>(m_qtScheduler, m_settings, static_cast<IStationObserver&>(*this));
-    m_pStation->SetSlotResolver([](const std::string& slot) { return SlotNodeToOpen(slot, StoredSettingLookup()); });
+    m_pSession = std::make_unique<CRunSession>(m_qtScheduler, m_settings, m_journal, "station",
+                                               static_cast<IStationObserver&>(*this));
     for (const StationPortId& id : ids) {
-        const int nIndex = m_pStation->AddPort(id);
+        const int nIndex = m_pSession->AddPort(id);
         SPortView view;
         view.pTile = new CStationTile(id);
         view.pTile->ShowState(CStationTile::EState::Waiting, std::string(kWaitingText));
         m_gridTiles->addWidget(view.pTile, nIndex / kTileColumns, nIndex % kTileColumns);
         connect(view.pTile, &CStationTile::Clicked, this, [this, nIndex] { SelectTile(nIndex); });
         view.pLog = new CLogPane;
-        view.pRecorder = std::make_shared<CRunRecorder>(m_journal, "station");
         m_stackLogs->addWidget(view.pLog);
         m_ports.push_back(view);
     }
     SelectTile(ids.empty() ? -1 : 0);
     LoadJob();
-    WatchPresence(ids);
+    m_pSession->WatchHandsets();
 }
 
 void CStationDlg::ClearPorts()
 {
-    m_pPresence.reset();
-    m_pStation.reset();
+    m_pSession.reset();
     for (const SPortView& view : m_ports) {
         delete view.pTile;
         delete view.pLog;
@@ -132,25 +128,9 @@ void CStationDlg::ClearPorts()
     m_nSelected = -1;
 }
 
-void CStationDlg::WatchPresence(const std::vector<StationPortId>& ids)
-{
-    std::vector<std::string> devices;
-    for (const StationPortId& id : ids)
-        if (!id.strSlot.empty()) devices.push_back(id.strSlot);
-    if (devices.empty()) return;
-    m_pPresence = std::make_unique<CDevicePresence>(devices);
-    connect(m_pPresence.get(), &CDevicePresence::Arrived, this,
-            [this](const QString& strDevice) { m_pStation->OnDeviceArrived(strDevice.toStdString()); });
-    connect(m_pPresence.get(), &CDevicePresence::Gone, this,
-            [this](const QString& strDevice) { m_pStation->OnDeviceGone(strDevice.toStdString()); });
-    // Handsets already there count as arrived, once the window is up.
-    CDevicePresence* pPresence = m_pPresence.get();
-    QMetaObject::invokeMethod(pPresence, [pPresence] { pPresence->AnnouncePresent(); }, Qt::QueuedConnection);
-}
-
 void CStationDlg::ApplyStartOnArrival()
 {
-    if (m_pStation) m_pStation->SetStartOnArrival(m_checkStartOnArrival->isChecked() && m_bJobLoaded);
+    if (m_pSession) m_pSession->Station().SetStartOnArrival(m_checkStartOnArrival->isChecked() && m_bJobLoaded);
 }
 
 void CStationDlg::SelectTile(int nIndex)
@@ -161,28 +141,28 @@ void CStationDlg::SelectTile(int nIndex)
         Tile(i).SetSelected(i == nIndex);
         if (i != nIndex) continue;
         m_stackLogs->setCurrentWidget(&Log(i));
-        strTitle = QStringLiteral(" Log : %1 ").arg(QString::fromStdString(m_pStation->Port(i).Id().Label()));
+        strTitle = QStringLiteral(" Log : %1 ").arg(QString::fromStdString(m_pSession->Port(i).Id().Label()));
     }
     m_groupLog->setTitle(strTitle);
 }
 
 void CStationDlg::OnStartAll()
 {
-    if (!m_pStation || !m_bJobLoaded || m_pStation->AnyBusy()) return;
-    m_pStation->StartAll();
+    if (!m_pSession || !m_bJobLoaded || m_pSession->Station().AnyBusy()) return;
+    m_pSession->Station().StartAll();
 }
 
 void CStationDlg::OnStopAll()
 {
-    if (m_pStation) m_pStation->StopAll();
+    if (m_pSession) m_pSession->Station().StopAll();
 }
 
-bool CStationDlg::IsAnyRunOn() const { return m_pStation && (m_pStation->AnyRunning() || m_pStation->AnyBusy()); }
+bool CStationDlg::IsAnyRunOn() const { return m_pSession && (m_pSession->Station().AnyRunning() || m_pSession->Station().AnyBusy()); }
 
 void CStationDlg::UpdateControls()
 {
     // Buttons follow the runs; a handler pressed while an engine waits refuses by itself.
-    const bool bIdle = !(m_pStation && m_pStation->AnyRunning());
+    const bool bIdle = !(m_pSession && m_pSession->Station().AnyRunning());
     for (CBitmapButton* pButton : {m_btnOpen, m_btnOpenOld}) {
         pButton->setEnabled(bIdle);
         pButton->setChecked(bIdle);
@@ -192,7 +172,7 @@ void CStationDlg::UpdateControls()
     m_checkYes->setEnabled(bIdle);
     m_editPorts->setEnabled(bIdle);
     bool bAnyIdlePort = false;
-    for (int i = 0; i < TileCount(); ++i) bAnyIdlePort = bAnyIdlePort || !m_pStation->Port(i).IsRunning();
+    for (int i = 0; i < TileCount(); ++i) bAnyIdlePort = bAnyIdlePort || !m_pSession->Port(i).IsRunning();
     m_btnStartAll->setEnabled(m_bJobLoaded && bAnyIdlePort);
     m_btnStopAll->setEnabled(!bIdle);
 }
@@ -202,23 +182,15 @@ void CStationDlg::closeEvent(QCloseEvent* pEvent)
     pEvent->ignore();
     // Runs still going on end where they stand, as in the main window; a wait under way is
     // cancelled, so each run has ended as stopped, in the journal too, before the ports go.
-    if (m_pStation) m_pStation->AbandonAll();
+    if (m_pSession) m_pSession->Station().AbandonAll();
     // An engine at work further up this very call lets go once it is free.
-    if (m_pStation && m_pStation->AnyBusy()) {
-        m_bClosePending = true;
+    if (m_pSession && !m_pSession->IsIdle()) {
+        m_pSession->CallWhenIdle([this] { QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection); });
         return;
     }
-    m_bClosePending = false;
     ClearPorts();
     QDialog::done(QDialog::Accepted);
     pEvent->accept();
-}
-
-void CStationDlg::RetryPendingClose()
-{
-    if (!m_bClosePending) return;
-    m_bClosePending = false;
-    QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
 }
 
 }  // namespace kestrel

@@ -18,7 +18,7 @@
 #include "protocol/time_left.h"
 #include "services/journal_writer.h"
 #include "services/qt_scheduler.h"
-#include "services/run_recorder.h"
+#include "services/run_session.h"
 #include "services/stored_settings.h"
 #include "station/station.h"
 
@@ -38,7 +38,6 @@ inline constexpr std::string_view kStationTitle = "Kestrel 스테이션";
 inline constexpr std::string_view kWaitingText = "waiting for handset";
 
 class CBitmapButton;
-class CDevicePresence;
 class CFlatComboBox;
 class CLogPane;
 class CStationTile;
@@ -55,7 +54,7 @@ public:
     CStationTile& Tile(int nIndex) const { return *m_ports[static_cast<std::size_t>(nIndex)].pTile; }
     CLogPane& Log(int nIndex) const { return *m_ports[static_cast<std::size_t>(nIndex)].pLog; }
     // Null until the ports are set.
-    const CStation* Station() const { return m_pStation.get(); }
+    const CStation* Station() const { return m_pSession ? &m_pSession->Station() : nullptr; }
     // The job can be run: an image is chosen and every port has loaded it.
     bool IsJobLoaded() const { return m_bJobLoaded; }
 
@@ -80,8 +79,6 @@ private:
     struct SPortView {
         CStationTile* pTile = nullptr;
         CLogPane* pLog = nullptr;
-        std::string strLastLine;  // of the port's log, for a run between its steps
-        std::shared_ptr<CRunRecorder> pRecorder;  // the port's runs in the journal
         CTimeLeft timeLeft;                        // of the write going on
     };
 
@@ -104,7 +101,6 @@ private:
     void OnPortsEdited();
     void BuildStation(const std::vector<StationPortId>& ids);
     void ClearPorts();
-    void WatchPresence(const std::vector<StationPortId>& ids);
     void ApplyStartOnArrival();
 
     // IStationObserver
@@ -113,8 +109,6 @@ private:
     void OnPortProgress(int index, const BlockProgress& progress) override;
     void OnPortRunStarted(int index) override;
     void OnPortRunEnded(int index, RunOutcome outcome) override;
-    void OnPortFree(int) override { RetryPendingClose(); }
-    void OnPortOpened(int index, const std::string& node) override;
     // The step and elapsed time of a port whose run goes on.
     void ShowRunning(int nIndex);
     void OnClockTick();
@@ -122,15 +116,12 @@ private:
     bool IsAnyRunOn() const;
     void UpdateControls();
     void ShowMessageLine(const std::string& text);
-    void RetryPendingClose();
 
-    // Owned objects, in the order they are needed: the station uses the others, and the
-    // presence watch reports to the station.
+    // Owned objects, in the order they are needed: the session uses the others.
     CQtScheduler m_qtScheduler;
     CStoredSettings m_settings;
     CJournalWriter m_journal;
-    std::unique_ptr<CStation> m_pStation;
-    std::unique_ptr<CDevicePresence> m_pPresence;
+    std::unique_ptr<CRunSession> m_pSession;
     std::vector<SPortView> m_ports;
     // Refreshes the elapsed times while a run goes on.
     QTimer m_clock;
@@ -164,8 +155,6 @@ private:
     bool m_bJobLoaded = false;
     int m_nSelected = -1;
     QString m_strPortsApplied;
-    // A close that came while an engine waited; it is taken up when the wait ends.
-    bool m_bClosePending = false;
 };
 
 }  // namespace kestrel

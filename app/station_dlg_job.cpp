@@ -84,15 +84,9 @@ bool CStationDlg::LoadJobIntoPorts()
     StationJob job;
     if (m_strBinPath.empty() || !MakeJob(job)) return false;
     std::string error;
-    if (m_pStation && !m_pStation->LoadJob(job, error)) {
+    if (m_pSession && !m_pSession->LoadJob(job, error)) {
         ShowMessageLine(error);
         return false;
-    }
-    for (int i = 0; m_pStation && i < m_pStation->PortCount(); ++i) {
-        const CDownloadController& engine = m_pStation->Port(i).Engine();
-        CRunRecorder& recorder = *m_ports[static_cast<std::size_t>(i)].pRecorder;
-        recorder.OnImageLoaded(engine.NewImage());
-        if (!job.strOldImage.empty()) recorder.OnImageLoaded(engine.OldImage());
     }
     return true;
 }

@@ -6,26 +6,11 @@
 #include "app/log_pane.h"
 #include "app/station_dlg.h"
 #include "app/station_tile.h"
-#include "services/station_run_setup.h"
 
 namespace kestrel {
 namespace {
 
 constexpr int kClockMs = 250;
-
-// The last line of a text with something on it.
-std::string LastLine(const std::string& text)
-{
-    std::size_t end = text.size();
-    while (end > 0) {
-        const std::size_t start = text.rfind('\n', end - 1);
-        const std::size_t first = start == std::string::npos ? 0 : start + 1;
-        if (first < end) return text.substr(first, end - first);
-        if (start == std::string::npos) break;
-        end = start;
-    }
-    return {};
-}
 
 struct SEnd {
     CStationTile::EState eState;
@@ -33,32 +18,29 @@ struct SEnd {
 };
 
 // What a tile says once its run is over: "completed", "stopped", or in the log's words what
-// ended it: the run's last red line, or for a run refused before it began its message.
-SEnd EndOfRun(RunOutcome outcome, const RunStatistics& stats, const std::string& strLastLine)
+// ended it.
+SEnd EndOfRun(const SRunSummary& summary)
 {
     using EState = CStationTile::EState;
-    const std::string strRed = LastLine(stats.strLastRedLine);
-    switch (outcome) {
+    switch (summary.eOutcome) {
     case RunOutcome::Completed: return {EState::Done, "completed"};
     case RunOutcome::Stopped: return {EState::Done, "stopped"};
-    case RunOutcome::NothingToDo: return {EState::Done, strRed};
+    case RunOutcome::NothingToDo: return {EState::Done, summary.strReason};
     case RunOutcome::HandsetError:
     case RunOutcome::NoResponse:
     case RunOutcome::PortError:
     case RunOutcome::FileError:
     case RunOutcome::Refused: break;
     }
-    return {EState::Failed, strRed.empty() ? strLastLine : strRed};
+    return {EState::Failed, summary.strReason};
 }
 
 }  // namespace
 
 void CStationDlg::OnPortLog(int index, int kind, const std::string& text)
 {
-    SPortView& view = m_ports[static_cast<std::size_t>(index)];
-    view.pLog->WriteLog(kind, text);
-    if (std::string line = LastLine(text); !line.empty()) view.strLastLine = std::move(line);
-    if (m_pStation->Port(index).IsRunning()) ShowRunning(index);
+    Log(index).WriteLog(kind, text);
+    if (m_pSession->Port(index).IsRunning()) ShowRunning(index);
 }
 
 void CStationDlg::OnPortCheckMark(int index) { Log(index).MarkStepDone(); }
@@ -74,9 +56,7 @@ void CStationDlg::OnPortProgress(int index, const BlockProgress& progress)
 void CStationDlg::OnPortRunStarted(int index)
 {
     SPortView& view = m_ports[static_cast<std::size_t>(index)];
-    view.pRecorder->OnRunStarted(StationRunSetup(m_pStation->Port(index)));
     view.pLog->clear();
-    view.strLastLine.clear();
     view.timeLeft = CTimeLeft{};
     view.pTile->ShowRunStarted();
     ShowRunning(index);
@@ -84,30 +64,23 @@ void CStationDlg::OnPortRunStarted(int index)
     UpdateControls();
 }
 
-void CStationDlg::OnPortOpened(int index, const std::string& node)
+void CStationDlg::OnPortRunEnded(int index, RunOutcome)
 {
-    m_ports[static_cast<std::size_t>(index)].pRecorder->OnPortOpened(node);
-}
-
-void CStationDlg::OnPortRunEnded(int index, RunOutcome outcome)
-{
-    const CStationPort& port = m_pStation->Port(index);
-    const RunStatistics& stats = port.Engine().Statistics();
-    m_ports[static_cast<std::size_t>(index)].pRecorder->OnRunEnded(outcome, stats);
-    const SEnd end = EndOfRun(outcome, stats, m_ports[static_cast<std::size_t>(index)].strLastLine);
+    const SRunSummary& summary = m_pSession->Summary(index);
+    const SEnd end = EndOfRun(summary);
     CStationTile& tile = Tile(index);
     tile.ShowState(end.eState, end.text);
-    tile.ShowElapsed(m_qtScheduler.NowMs() - stats.nStartMs);
-    if (!m_pStation->AnyRunning()) m_clock.stop();
+    tile.ShowElapsed(summary.nDurationMs);
+    if (!m_pSession->Station().AnyRunning()) m_clock.stop();
     UpdateControls();
 }
 
 void CStationDlg::ShowRunning(int nIndex)
 {
-    const CStationPort& port = m_pStation->Port(nIndex);
+    const CStationPort& port = m_pSession->Port(nIndex);
     std::string step = port.StepText();
     // Before its first request (the mode switch, say) a run has no step of its own.
-    if (step.empty()) step = m_ports[static_cast<std::size_t>(nIndex)].strLastLine;
+    if (step.empty()) step = m_pSession->LastLogLine(nIndex);
     CStationTile& tile = Tile(nIndex);
     tile.ShowState(CStationTile::EState::Step, step);
     tile.ShowElapsed(m_qtScheduler.NowMs() - port.Engine().Statistics().nStartMs,
@@ -117,7 +90,7 @@ void CStationDlg::ShowRunning(int nIndex)
 void CStationDlg::OnClockTick()
 {
     for (int i = 0; i < TileCount(); ++i)
-        if (m_pStation->Port(i).IsRunning()) ShowRunning(i);
+        if (m_pSession->Port(i).IsRunning()) ShowRunning(i);
 }
 
 }  // namespace kestrel

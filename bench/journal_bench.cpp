@@ -106,7 +106,7 @@ int main(int argc, char** argv)
         startDoneMs.push_back(MsSince(start));
 
         start = Clock::now();
-        recorder.OnRunEnded(RunOutcome::Completed, {});
+        recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, RunStatistics{}, {}), RunStatistics{});
         endMs.push_back(MsSince(start));
         writer.Flush();
         endDoneMs.push_back(MsSince(start));

@@ -1,120 +1,66 @@
-// kestrel-cli flash: one download run of the engine, with the terminal as its window.
+// kestrel-cli flash: one run on each port, all at once. One port shows its log as the window
+// does; several show a status line each.
 
-#include <QCoreApplication>
-#include <QTimer>
 #include <unistd.h>
 
-#include "services/journal_writer.h"
-#include "services/qt_scheduler.h"
-#include "services/run_recorder.h"
-#include "services/settings_store.h"
-#include "services/slot_resolver.h"
-#include "services/stored_settings.h"
+#include "cli_session.h"
 #include "commands.h"
 #include "exit_codes.h"
-#include "flash_args.h"
-#include "image/download_type.h"
-#include "interrupt_signals.h"
-#include "protocol/download_controller.h"
-#include "station/stacked_engine.h"
+#include "station_terminal_view.h"
 #include "terminal_view.h"
 
 namespace kestrel {
+namespace {
 
-int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const FlashArgs& parsed)
+// How the command ends: for one port as its run did, for several as the most severe of their
+// runs did. A port whose run never started counts as stopped.
+Ending EndingOfFlash(CCliSession& cli)
 {
-    int argc = 1;
-    char name[] = "kestrel-cli";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    CQtScheduler scheduler;
-    CStoredSettings settings;
-    // What the journal has to say goes into the log.
-    CJournalWriter journal(JournalFilePath(), NoticeOnThreadOf(&app, [&out](const std::string& text) { out.Log(kLogInfo, text); }));
-    CRunRecorder recorder(journal, "cli");
+    if (!cli.Loaded()) return {"error", kExitFileError};
+    const CRunSession& session = cli.Session();
+    if (session.PortCount() == 1) return EndingOf(session.Summary(0).eOutcome);
+    int exitCode = kExitOk;
+    for (int i = 0; i < session.PortCount(); ++i)
+        exitCode = MostSevereExitCode(exitCode, EndingOf(session.Summary(i).eOutcome).exitCode);
+    return {exitCode == kExitOk ? "completed" : exitCode == kExitInterrupted ? "stopped" : "error", exitCode};
+}
 
-    std::optional<RunOutcome> outcome;
-    // The program leaves once the run has ended and the engine is out of its work.
-    bool quitWhenFree = false;
-    std::unique_ptr<CStackedEngine> pStacked;
-    const auto quitIfFree = [&] {
-        if (quitWhenFree && !pStacked->Engine().IsBusy()) app.quit();
-    };
-    TerminalAnswers answers{parsed.bYes, parsed.fontAddress};
-    CTerminalView view(
-        out, answers, isatty(STDERR_FILENO) != 0, [&scheduler] { return scheduler.NowMs(); },
-        [&] {
-            const CDownloadController& engine = pStacked->Engine();
-            recorder.OnRunStarted(
-                {port.nPort, port.strDevicePath, engine.DloadType(), &engine.NewImage(), &engine.OldImage()});
-        },
-        [&](RunOutcome o) {
-            recorder.OnRunEnded(o, pStacked->Engine().Statistics());
-            if (!outcome) outcome = o;
-            quitWhenFree = true;
-        });
-    // On a stack of its own, the engine's waits leave the event loop free, and a second
-    // Ctrl+C cancels a wait instead of waiting it out.
-    pStacked = std::make_unique<CStackedEngine>(scheduler, 0, view, settings, nullptr, quitIfFree);
-    CDownloadController& engine = pStacked->Engine();
-    engine.SetBanner("Kestrel");
-    engine.SetPort(port.nPort);
-    engine.SetBaudIndex(port.dwBaudRate == 115200 ? 1 : 0);
-    // A link or usb:ID_PATH names the node the handset has at each open.
-    engine.SetPortResolver([slot = port.strDevicePath](int) { return SlotNodeToOpen(slot, StoredSettingLookup()); });
-
-    const int asked = parsed.type.value_or(ReadNumber(kSettingDloadType, 0));
-    int type = asked;
-    if (!engine.NewImage().Load(parsed.strImage, type)) {
-        out.Log(kLogError, engine.NewImage().LastError());
-        out.Object(CJsonObject().Add("event", "end").Add("result", "error").Add("exit_code", int{kExitFileError}));
-        return kExitFileError;
-    }
-    recorder.OnImageLoaded(engine.NewImage());
-    if (!parsed.strOld.empty()) {
-        int oldType = type;
-        if (!engine.OldImage().Load(parsed.strOld, oldType)) {
-            out.Log(kLogError, engine.OldImage().LastError());
-            out.Object(CJsonObject().Add("event", "end").Add("result", "error").Add("exit_code", int{kExitFileError}));
-            return kExitFileError;
-        }
-        recorder.OnImageLoaded(engine.OldImage());
-    }
-    if (type != asked && asked >= 0 && asked < kDownloadTypeCount) {
-        out.Log(kLogInfo, "The image runs as " + std::string(kDownloadTypeNames[static_cast<std::size_t>(type)]) +
-                              " instead of " + std::string(kDownloadTypeNames[static_cast<std::size_t>(asked)]) + ".");
-    }
-    engine.SetDloadType(type);
-
-    // Ctrl+C is Stop (once the engine is out of a wait); a second one abandons a run that
-    // Stop may not end yet.
-    int interruptCount = 0;
-    CInterruptSignals interrupts([&] {
-        if (++interruptCount == 1) {
-            pStacked->Stop();
-            if (!outcome) out.Log(kLogInfo, "Press Ctrl+C again to abandon the run.");
-        } else {
-            pStacked->Abandon();
-            if (!outcome) outcome = RunOutcome::Stopped;
-            quitWhenFree = true;
-            quitIfFree();
-        }
-    });
-    if (!interrupts.IsReady()) return kExitUsage;
-
-    QTimer::singleShot(0, [&] { pStacked->Start(); });
-    app.exec();
-
-    // A run abandoned with a second Ctrl+C still holds the port.
-    pStacked->Abandon();
-    // The run's row is written, and what the journal said is in the log, before the end line.
-    journal.Flush();
-    QCoreApplication::sendPostedEvents();
-    const Ending ending = EndingOf(outcome.value_or(RunOutcome::Stopped));
+int WriteEnd(CCliOutput& out, CCliSession& cli)
+{
+    const Ending ending = EndingOfFlash(cli);
+    const CRunSession& session = cli.Session();
     CJsonObject end;
-    end.Add("event", "end").Add("result", ending.result).Add("exit_code", ending.exitCode);
-    out.Object(AddBackupFailure(end, engine.Statistics()));
+    end.Add("event", "end");
+    if (session.PortCount() > 1) end.Add("port", "all");
+    end.Add("result", ending.result).Add("exit_code", ending.exitCode);
+    if (session.PortCount() == 1) AddBackupFailure(end, session.Port(0).Engine().Statistics());
+    out.Object(end);
     return ending.exitCode;
+}
+
+}  // namespace
+
+int RunFlashCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& args)
+{
+    const bool onePort = ports.size() == 1;
+    CCliSession cli(out, ports, "cli", [&](std::function<int64_t()> clock) -> std::unique_ptr<ICliRunView> {
+        const bool terminal = isatty(STDERR_FILENO) != 0;
+        if (onePort) return std::make_unique<CTerminalView>(out, terminal, std::move(clock));
+        return std::make_unique<CStationTerminalView>(out, terminal, std::move(clock), true);
+    });
+    if (!cli.Load(args)) return WriteEnd(out, cli);
+    const bool caught = cli.CatchInterrupts([&] {
+        if (cli.Session().IsIdle() || out.Json()) return;
+        out.Error(onePort ? "Press Ctrl+C again to abandon the run."
+                          : "Stopping every port; press Ctrl+C again to abandon the runs.");
+    });
+    if (!caught) return kExitUsage;
+    cli.Exec([&] {
+        cli.Session().Station().StartAll();
+        cli.QuitWhenIdle();
+    });
+    cli.Finish();
+    return WriteEnd(out, cli);
 }
 
 }  // namespace kestrel

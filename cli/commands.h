@@ -18,9 +18,8 @@ int RunRequestCommand(CCliOutput& out, const CPortOptions& port, const CliArgs& 
 int RunToDmCommand(CCliOutput& out, const CPortOptions& port);
 int RunInfoCommand(CCliOutput& out, const CliArgs& args);
 int RunCompareCommand(CCliOutput& out, const CliArgs& args);
-int RunFlashCommand(CCliOutput& out, const CPortOptions& port, const FlashArgs& args);
-// flash with several ports: one run per port, all at once.
-int RunFlashOnPorts(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& args);
+// One run per port, all at once.
+int RunFlashCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& args);
 // Flashes handsets as they appear on the ports, until Ctrl+C or --count units.
 int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& args);
 int RunHistoryCommand(CCliOutput& out, const CliArgs& args);

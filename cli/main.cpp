@@ -123,8 +123,7 @@ int Main(int argc, char** argv)
 
     AddFlashOptions(*add("flash", "write an image into the handset on each port, all at once", true,
                          [&](CCliOutput& out, const std::vector<CPortOptions>& ports) {
-                             if (ports.size() > 1) return RunFlashOnPorts(out, ports, flash);
-                             return RunFlashCommand(out, ports.front(), flash);
+                             return RunFlashCommand(out, ports, flash);
                          }),
                     flash, false);
     AddFlashOptions(*add("station", "flash handsets as they appear on the ports", true,

@@ -10,11 +10,9 @@ namespace {
 constexpr int kDrawIntervalMs = 100;
 }  // namespace
 
-CStationTerminalView::CStationTerminalView(CCliOutput& out, CStation& station, bool statusLines,
-                                           std::function<int64_t()> clock, std::function<void(int)> onStart,
-                                           std::function<void(int, RunOutcome)> onEnd)
-    : m_out(out), m_station(station), m_bStatusLines(statusLines && !out.Json()), m_clock(std::move(clock)),
-      m_onStart(std::move(onStart)), m_onEnd(std::move(onEnd))
+CStationTerminalView::CStationTerminalView(CCliOutput& out, bool statusLines, std::function<int64_t()> clock,
+                                           bool everyPortRuns)
+    : m_out(out), m_bStatusLines(statusLines && !out.Json()), m_clock(std::move(clock)), m_bEveryPortRuns(everyPortRuns)
 {
     m_drawTimer.setSingleShot(true);
     QObject::connect(&m_drawTimer, &QTimer::timeout, [this] { Draw(); });
@@ -22,14 +20,7 @@ CStationTerminalView::CStationTerminalView(CCliOutput& out, CStation& station, b
 
 void CStationTerminalView::OnPortLog(int index, int kind, const std::string& text)
 {
-    if (kind == kLogError) {
-        // The error line the port ends with, without the log's surrounding line breaks.
-        std::string line = text;
-        while (!line.empty() && line.front() == '\n') line.erase(line.begin());
-        while (!line.empty() && line.back() == '\n') line.pop_back();
-        if (!line.empty()) Status(index).strLastError = line;
-    }
-    const std::string port = m_station.Port(index).Id().Label();
+    const std::string port = Session().Port(index).Id().Label();
     if (m_out.Json()) {
         m_out.Object(CJsonObject().Add("event", "log").Add("port", port).Add("kind", kind)
                          .Add("colour", LogKindColour(kind)).Add("text", text));
@@ -48,7 +39,7 @@ void CStationTerminalView::OnPortLog(int index, int kind, const std::string& tex
 
 void CStationTerminalView::OnPortCheckMark(int index)
 {
-    const std::string port = m_station.Port(index).Id().Label();
+    const std::string port = Session().Port(index).Id().Label();
     if (m_out.Json())
         m_out.Object(CJsonObject().Add("event", "log").Add("port", port).Add("kind", "check").Add("colour", "check")
                          .Add("text", "  √"));
@@ -68,7 +59,7 @@ void CStationTerminalView::OnPortProgress(int index, const BlockProgress& progre
     status.timeLeft.OnBlock(now, progress.nBlock, progress.nTotal);
     if (m_out.Json()) {
         CJsonObject event;
-        event.Add("event", "progress").Add("port", m_station.Port(index).Id().Label())
+        event.Add("event", "progress").Add("port", Session().Port(index).Id().Label())
             .Add("percent", status.nPercent).Add("block", progress.nBlock).Add("total", progress.nTotal)
             .Add("address", static_cast<int64_t>(progress.dwAddress));
         if (const auto seconds = status.timeLeft.Seconds()) event.Add("eta_seconds", *seconds);
@@ -83,7 +74,6 @@ void CStationTerminalView::OnPortRunStarted(int index)
     Status(index) = PortStatus{};
     Status(index).nStartMs = m_clock();
     ScheduleDraw();
-    m_onStart(index);
 }
 
 void CStationTerminalView::OnPortRunEnded(int index, RunOutcome outcome)
@@ -91,20 +81,19 @@ void CStationTerminalView::OnPortRunEnded(int index, RunOutcome outcome)
     PortStatus& status = Status(index);
     status.nEndMs = m_clock();
     const Ending ending = EndingOf(outcome);
-    status.strEnd = outcome == RunOutcome::Completed || outcome == RunOutcome::NothingToDo || status.strLastError.empty()
-                        ? ending.result
-                        : std::string(ending.result) + ": " + status.strLastError;
-    const std::string port = m_station.Port(index).Id().Label();
+    const SRunSummary& summary = Session().Summary(index);
+    status.strEnd = IsSuccess(outcome) || summary.strReason.empty() ? ending.result
+                                                                    : std::string(ending.result) + ": " + summary.strReason;
+    const std::string port = Session().Port(index).Id().Label();
     if (m_out.Json()) {
         CJsonObject end;
         end.Add("event", "end").Add("port", port).Add("result", ending.result).Add("exit_code", ending.exitCode)
-            .Add("slot", m_station.Port(index).Id().strSlot);
-        m_out.Object(AddBackupFailure(end, m_station.Port(index).Engine().Statistics()));
+            .Add("slot", Session().Port(index).Id().strSlot);
+        m_out.Object(AddBackupFailure(end, Session().Port(index).Engine().Statistics()));
     }
     else if (!m_bStatusLines)
         m_out.Text("[" + port + "] " + StatusLine(index, status.nEndMs));
     ScheduleDraw();
-    m_onEnd(index, outcome);
 }
 
 CStationTerminalView::PortStatus& CStationTerminalView::Status(int index)
@@ -116,7 +105,7 @@ CStationTerminalView::PortStatus& CStationTerminalView::Status(int index)
 std::string CStationTerminalView::StatusLine(int index, int64_t now)
 {
     const PortStatus& status = Status(index);
-    const CStationPort& port = m_station.Port(index);
+    const CStationPort& port = Session().Port(index);
     const int64_t end = status.nEndMs >= 0 ? status.nEndMs : now;
     const auto elapsed = static_cast<int>(status.nStartMs >= 0 ? (end - status.nStartMs) / 1000 : 0);
     const int64_t lastBlock = status.nEndMs >= 0 ? status.nLastBlockMs : now;
@@ -149,13 +138,15 @@ void CStationTerminalView::Draw()
     const int64_t now = m_clock();
     // Back to the top of the block, then every line anew.
     if (m_nLinesDrawn > 0) std::fprintf(stderr, "\x1b[%dA", m_nLinesDrawn);
-    for (int i = 0; i < m_station.PortCount(); ++i) std::fprintf(stderr, "\r\x1b[2K%s\n", StatusLine(i, now).c_str());
+    for (int i = 0; i < Session().PortCount(); ++i) std::fprintf(stderr, "\r\x1b[2K%s\n", StatusLine(i, now).c_str());
     std::fflush(stderr);
-    m_nLinesDrawn = m_station.PortCount();
+    m_nLinesDrawn = Session().PortCount();
 }
 
 void CStationTerminalView::Finish()
 {
+    for (int i = 0; m_bEveryPortRuns && i < Session().PortCount(); ++i)
+        if (Status(i).nStartMs < 0) OnPortRunEnded(i, RunOutcome::Stopped);
     m_drawTimer.stop();
     Draw();
 }

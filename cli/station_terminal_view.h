@@ -9,42 +9,24 @@
 #include <string>
 #include <vector>
 
-#include "cli_output.h"
+#include "cli_session.h"
 #include "protocol/time_left.h"
-#include "station/station.h"
 
 namespace kestrel {
 
-class CStationTerminalView final : public IStationObserver {
+class CStationTerminalView final : public ICliRunView {
 public:
-    // statusLines: draw the status block on standard error (a terminal); clock: ms.
-    CStationTerminalView(CCliOutput& out, CStation& station, bool statusLines, std::function<int64_t()> clock,
-                         std::function<void(int index)> onStart,
-                         std::function<void(int index, RunOutcome outcome)> onEnd);
+    // statusLines: draw the status block on standard error (a terminal); clock: ms;
+    // everyPortRuns: each port was to run once (flash), so one that never started ends as stopped.
+    CStationTerminalView(CCliOutput& out, bool statusLines, std::function<int64_t()> clock, bool everyPortRuns);
 
     void OnPortLog(int index, int kind, const std::string& text) override;
     void OnPortCheckMark(int index) override;
     void OnPortProgress(int index, const BlockProgress& progress) override;
     void OnPortRunStarted(int index) override;
     void OnPortRunEnded(int index, RunOutcome outcome) override;
-    void OnPortFree(int index) override
-    {
-        if (m_onFree) m_onFree(index);
-    }
-    void OnPortOpened(int index, const std::string& node) override
-    {
-        if (m_onOpened) m_onOpened(index, node);
-    }
-    // Told when a port's engine is free again, and of each node a port opened.
-    void SetHooks(std::function<void(int index)> onFree, std::function<void(int index, const std::string& node)> onOpened)
-    {
-        m_onFree = std::move(onFree);
-        m_onOpened = std::move(onOpened);
-    }
-
-    bool HasStarted(int index) { return Status(index).nStartMs >= 0; }
     // Draws the status block one last time, as it stands.
-    void Finish();
+    void Finish() override;
 
 private:
     struct PortStatus {
@@ -56,7 +38,6 @@ private:
         int64_t nLastBlockMs = -1;
         int64_t nEndMs = -1;
         std::string strEnd;       // "completed" or what went wrong
-        std::string strLastError;
         CTimeLeft timeLeft;
     };
 
@@ -66,13 +47,9 @@ private:
     void Draw();
 
     CCliOutput& m_out;
-    CStation& m_station;
     bool m_bStatusLines;
     std::function<int64_t()> m_clock;
-    std::function<void(int)> m_onStart;
-    std::function<void(int, RunOutcome)> m_onEnd;
-    std::function<void(int)> m_onFree;
-    std::function<void(int, const std::string&)> m_onOpened;
+    bool m_bEveryPortRuns;
     std::vector<PortStatus> m_status;
     QTimer m_drawTimer;
     int m_nLinesDrawn = 0;

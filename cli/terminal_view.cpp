@@ -6,14 +6,8 @@
 
 namespace kestrel {
 
-CTerminalView::CTerminalView(CCliOutput& out, TerminalAnswers answers, bool progressLine, std::function<int64_t()> clock,
-                             std::function<void()> onStart, std::function<void(RunOutcome)> onEnd)
-    : m_out(out),
-      m_answers(answers),
-      m_bProgressLine(progressLine),
-      m_clock(std::move(clock)),
-      m_onStart(std::move(onStart)),
-      m_onEnd(std::move(onEnd))
+CTerminalView::CTerminalView(CCliOutput& out, bool progressLine, std::function<int64_t()> clock)
+    : m_out(out), m_bProgressLine(progressLine), m_clock(std::move(clock))
 {
 }
 
@@ -31,14 +25,14 @@ void CTerminalView::EndCheckMarkLine()
     m_bCheckMarkOpen = false;
 }
 
-void CTerminalView::WriteLog(int kind, const std::string& text)
+void CTerminalView::OnPortLog(int, int kind, const std::string& text)
 {
     EndProgressLine();
     m_out.Log(kind, text);
     m_bCheckMarkOpen = false;
 }
 
-void CTerminalView::MarkStepDone()
+void CTerminalView::OnPortCheckMark(int)
 {
     EndProgressLine();
     if (m_out.Json())
@@ -48,32 +42,13 @@ void CTerminalView::MarkStepDone()
     m_bCheckMarkOpen = !m_out.Json();
 }
 
-void CTerminalView::ShowMessage(const std::string& text, MessageIcon)
+void CTerminalView::OnPortAnswered(int index, const std::string& question, bool bYes)
 {
-    EndProgressLine();
     EndCheckMarkLine();
-    if (m_out.Json())
-        m_out.Object(CJsonObject().Add("event", "log").Add("kind", "message").Add("text", text));
-    else
-        m_out.Text(text);
+    OnPortLog(index, kLogInfo, question + (bYes ? " -> Yes" : " -> No (give --yes to continue)"));
 }
 
-bool CTerminalView::AskYesNo(const std::string& text)
-{
-    ShowMessage(text + (m_answers.bYes ? " -> Yes" : " -> No (give --yes to continue)"), MessageIcon::None);
-    return m_answers.bYes;
-}
-
-bool CTerminalView::AskFontAddress(uint32_t& address)
-{
-    if (m_answers.fontAddress) address = *m_answers.fontAddress;
-    char text[64];
-    std::snprintf(text, sizeof text, "FONT DOWNLOAD: Start Address : 0x%x", address);
-    ShowMessage(text, MessageIcon::None);
-    return true;
-}
-
-void CTerminalView::OnBlockSent(const BlockProgress& progress)
+void CTerminalView::OnPortProgress(int, const BlockProgress& progress)
 {
     const int64_t now = m_clock();
     if (m_nFirstBlockMs < 0) m_nFirstBlockMs = now;
@@ -102,11 +77,10 @@ void CTerminalView::OnBlockSent(const BlockProgress& progress)
     m_bProgressShown = true;
 }
 
-void CTerminalView::OnRunEnded(RunOutcome outcome)
+void CTerminalView::OnPortRunEnded(int, RunOutcome)
 {
     EndProgressLine();
     EndCheckMarkLine();
-    m_onEnd(outcome);
 }
 
 }  // namespace kestrel

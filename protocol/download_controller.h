@@ -138,6 +138,11 @@ private:
     // The one way a run ends: the link closed, nothing armed, the view told once.
     void FinishRun(RunOutcome outcome, const std::string& redLine = {});
     void TellRunEnded();
+    // The first call of a run stamps the end of its work.
+    void MarkWorkEnded()
+    {
+        if (m_stats.nEndMs < 0) m_stats.nEndMs = m_scheduler.NowMs();
+    }
     void EndRun();
     // False when the port did not come back at the new rate.
     bool ChangeLineSpeed(uint32_t baudRate);

@@ -65,6 +65,7 @@ struct RunStatistics {
     uint64_t qwBytesWritten = 0;    // image bytes whose block the handset acknowledged
     std::string strLastRedLine;     // the last error line of the log
     std::string strBackupFailure;   // what went wrong with the backup of the new image; empty if nothing
+    int64_t nEndMs = -1;            // scheduler clock when its work ended, before a closing message box
 };
 
 // Steps in which the last thing sent was a data block (the last block of a COMPARE range

@@ -211,6 +211,8 @@ void CDownloadController::CompleteRun()
     if (m_settings.ReadNumber("KESTREL_SND_SUCCESS", 0) != 0) m_view.PlaySound("SND_SUCCESS");
     m_serial.ClosePort();
     m_newImage.Close();
+    // The operator's time to read the message is not the run's.
+    MarkWorkEnded();
     ShowMessage(text);
     FinishRun(RunOutcome::Completed);
 }

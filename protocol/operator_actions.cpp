@@ -88,6 +88,7 @@ void CDownloadController::FinishRun(RunOutcome outcome, const std::string& redLi
     if (!redLine.empty()) WriteLogNow(kLogError, redLine);
     if (!m_bRunActive) return;
     m_bRunActive = false;
+    MarkWorkEnded();
     m_optEnding = outcome;
     // A refused run never started anything: the window stays as it was.
     if (outcome != RunOutcome::Refused) EndRun();

@@ -46,7 +46,6 @@ void CRunRecorder::OnImageLoaded(const CImageFile& image)
 
 void CRunRecorder::OnRunStarted(const RunSetup& setup)
 {
-    m_started = std::chrono::steady_clock::now();
     CJournalRow row;
     row.Set(StartedAt, NowUtc());
     row.Set(FrontEnd, m_strFrontEnd);
@@ -98,20 +97,17 @@ void CRunRecorder::OnPortOpened(const std::string& strNode)
     });
 }
 
-void CRunRecorder::OnRunEnded(RunOutcome eOutcome, const RunStatistics& stats)
+void CRunRecorder::OnRunEnded(const SRunSummary& summary, const RunStatistics& stats)
 {
-    const auto nDurationMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_started).count();
-    const auto nBytes = static_cast<int64_t>(stats.qwBytesWritten);
     CJournalRow end;
     end.Set(EndedAt, NowUtc());
-    end.Set(Outcome, std::string(OutcomeName(eOutcome)));
+    end.Set(Outcome, std::string(OutcomeName(summary.eOutcome)));
     end.Set(Retransmissions, int64_t{stats.nRetransmissions});
     end.Set(SupervisionExpiries, int64_t{stats.nSupervisionExpiries});
     end.Set(BlocksSent, int64_t{stats.nBlocksSent});
-    end.Set(BytesWritten, nBytes);
-    end.Set(DurationMs, static_cast<int64_t>(nDurationMs));
-    if (nDurationMs > 0) end.Set(BytesPerSecond, nBytes * 1000 / nDurationMs);
+    end.Set(BytesWritten, static_cast<int64_t>(stats.qwBytesWritten));
+    end.Set(DurationMs, summary.nDurationMs);
+    if (summary.nDurationMs > 0) end.Set(BytesPerSecond, summary.nBytesPerSecond);
     end.Set(LastRedLine, TextOrNull(stats.strLastRedLine));
 
     m_writer.Post([&writer = m_writer, pState = m_pState, end] {

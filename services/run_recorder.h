@@ -3,13 +3,13 @@
 // run's start and its end. Every call returns at once; the writer's thread looks up the USB
 // device, hashes the images and writes the row. A station keeps one recorder per port.
 
-#include <chrono>
 #include <memory>
 #include <string>
 
 #include "image/image_file.h"
 #include "protocol/download_run.h"
 #include "protocol/download_view.h"
+#include "protocol/run_summary.h"
 #include "services/image_digest.h"
 #include "services/journal_writer.h"
 
@@ -36,7 +36,7 @@ public:
     void OnRunStarted(const RunSetup& setup);
     // The run opened this device node: at its start, and again each time the handset came back.
     void OnPortOpened(const std::string& strNode);
-    void OnRunEnded(RunOutcome eOutcome, const RunStatistics& stats);
+    void OnRunEnded(const SRunSummary& summary, const RunStatistics& stats);
 
 private:
     // Touched on the writer's thread only.
@@ -49,7 +49,6 @@ private:
     CJournalWriter& m_writer;
     const std::string m_strFrontEnd;
     std::shared_ptr<SState> m_pState = std::make_shared<SState>();
-    std::chrono::steady_clock::time_point m_started;
 };
 
 }  // namespace kestrel

@@ -1,5 +1,7 @@
 #include "station/station_port.h"
 
+#include <cstdio>
+
 #include "image/download_type.h"
 #include "station/slot_port_device.h"
 #include "station/step_text.h"
@@ -84,13 +86,16 @@ void CStationPort::ShowMessage(const std::string& text, MessageIcon) { m_pObserv
 
 bool CStationPort::AskYesNo(const std::string& text)
 {
-    m_pObserver->OnPortLog(m_nIndex, kLogInfo, text + (m_job.bAnswerYes ? " Yes" : " No"));
+    m_pObserver->OnPortAnswered(m_nIndex, text, m_job.bAnswerYes);
     return m_job.bAnswerYes;
 }
 
 bool CStationPort::AskFontAddress(uint32_t& address)
 {
     address = m_job.dwFontAddress;
+    char text[64];
+    std::snprintf(text, sizeof text, "FONT DOWNLOAD: Start Address : 0x%X", address);
+    m_pObserver->OnPortLog(m_nIndex, kLogInfo, text);
     return true;
 }
 

@@ -38,6 +38,9 @@ struct StationPortId {
 // The device node a slot names now; "" when it names none.
 using SlotResolver = std::function<std::string(const std::string& slot)>;
 
+// A question of a run with the job's answer, as a port's log shows it.
+inline std::string AnsweredText(const std::string& question, bool bYes) { return question + (bYes ? " Yes" : " No"); }
+
 // Everything a station shows of its ports, by port index.
 class IStationObserver {
 public:
@@ -52,6 +55,11 @@ public:
     virtual void OnPortFree(int /*index*/) {}
     // The port opened this device node for its run (again, when the handset came back).
     virtual void OnPortOpened(int /*index*/, const std::string& /*node*/) {}
+    // The job answered the model-version question; by default a line of the port's log.
+    virtual void OnPortAnswered(int index, const std::string& question, bool bYes)
+    {
+        OnPortLog(index, kLogInfo, AnsweredText(question, bYes));
+    }
 };
 
 class CStationPort final : private CHeadlessView {

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "image/download_type.h"
+#include "protocol/run_summary.h"
 #include "protocol/text_format.h"
 
 namespace kestrel::test {
@@ -299,6 +300,20 @@ TEST_F(EngineTest, ARunCountsWhatItDid)
     Run();
     EXPECT_EQ(m_pEngine->Statistics().strLastRedLine, "Flash error!!");
     EXPECT_EQ(m_pEngine->Statistics().nBlocksSent, 0) << "counted afresh for every run";
+}
+
+TEST_F(EngineTest, TheRunsTimeEndsWhereTheCompletionMessageBegins)
+{
+    // The operator takes five seconds to press OK: that is not the run's time.
+    LoadNew(BootImage(3 * 1024), DLOAD_CHANGE_EMERGENCY);
+    m_view.onMessage = [this] { m_scheduler.RunFor(5000); };
+    Run();
+    ASSERT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
+    ASSERT_EQ(m_view.messageTimes.size(), 1u);
+    const RunStatistics& stats = m_pEngine->Statistics();
+    EXPECT_EQ(stats.nEndMs, m_view.messageTimes[0]);
+    EXPECT_GT(stats.nEndMs, stats.nStartMs);
+    EXPECT_EQ(SummarizeRun(RunOutcome::Completed, stats, {}).nDurationMs, m_view.messageTimes[0] - stats.nStartMs);
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ int main(int argc, char** argv)
         recorder.OnRunStarted(Setup(nPort));
         RunStatistics stats;
         stats.nBlocksSent = nRun;
-        recorder.OnRunEnded(RunOutcome::Completed, stats);
+        recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, stats, {}), stats);
     }
     return 0;
 }

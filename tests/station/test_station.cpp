@@ -166,7 +166,7 @@ TEST_F(StationTest, APortsWaitsHoldUpNoOtherPort)
     for (int i = 0; i < kPorts; ++i) {
         ExpectCompleted(i);
         EXPECT_EQ(m_observer.ports[i].nStartMs, m_observer.ports[0].nStartMs) << "port " << i;
-        EXPECT_NEAR(m_observer.ports[i].nEndMs, m_observer.ports[0].nEndMs, 100) << "port " << i;
+        EXPECT_NEAR(static_cast<double>(m_observer.ports[i].nEndMs), static_cast<double>(m_observer.ports[0].nEndMs), 100) << "port " << i;
     }
 }
 

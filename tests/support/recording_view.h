@@ -65,6 +65,7 @@ public:
     {
         messages.push_back(text);
         messageTimes.push_back(clock ? clock() : 0);
+        if (onMessage) onMessage();
     }
     bool AskYesNo(const std::string& text) override
     {
@@ -112,6 +113,7 @@ public:
     std::vector<std::string> messages;
     std::vector<int64_t> messageTimes;
     std::function<int64_t()> clock;  // when set, stamps each line and message
+    std::function<void()> onMessage;  // the operator reading a message box
     std::vector<std::string> questions;
     bool bAnswerYes = true;
     bool bFontOk = true;

@@ -1,0 +1,140 @@
+#include "services/run_session.h"
+
+#include <QMetaObject>
+
+#include "image/download_type.h"
+#include "services/device_presence.h"
+#include "services/settings_store.h"
+#include "services/slot_resolver.h"
+
+namespace kestrel {
+namespace {
+
+// What the journal records of a port's run at its start. The node is not known yet: the slot
+// is resolved as the run opens it, and the recorder hears of each node opened.
+RunSetup SetupOf(const CStationPort& port)
+{
+    RunSetup setup;
+    setup.nPort = port.Id().nPort;
+    setup.nDloadType = port.Engine().DloadType();
+    setup.pNewImage = &port.Engine().NewImage();
+    setup.pOldImage = &port.Engine().OldImage();
+    setup.strSlot = port.Id().strSlot;
+    setup.strSlotLabel = port.Id().strLabel;
+    return setup;
+}
+
+}  // namespace
+
+CRunSession::CRunSession(IScheduler& scheduler, ISettingsReader& settings, CJournalWriter& journal,
+                         std::string strFrontEnd, IStationObserver& view)
+    : m_journal(journal), m_strFrontEnd(std::move(strFrontEnd)), m_view(view), m_station(scheduler, settings, *this)
+{
+    m_station.SetSlotResolver([](const std::string& slot) { return SlotNodeToOpen(slot, StoredSettingLookup()); });
+}
+
+CRunSession::~CRunSession() = default;
+
+int CRunSession::AddPort(const StationPortId& id, std::unique_ptr<IPortDevice> device)
+{
+    m_ports.push_back({std::make_unique<CRunRecorder>(m_journal, m_strFrontEnd), {}, {}});
+    return m_station.AddPort(id, std::move(device));
+}
+
+bool CRunSession::LoadJob(const StationJob& job, std::string& error)
+{
+    if (!m_station.LoadJob(job, error)) return false;
+    for (int i = 0; i < PortCount(); ++i) {
+        const CDownloadController& engine = Port(i).Engine();
+        CRunRecorder& recorder = *m_ports[static_cast<std::size_t>(i)].pRecorder;
+        recorder.OnImageLoaded(engine.NewImage());
+        if (!job.strOldImage.empty()) recorder.OnImageLoaded(engine.OldImage());
+    }
+    return true;
+}
+
+std::string CRunSession::TypeChangeNote(int nAsked) const
+{
+    if (PortCount() == 0 || nAsked < 0 || nAsked >= kDownloadTypeCount) return {};
+    const int nType = Port(0).TypeAsRun();
+    if (nType == nAsked || nType < 0 || nType >= kDownloadTypeCount) return {};
+    return "The image runs as " + std::string(kDownloadTypeNames[static_cast<std::size_t>(nType)]) + " instead of " +
+           std::string(kDownloadTypeNames[static_cast<std::size_t>(nAsked)]) + ".";
+}
+
+void CRunSession::WatchHandsets()
+{
+    std::vector<std::string> slotNames;
+    for (int i = 0; i < PortCount(); ++i)
+        if (!Port(i).Id().strSlot.empty()) slotNames.push_back(Port(i).Id().strSlot);
+    if (slotNames.empty()) return;
+    m_pPresence = std::make_unique<CDevicePresence>(slotNames);
+    QObject::connect(m_pPresence.get(), &CDevicePresence::Arrived,
+                     [this](const QString& slot) { m_station.OnDeviceArrived(slot.toStdString()); });
+    QObject::connect(m_pPresence.get(), &CDevicePresence::Gone,
+                     [this](const QString& slot) { m_station.OnDeviceGone(slot.toStdString()); });
+    CDevicePresence* pPresence = m_pPresence.get();
+    QMetaObject::invokeMethod(pPresence, [pPresence] { pPresence->AnnouncePresent(); }, Qt::QueuedConnection);
+}
+
+void CRunSession::CallWhenIdle(std::function<void()> then)
+{
+    m_whenIdle = std::move(then);
+    CallIfIdle();
+}
+
+void CRunSession::CallIfIdle()
+{
+    if (!m_whenIdle || !IsIdle()) return;
+    // Taken out first: the call may ask again, or end the session.
+    std::exchange(m_whenIdle, nullptr)();
+}
+
+void CRunSession::OnPortLog(int index, int kind, const std::string& text)
+{
+    if (std::string line = LastTextLine(text); !line.empty())
+        m_ports[static_cast<std::size_t>(index)].strLastLine = std::move(line);
+    m_view.OnPortLog(index, kind, text);
+}
+
+void CRunSession::OnPortAnswered(int index, const std::string& question, bool bYes)
+{
+    m_ports[static_cast<std::size_t>(index)].strLastLine = LastTextLine(AnsweredText(question, bYes));
+    m_view.OnPortAnswered(index, question, bYes);
+}
+
+void CRunSession::OnPortRunStarted(int index)
+{
+    SPort& port = m_ports[static_cast<std::size_t>(index)];
+    port.strLastLine.clear();
+    port.pRecorder->OnRunStarted(SetupOf(Port(index)));
+    m_view.OnPortRunStarted(index);
+}
+
+void CRunSession::OnPortOpened(int index, const std::string& node)
+{
+    m_ports[static_cast<std::size_t>(index)].pRecorder->OnPortOpened(node);
+    m_view.OnPortOpened(index, node);
+}
+
+void CRunSession::OnPortRunEnded(int index, RunOutcome outcome)
+{
+    SPort& port = m_ports[static_cast<std::size_t>(index)];
+    const RunStatistics& stats = Port(index).Engine().Statistics();
+    port.summary = SummarizeRun(outcome, stats, port.strLastLine);
+    port.pRecorder->OnRunEnded(port.summary, stats);
+    ++m_counts.nUnits;
+    if (IsSuccess(outcome)) ++m_counts.nCompleted;
+    m_counts.nTotalDurationMs += port.summary.nDurationMs;
+    m_view.OnPortRunEnded(index, outcome);
+    if (m_onUnitEnded) m_onUnitEnded(index, port.summary);
+    CallIfIdle();
+}
+
+void CRunSession::OnPortFree(int index)
+{
+    m_view.OnPortFree(index);
+    CallIfIdle();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,97 @@
+#pragma once
+// A run session: the ports a front end flashes, each with its engine, its runs in the journal
+// and how each run ended, worked out once. The window, the station window and the command line
+// are views over it: they see every port event (after the session has recorded it) and ask the
+// session how a run ended and when nothing is going on any more.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "protocol/run_summary.h"
+#include "services/journal_writer.h"
+#include "services/run_recorder.h"
+#include "station/station.h"
+
+namespace kestrel {
+
+class CDevicePresence;
+
+// Runs that ended since the session began.
+struct SSessionCounts {
+    int nUnits = 0;
+    int nCompleted = 0;          // completed, or nothing to do
+    int64_t nTotalDurationMs = 0;
+};
+
+class CRunSession final : private IStationObserver {
+public:
+    // strFrontEnd names the runs in the journal ("window", "cli" or "station"). The writer and
+    // the view outlive the session.
+    CRunSession(IScheduler& scheduler, ISettingsReader& settings, CJournalWriter& journal, std::string strFrontEnd,
+                IStationObserver& view);
+    ~CRunSession() override;
+    CRunSession(const CRunSession&) = delete;
+    CRunSession& operator=(const CRunSession&) = delete;
+
+    // A null device opens the real one; its slot is resolved afresh at each open.
+    int AddPort(const StationPortId& id, std::unique_ptr<IPortDevice> device = nullptr);
+    // Loads the job into every port; false with the first port's message when it cannot.
+    bool LoadJob(const StationJob& job, std::string& error);
+    // "The image runs as X instead of Y." when loading adapted the type asked for; else "".
+    std::string TypeChangeNote(int nAsked) const;
+    // Handsets coming and going on the ports' slots reach the station; those already there
+    // are announced once the event loop runs.
+    void WatchHandsets();
+
+    CStation& Station() { return m_station; }
+    const CStation& Station() const { return m_station; }
+    int PortCount() const { return m_station.PortCount(); }
+    const CStationPort& Port(int nIndex) const { return m_station.Port(nIndex); }
+
+    // How the port's last run ended; valid from its end on.
+    const SRunSummary& Summary(int nIndex) const { return m_ports[static_cast<std::size_t>(nIndex)].summary; }
+    // The port's last log line with something on it.
+    const std::string& LastLogLine(int nIndex) const { return m_ports[static_cast<std::size_t>(nIndex)].strLastLine; }
+    const SSessionCounts& Counts() const { return m_counts; }
+    // Told after the view of every run's end.
+    void SetOnUnitEnded(std::function<void(int nIndex, const SRunSummary& summary)> onUnitEnded)
+    {
+        m_onUnitEnded = std::move(onUnitEnded);
+    }
+
+    // No run goes on and no engine is at work.
+    bool IsIdle() const { return !m_station.AnyRunning() && !m_station.AnyBusy(); }
+    // Calls then once the session is idle: at once when it is, else as the last engine is free.
+    void CallWhenIdle(std::function<void()> then);
+
+private:
+    struct SPort {
+        std::unique_ptr<CRunRecorder> pRecorder;
+        std::string strLastLine;
+        SRunSummary summary;
+    };
+
+    void OnPortLog(int index, int kind, const std::string& text) override;
+    void OnPortCheckMark(int index) override { m_view.OnPortCheckMark(index); }
+    void OnPortProgress(int index, const BlockProgress& progress) override { m_view.OnPortProgress(index, progress); }
+    void OnPortRunStarted(int index) override;
+    void OnPortRunEnded(int index, RunOutcome outcome) override;
+    void OnPortFree(int index) override;
+    void OnPortOpened(int index, const std::string& node) override;
+    void OnPortAnswered(int index, const std::string& question, bool bYes) override;
+    void CallIfIdle();
+
+    CJournalWriter& m_journal;
+    const std::string m_strFrontEnd;
+    IStationObserver& m_view;
+    std::vector<SPort> m_ports;  // before the station, whose ports report into them as they go
+    CStation m_station;
+    std::unique_ptr<CDevicePresence> m_pPresence;
+    SSessionCounts m_counts;
+    std::function<void(int, const SRunSummary&)> m_onUnitEnded;
+    std::function<void()> m_whenIdle;
+};
+
+}  // namespace kestrel
