@@ -26,6 +26,7 @@ class QCheckBox;
 class QGridLayout;
 class QGroupBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPushButton;
 class QStackedWidget;
@@ -82,7 +83,16 @@ private:
         CTimeLeft timeLeft;                        // of the write going on
     };
 
+    // The controls from top to bottom: the job, the ports, the tiles, the log and the buttons.
     void CreateControls();
+    QLayout* CreateJobRow();
+    QWidget* CreateFileGroup();
+    QWidget* CreateControlGroup();
+    QWidget* CreatePortsGroup();
+    QWidget* CreateTileArea();
+    QWidget* CreateLogGroup();
+    QLayout* CreateButtonRow();
+    void ConnectControls();
 
     // The job: what every port runs.
     void OnOpenNewImage();

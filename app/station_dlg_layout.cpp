@@ -41,10 +41,30 @@ QLabel* MakeLabel(const char* pszText, QWidget* pParent) { return new QLabel(QSt
 
 void CStationDlg::CreateControls()
 {
-    const CDialogUnits du(font());
     resize(kWidth, kHeight);
     auto* pLayout = new QVBoxLayout(this);
+    pLayout->addLayout(CreateJobRow());
+    pLayout->addWidget(CreatePortsGroup());
+    pLayout->addWidget(CreateTileArea(), 1);
+    pLayout->addWidget(CreateLogGroup(), 1);
+    pLayout->addLayout(CreateButtonRow());
+    ConnectControls();
+}
 
+QLayout* CStationDlg::CreateJobRow()
+{
+    QWidget* pFile = CreateFileGroup();
+    QWidget* pControl = CreateControlGroup();
+    auto* pJob = new QHBoxLayout;
+    pJob->addWidget(pFile, 3);
+    pJob->addWidget(pControl, 2);
+    return pJob;
+}
+
+// The image, as in the main window's file groups.
+QWidget* CStationDlg::CreateFileGroup()
+{
+    const CDialogUnits du(font());
     auto openButton = [&](int nId, QWidget* pParent) {
         CBitmapButton* pButton = m_controls.Add(nId, new CBitmapButton(QStringLiteral("Open"), pParent));
         pButton->setFixedSize(du.Size(14, 17));
@@ -52,7 +72,6 @@ void CStationDlg::CreateControls()
         return pButton;
     };
 
-    // The image, as in the main window's file groups.
     auto* pFile = new QGroupBox(QStringLiteral(" New File Information "), this);
     auto* pFileGrid = new QGridLayout(pFile);
     pFileGrid->addWidget(MakeLabel("Bin   :", pFile), 0, 0);
@@ -74,8 +93,12 @@ void CStationDlg::CreateControls()
     pFileGrid->addWidget(m_btnOpenOld, 2, 5);
     pFileGrid->setColumnStretch(1, 1);
     pFileGrid->setColumnStretch(4, 1);
+    return pFile;
+}
 
-    // The type and what it may need.
+// The type and what it may need.
+QWidget* CStationDlg::CreateControlGroup()
+{
     auto* pControl = new QGroupBox(QStringLiteral(" Control "), this);
     auto* pControlGrid = new QGridLayout(pControl);
     pControlGrid->addWidget(MakeLabel("Download Type :", pControl), 0, 0);
@@ -95,20 +118,22 @@ void CStationDlg::CreateControls()
     m_checkYes = m_controls.Add(IDC_STATION_ANSWER_YES, new QCheckBox(QStringLiteral("Yes"), pControl));
     pControlGrid->addWidget(m_checkYes, 2, 2);
     pControlGrid->setColumnStretch(2, 1);
+    return pControl;
+}
 
-    auto* pJob = new QHBoxLayout;
-    pJob->addWidget(pFile, 3);
-    pJob->addWidget(pControl, 2);
-    pLayout->addLayout(pJob);
-
+QWidget* CStationDlg::CreatePortsGroup()
+{
     auto* pPorts = new QGroupBox(QStringLiteral(" Ports "), this);
     auto* pPortsRow = new QHBoxLayout(pPorts);
     m_editPorts = m_controls.Add(IDC_STATION_PORTS, new QLineEdit(pPorts));
     pPortsRow->addWidget(m_editPorts, 1);
     pPortsRow->addWidget(MakeLabel("COM numbers, ranges (3-10) or device paths", pPorts));
-    pLayout->addWidget(pPorts);
+    return pPorts;
+}
 
-    // The tiles, four to a row, scrolled when there are many.
+// The tiles, four to a row, scrolled when there are many.
+QWidget* CStationDlg::CreateTileArea()
+{
     auto* pScroll = new QScrollArea(this);
     pScroll->setWidgetResizable(true);
     auto* pTiles = new QWidget(pScroll);
@@ -116,14 +141,21 @@ void CStationDlg::CreateControls()
     m_gridTiles->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_gridTiles->setSpacing(8);
     pScroll->setWidget(pTiles);
-    pLayout->addWidget(pScroll, 1);
+    return pScroll;
+}
 
+// The selected port's log; each port has its page in the stack.
+QWidget* CStationDlg::CreateLogGroup()
+{
     m_groupLog = m_controls.Add(IDC_STATION_LOG_GROUP, new QGroupBox(QStringLiteral(" Log "), this));
     auto* pLogBox = new QVBoxLayout(m_groupLog);
     m_stackLogs = m_controls.Add(IDC_RICH_LOG, new QStackedWidget(m_groupLog));
     pLogBox->addWidget(m_stackLogs);
-    pLayout->addWidget(m_groupLog, 1);
+    return m_groupLog;
+}
 
+QLayout* CStationDlg::CreateButtonRow()
+{
     auto* pButtons = new QHBoxLayout;
     m_btnStartAll = m_controls.Add(IDC_BTN_RUN, new QPushButton(QStringLiteral("Start all"), this));
     m_btnStopAll = m_controls.Add(IDC_BTN_STOP, new QPushButton(QStringLiteral("Stop all"), this));
@@ -142,8 +174,11 @@ void CStationDlg::CreateControls()
     pButtons->addWidget(m_checkStartOnArrival);
     pButtons->addStretch(1);
     pButtons->addWidget(m_labelMessage);
-    pLayout->addLayout(pButtons);
+    return pButtons;
+}
 
+void CStationDlg::ConnectControls()
+{
     connect(m_btnOpen, &QAbstractButton::clicked, this, &CStationDlg::OnOpenNewImage);
     connect(m_btnOpenOld, &QAbstractButton::clicked, this, &CStationDlg::OnOpenOldImage);
     // Only the operator's choice counts, not the exchange setting the selection.

@@ -155,8 +155,16 @@ private:
     void StallOnError(const char* redText);
     void OnSettled();
 
-    // Download sequence.
+    // Download sequence: AdvanceRun goes on from the step the run waited in, one function a step.
     void AdvanceRun();
+    void BeginJump();
+    void BeginLoaderStart();
+    void BeginErase();
+    void BeginBootWrite();
+    void ContinueBootWrite();
+    void BeginFlashWrite();
+    void ContinueFlashWrite();
+    void EndRange();
     void SetRange(uint32_t baseOffset, uint32_t length);
     bool SendBlock();
     void SendNextBlock();

@@ -14,119 +14,134 @@ void CDownloadController::AdvanceRun()
 {
     switch (m_run.eStep) {
     case RunStep::Idle:
-    case RunStep::WaitStart:
-        MarkStepDone();
-        m_run.eStep = RunStep::WaitJump;
-        m_serial.RequestJump();
-        ArmSupervision(kTimerRequest, kReplySupervisionMs);
-        break;
+    case RunStep::WaitStart: BeginJump(); break;
+    case RunStep::WaitJump: BeginLoaderStart(); break;
+    case RunStep::WaitRestart: BeginErase(); break;
+    case RunStep::WaitEraseBoot: BeginBootWrite(); break;
+    case RunStep::BootWrite: ContinueBootWrite(); break;
+    case RunStep::WaitFlash: BeginFlashWrite(); break;
+    case RunStep::FlashWrite: ContinueFlashWrite(); break;
+    case RunStep::WaitReset: CompleteRun(); break;
+    case RunStep::RangeEnd: EndRange(); break;
+    }
+}
 
-    case RunStep::WaitJump:
+void CDownloadController::BeginJump()
+{
+    MarkStepDone();
+    m_run.eStep = RunStep::WaitJump;
+    m_serial.RequestJump();
+    ArmSupervision(kTimerRequest, kReplySupervisionMs);
+}
+
+// After the jump the handset comes back in its loader, at the speed the operator chose.
+void CDownloadController::BeginLoaderStart()
+{
+    MarkStepDone();
+    m_run.eStep = RunStep::WaitRestart;
+    m_bAwaitingLoader = true;
+    if (m_nBaud == 0 && !ChangeLineSpeed(57600)) return;
+    if (m_nBaud == 1 && !ChangeLineSpeed(115200)) return;
+    m_serial.RequestDownloadStart();
+    ArmSupervision(kTimerRequest, kReplySupervisionMs);
+}
+
+// The erase covers the range in whole blocks.
+void CDownloadController::BeginErase()
+{
+    m_bAwaitingLoader = false;
+    MarkStepDone();
+    UpdateElapsedTime();
+    m_run.eStep = IsChangeType(m_nDloadType) ? RunStep::WaitEraseBoot : RunStep::WaitFlash;
+    m_run.nTotalBlocks = static_cast<int32_t>(m_run.dwLength / 1024u + (m_run.dwLength % 1024u ? 1 : 0));
+    m_run.nLastBlockIndex = m_run.nTotalBlocks - 1;
+    m_serial.RequestErase(m_run.dwEraseStart, static_cast<uint32_t>(m_run.nTotalBlocks) * 1024u);
+    m_view.SetWaitCursor(true);
+    m_view.CaptureMouse(true);
+    StartTimer(kTimerClock, kClockTickMs);
+    ArmSupervision(kTimerRequest, kEraseSupervisionMs);
+}
+
+void CDownloadController::BeginBootWrite()
+{
+    MarkStepDone();
+    StopTimer(kTimerClock);
+    m_view.CaptureMouse(false);
+    m_view.SetWaitCursor(false);
+    m_run.eStep = RunStep::BootWrite;
+    ShowPercentBar();
+    QueueLog(kLogStatus, "Boot Programming 중");
+    SendNextBlock();
+}
+
+void CDownloadController::ContinueBootWrite()
+{
+    UpdateElapsedTime();
+    UpdateEraseTime();
+    UpdateAddressProgress();
+    UpdateEraseProgress();
+    if (m_run.nBlockIndex < m_run.nTotalBlocks) {
+        SendNextBlock();
+    } else {
         MarkStepDone();
+        RequestFinalJump(kTimerRequest, kFinalJumpSupervisionMs);
+    }
+}
+
+// A COMPARE range of one block is over with its first block.
+void CDownloadController::BeginFlashWrite()
+{
+    MarkStepDone();
+    StopTimer(kTimerClock);
+    ShowPercentBar();
+    UpdateElapsedTime();
+    UpdateEraseTime();
+    UpdateAddressProgress();
+    UpdateEraseProgress();
+    m_view.CaptureMouse(false);
+    m_view.SetWaitCursor(false);
+    m_run.eStep = (m_nDloadType == DLOAD_COMPARE_EMERGENCY && m_run.nTotalBlocks == 1) ? RunStep::RangeEnd
+                                                                                        : RunStep::FlashWrite;
+    QueueLog(kLogStatus, "Flash Programming 중");
+    SendNextBlock();
+}
+
+// A COMPARE range ends with the reply to its last block; a whole image with the final jump.
+void CDownloadController::ContinueFlashWrite()
+{
+    UpdateElapsedTime();
+    // The bar, the title and the address move with every block, as in the boot write.
+    UpdateAddressProgress();
+    if (m_nDloadType == DLOAD_COMPARE_EMERGENCY) {
+        if (m_run.nBlockIndex == m_run.nLastBlockIndex) m_run.eStep = RunStep::RangeEnd;
+        SendNextBlock();
+    } else if (m_run.nBlockIndex < m_run.nTotalBlocks) {
+        SendNextBlock();
+    } else {
+        MarkStepDone();
+        RequestFinalJump(kTimerRequest, kFinalJumpSupervisionMs);
+        m_run.nBlockIndex = 0;
+    }
+}
+
+// After a COMPARE range the next one begins with a start request of its own; after the last,
+// the final jump ends the run.
+void CDownloadController::EndRange()
+{
+    UpdateAddressProgress();
+    const int32_t run = m_runTable.CurrentRun() + 1;
+    m_runTable.SetCurrentRun(run);
+    QueueLog(kLogProgress, Format("Complete Dload Block %d\n", run));
+    if (run < m_runTable.RunCount()) {
         m_run.eStep = RunStep::WaitRestart;
-        m_bAwaitingLoader = true;
-        if (m_nBaud == 0 && !ChangeLineSpeed(57600)) return;
-        if (m_nBaud == 1 && !ChangeLineSpeed(115200)) return;
         m_serial.RequestDownloadStart();
         ArmSupervision(kTimerRequest, kReplySupervisionMs);
-        break;
-
-    case RunStep::WaitRestart:
-        m_bAwaitingLoader = false;
-        MarkStepDone();
-        UpdateElapsedTime();
-        m_run.eStep = IsChangeType(m_nDloadType) ? RunStep::WaitEraseBoot : RunStep::WaitFlash;
-        m_run.nTotalBlocks = static_cast<int32_t>(m_run.dwLength / 1024u + (m_run.dwLength % 1024u ? 1 : 0));
-        m_run.nLastBlockIndex = m_run.nTotalBlocks - 1;
-        m_serial.RequestErase(m_run.dwEraseStart, static_cast<uint32_t>(m_run.nTotalBlocks) * 1024u);
-        m_view.SetWaitCursor(true);
-        m_view.CaptureMouse(true);
-        StartTimer(kTimerClock, kClockTickMs);
-        ArmSupervision(kTimerRequest, kEraseSupervisionMs);
-        break;
-
-    case RunStep::WaitEraseBoot:
-        MarkStepDone();
-        StopTimer(kTimerClock);
-        m_view.CaptureMouse(false);
-        m_view.SetWaitCursor(false);
-        m_run.eStep = RunStep::BootWrite;
-        ShowPercentBar();
-        QueueLog(kLogStatus, "Boot Programming 중");
-        SendNextBlock();
-        break;
-
-    case RunStep::BootWrite:
-        UpdateElapsedTime();
-        UpdateEraseTime();
-        UpdateAddressProgress();
-        UpdateEraseProgress();
-        if (m_run.nBlockIndex < m_run.nTotalBlocks) {
-            SendNextBlock();
-        } else {
-            MarkStepDone();
-            RequestFinalJump(kTimerRequest, kFinalJumpSupervisionMs);
-        }
-        break;
-
-    case RunStep::WaitFlash:
-        MarkStepDone();
-        StopTimer(kTimerClock);
-        ShowPercentBar();
-        UpdateElapsedTime();
-        UpdateEraseTime();
-        UpdateAddressProgress();
-        UpdateEraseProgress();
-        m_view.CaptureMouse(false);
-        m_view.SetWaitCursor(false);
-        m_run.eStep = (m_nDloadType == DLOAD_COMPARE_EMERGENCY && m_run.nTotalBlocks == 1) ? RunStep::RangeEnd
-                                                                                            : RunStep::FlashWrite;
-        QueueLog(kLogStatus, "Flash Programming 중");
-        SendNextBlock();
-        break;
-
-    case RunStep::FlashWrite:
-        if (m_nDloadType == DLOAD_COMPARE_EMERGENCY) {
-            UpdateElapsedTime();
-            UpdateAddressProgress();
-            if (m_run.nBlockIndex == m_run.nLastBlockIndex) m_run.eStep = RunStep::RangeEnd;
-            SendNextBlock();
-        } else {
-            UpdateElapsedTime();
-            // The bar, the title and the address move with every block, as in the boot write.
-            UpdateAddressProgress();
-            if (m_run.nBlockIndex < m_run.nTotalBlocks) {
-                SendNextBlock();
-            } else {
-                MarkStepDone();
-                RequestFinalJump(kTimerRequest, kFinalJumpSupervisionMs);
-                m_run.nBlockIndex = 0;
-            }
-        }
-        break;
-
-    case RunStep::WaitReset:
-        CompleteRun();
-        break;
-
-    case RunStep::RangeEnd: {
-        UpdateAddressProgress();
-        const int32_t run = m_runTable.CurrentRun() + 1;
-        m_runTable.SetCurrentRun(run);
-        QueueLog(kLogProgress, Format("Complete Dload Block %d\n", run));
-        if (run < m_runTable.RunCount()) {
-            m_run.eStep = RunStep::WaitRestart;
-            m_serial.RequestDownloadStart();
-            ArmSupervision(kTimerRequest, kReplySupervisionMs);
-            SetRange(static_cast<uint32_t>(m_runTable.Run(run).nStartBlock) * kCompareBlockSize,
-                     static_cast<uint32_t>(m_runTable.Run(run).nBlockCount) * kCompareBlockSize);
-            m_run.nBlockIndex = 0;
-        } else {
-            RequestFinalJump(kTimerBlock, kReplySupervisionMs);
-            if (m_settings.ReadNumber("BACKUP_OLD_FILE", 1) != 0) BackupImage();
-        }
-        break;
-    }
+        SetRange(static_cast<uint32_t>(m_runTable.Run(run).nStartBlock) * kCompareBlockSize,
+                 static_cast<uint32_t>(m_runTable.Run(run).nBlockCount) * kCompareBlockSize);
+        m_run.nBlockIndex = 0;
+    } else {
+        RequestFinalJump(kTimerBlock, kReplySupervisionMs);
+        if (m_settings.ReadNumber("BACKUP_OLD_FILE", 1) != 0) BackupImage();
     }
 }
 

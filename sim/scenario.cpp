@@ -1,6 +1,8 @@
 #include "scenario.h"
 
+#include <algorithm>
 #include <charconv>
+#include <span>
 
 #include "wire.h"
 
@@ -53,6 +55,79 @@ std::optional<ETrigger> TriggerByName(std::string_view name)
     return std::nullopt;
 }
 
+// Takes the trigger's @N or @* off: the occurrence the rule fires on, nullopt for every one,
+// the first when none is written.
+bool TakeOccurrence(std::string_view& trigger, std::optional<unsigned>& occurrence, std::string& error)
+{
+    occurrence = 1;
+    const std::size_t at = trigger.find('@');
+    if (at == std::string_view::npos) return true;
+    const std::string_view occ = trigger.substr(at + 1);
+    trigger = trigger.substr(0, at);
+    if (occ == "*") {
+        occurrence.reset();
+        return true;
+    }
+    occurrence = ParseNumber<unsigned>(occ);
+    if (occurrence && *occurrence != 0) return true;
+    error = "occurrence \"" + std::string(occ) + "\" is not a number from 1 or *";
+    return false;
+}
+
+// Takes block's :N off: the one block index the rule is kept to.
+bool TakeBlockIndex(std::string_view& trigger, std::optional<uint32_t>& index, std::string& error)
+{
+    const std::size_t colon = trigger.find(':');
+    if (colon == std::string_view::npos) return true;
+    index = ParseNumber<uint32_t>(trigger.substr(colon + 1));
+    trigger = trigger.substr(0, colon);
+    if (index && trigger == "block") return true;
+    error = "only block takes an index, as block:N";
+    return false;
+}
+
+using ActionArgs = std::span<const std::string_view>;
+// Reads an action's arguments into the rule's bytes or time; false when they do not fit.
+using ArgsParser = bool (*)(ActionArgs args, std::vector<uint8_t>& bytes, std::optional<unsigned>& ms);
+
+bool NoArgs(ActionArgs args, std::vector<uint8_t>&, std::optional<unsigned>&)
+{
+    return args.empty();
+}
+
+// Min to Max bytes in hexadecimal.
+template <std::size_t Min, std::size_t Max>
+bool HexBytes(ActionArgs args, std::vector<uint8_t>& bytes, std::optional<unsigned>&)
+{
+    if (args.size() < Min || args.size() > Max) return false;
+    for (const auto a : args) {
+        const auto b = ParseHexByte(a);
+        if (!b) return false;
+        bytes.push_back(*b);
+    }
+    return true;
+}
+
+// One time in ms; none at all too when the time is Optional.
+template <bool Optional>
+bool Milliseconds(ActionArgs args, std::vector<uint8_t>&, std::optional<unsigned>& ms)
+{
+    if (args.empty()) return Optional;
+    if (args.size() != 1) return false;
+    ms = ParseMs(args[0]);
+    return ms.has_value();
+}
+
+// The NAK's code, then the two parameters given or else the ones it usually carries.
+template <EReply Code, uint8_t P1, uint8_t P2>
+bool Nak(ActionArgs args, std::vector<uint8_t>& bytes, std::optional<unsigned>& ms)
+{
+    bytes.push_back(static_cast<uint8_t>(Code));
+    if (!args.empty()) return HexBytes<2, 2>(args, bytes, ms);
+    bytes.insert(bytes.end(), {P1, P2});
+    return true;
+}
+
 }  // namespace
 
 std::string_view TriggerName(ETrigger trigger)
@@ -95,28 +170,8 @@ std::optional<CScenario::Rule> CScenario::ParseRule(std::string_view line, std::
     const auto tokens = Tokens(line);
     Rule rule{};
     std::string_view trigger = tokens[0];
-    rule.optOccurrence = 1;
-    if (const std::size_t at = trigger.find('@'); at != std::string_view::npos) {
-        const std::string_view occ = trigger.substr(at + 1);
-        trigger = trigger.substr(0, at);
-        if (occ == "*") {
-            rule.optOccurrence.reset();
-        } else {
-            rule.optOccurrence = ParseNumber<unsigned>(occ);
-            if (!rule.optOccurrence || *rule.optOccurrence == 0) {
-                error = "occurrence \"" + std::string(occ) + "\" is not a number from 1 or *";
-                return std::nullopt;
-            }
-        }
-    }
-    if (const std::size_t colon = trigger.find(':'); colon != std::string_view::npos) {
-        rule.optIndex = ParseNumber<uint32_t>(trigger.substr(colon + 1));
-        trigger = trigger.substr(0, colon);
-        if (!rule.optIndex || trigger != "block") {
-            error = "only block takes an index, as block:N";
-            return std::nullopt;
-        }
-    }
+    if (!TakeOccurrence(trigger, rule.optOccurrence, error) || !TakeBlockIndex(trigger, rule.optIndex, error))
+        return std::nullopt;
     const auto eTrigger = TriggerByName(trigger);
     if (!eTrigger) {
         error = "unknown trigger \"" + std::string(trigger) + "\" (at, start, jump, erase, retry, block)";
@@ -127,99 +182,55 @@ std::optional<CScenario::Rule> CScenario::ParseRule(std::string_view line, std::
         error = "a trigger needs an action";
         return std::nullopt;
     }
-    const std::string_view action = tokens[1];
-    const std::vector<std::string_view> args(tokens.begin() + 2, tokens.end());
-
-    auto bytes = [&](std::size_t min, std::size_t max) {
-        if (args.size() < min || args.size() > max) return false;
-        for (const auto a : args) {
-            const auto b = ParseHexByte(a);
-            if (!b) return false;
-            rule.vecBytes.push_back(*b);
-        }
-        return true;
-    };
-    auto ms = [&](bool optional) {
-        if (args.empty()) return optional;
-        if (args.size() != 1) return false;
-        rule.optMs = ParseMs(args[0]);
-        return rule.optMs.has_value();
-    };
-
-    struct NakKind {
-        std::string_view name;
-        EReply code;
-        uint8_t p1, p2;
-    };
-    static constexpr NakKind kNaks[] = {
-        {"nak-bad-crc", EReply::NakBadCrc, 0x00, 0x00},
-        {"nak-model", EReply::NakModelVersion, 0x00, 0x00},
-        {"nak-invalid", EReply::NakInvalidCmd, 0x9E, 0x4C},
-        {"nak-failed", EReply::NakFailed, 0x00, 0x00},
-    };
-
-    bool ok = false;
-    std::string_view usage;
-    if (action == "drop") {
-        rule.eAction = EAction::Drop;
-        ok = args.empty();
-        usage = "drop";
-    } else if (action == "code") {
-        rule.eAction = EAction::Code;
-        ok = bytes(1, 1);
-        usage = "code HH";
-    } else if (action == "params") {
-        rule.eAction = EAction::Params;
-        ok = bytes(2, 2);
-        usage = "params HH HH";
-    } else if (action == "late") {
-        rule.eAction = EAction::Late;
-        ok = ms(false);
-        usage = "late MS";
-    } else if (action == "split") {
-        rule.eAction = EAction::Split;
-        ok = ms(false);
-        usage = "split MS";
-    } else if (action == "unplug") {
-        rule.eAction = EAction::Unplug;
-        ok = ms(true);
-        usage = "unplug [MS]";
-    } else if (action == "reenumerate") {
-        rule.eAction = EAction::Reenumerate;
-        ok = ms(false);
-        usage = "reenumerate MS";
-    } else if (action == "garbage") {
-        rule.eAction = EAction::Garbage;
-        ok = bytes(1, kMaxGarbage);
-        usage = "garbage HH... (1 to 256 bytes)";
-    } else {
-        for (const auto& nak : kNaks) {
-            if (action != nak.name) continue;
-            rule.eAction = EAction::Nak;
-            rule.vecBytes.push_back(static_cast<uint8_t>(nak.code));
-            ok = args.empty() || (args.size() == 2 && bytes(2, 2));
-            if (args.empty()) rule.vecBytes.insert(rule.vecBytes.end(), {nak.p1, nak.p2});
-            usage = "nak-... [HH HH]";
-        }
-        if (usage.empty()) {
-            error = "unknown action \"" + std::string(action) + "\"";
-            return std::nullopt;
-        }
-    }
-    if (!ok) {
-        error = "expected " + std::string(usage) + " (bytes in hexadecimal, times in ms up to " +
-                std::to_string(kMaxMs) + ")";
-        return std::nullopt;
-    }
-    const bool hasReply = rule.eTrigger != ETrigger::At;
-    if (!hasReply && rule.eAction != EAction::Drop && rule.eAction != EAction::Late &&
-        rule.eAction != EAction::Garbage && rule.eAction != EAction::Unplug) {
-        error = std::string(action) + " does not apply to at: the handset does not answer it";
-        return std::nullopt;
-    }
+    if (!ParseAction(tokens[1], ActionArgs(tokens).subspan(2), rule, error)) return std::nullopt;
     rule.strText = std::string(tokens[0]);
     for (std::size_t i = 1; i < tokens.size(); ++i) rule.strText += ' ' + std::string(tokens[i]);
     return rule;
+}
+
+bool CScenario::ParseAction(std::string_view action, ActionArgs args, Rule& rule, std::string& error)
+{
+    // One row a keyword: how its arguments are read, how the error message writes them, and
+    // whether it also applies to at, which the handset does not answer.
+    struct ActionSyntax {
+        std::string_view name;
+        EAction action;
+        ArgsParser parse;
+        std::string_view usage;
+        bool atToo;
+    };
+    static constexpr std::string_view kNakUsage = "nak-... [HH HH]";
+    static constexpr ActionSyntax kActions[] = {
+        {"drop", EAction::Drop, NoArgs, "drop", true},
+        {"code", EAction::Code, HexBytes<1, 1>, "code HH", false},
+        {"params", EAction::Params, HexBytes<2, 2>, "params HH HH", false},
+        {"late", EAction::Late, Milliseconds<false>, "late MS", true},
+        {"split", EAction::Split, Milliseconds<false>, "split MS", false},
+        {"unplug", EAction::Unplug, Milliseconds<true>, "unplug [MS]", true},
+        {"reenumerate", EAction::Reenumerate, Milliseconds<false>, "reenumerate MS", false},
+        {"garbage", EAction::Garbage, HexBytes<1, kMaxGarbage>, "garbage HH... (1 to 256 bytes)", true},
+        {"nak-bad-crc", EAction::Nak, Nak<EReply::NakBadCrc, 0x00, 0x00>, kNakUsage, false},
+        {"nak-model", EAction::Nak, Nak<EReply::NakModelVersion, 0x00, 0x00>, kNakUsage, false},
+        {"nak-invalid", EAction::Nak, Nak<EReply::NakInvalidCmd, 0x9E, 0x4C>, kNakUsage, false},
+        {"nak-failed", EAction::Nak, Nak<EReply::NakFailed, 0x00, 0x00>, kNakUsage, false},
+    };
+
+    const auto* syntax = std::ranges::find(kActions, action, &ActionSyntax::name);
+    if (syntax == std::end(kActions)) {
+        error = "unknown action \"" + std::string(action) + "\"";
+        return false;
+    }
+    rule.eAction = syntax->action;
+    if (!syntax->parse(args, rule.vecBytes, rule.optMs)) {
+        error = "expected " + std::string(syntax->usage) + " (bytes in hexadecimal, times in ms up to " +
+                std::to_string(kMaxMs) + ")";
+        return false;
+    }
+    if (rule.eTrigger == ETrigger::At && !syntax->atToo) {
+        error = std::string(action) + " does not apply to at: the handset does not answer it";
+        return false;
+    }
+    return true;
 }
 
 ReplyPlan CScenario::Apply(ETrigger trigger, std::optional<uint32_t> blockIndex)

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,6 +60,8 @@ private:
     };
 
     static std::optional<Rule> ParseRule(std::string_view line, std::string& error);
+    // Reads the action and its arguments into a rule whose trigger is already read.
+    static bool ParseAction(std::string_view action, std::span<const std::string_view> args, Rule& rule, std::string& error);
 
     std::vector<Rule> m_vecRules;
     std::map<std::pair<ETrigger, int64_t>, unsigned> m_mapSeen;  // index -1: any index

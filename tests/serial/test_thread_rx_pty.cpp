@@ -4,9 +4,12 @@
 
 #include <time.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "serial/log_queue.h"
+#include "serial/posix_port_device.h"
 #include "serial/serial_port.h"
 #include "serial/thread_rx.h"
 #include "tests/support/pty_pair.h"
@@ -18,7 +21,81 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
-const Bytes kAckFrame = {0x7E, 0x02, 0x12, 0x34, 0x55, 0x66, 0x7E};
+// Two replies a test can tell apart; download framing delivers the content between the flags.
+const Bytes kAckReply = {0x02, 0x12, 0x34, 0x55, 0x66};
+const Bytes kOtherReply = {0x04, 0x21, 0x43};
+
+Bytes Framed(const Bytes& content)
+{
+    Bytes frame = {0x7E};
+    frame.insert(frame.end(), content.begin(), content.end());
+    frame.push_back(0x7E);
+    return frame;
+}
+
+const Bytes kAckFrame = Framed(kAckReply);
+const Bytes kOtherFrame = Framed(kOtherReply);
+
+// The pseudo-terminal's device with the receive thread's reads and waits counted. Once the
+// thread has read what was sent and come back to wait, it has posted all those bytes held:
+// a test knows a burst is over, and that nothing more is coming from it, without a sleep.
+class CWatchedPortDevice final : public IPortDevice {
+public:
+    PortOpenError Open(const std::string& path, const LineSettings& settings) override
+    {
+        return m_device.Open(path, settings);
+    }
+    void Close() override { m_device.Close(); }
+    bool Write(const uint8_t* data, std::size_t length, int deadlineMs) override
+    {
+        return m_device.Write(data, length, deadlineMs);
+    }
+    std::size_t Read(uint8_t* buffer, std::size_t length) override
+    {
+        const std::size_t n = m_device.Read(buffer, length);
+        std::lock_guard g(m_lock);
+        m_nRead += n;
+        m_changed.notify_all();
+        return n;
+    }
+    PortWait WaitForInput() override
+    {
+        {
+            std::lock_guard g(m_lock);
+            ++m_nWaits;
+            m_nReadBeforeWait = m_nRead;
+            m_changed.notify_all();
+        }
+        return m_device.WaitForInput();
+    }
+    void Interrupt() override { m_device.Interrupt(); }
+
+    // Until the thread has read totalRead bytes in all and is waiting for more.
+    bool WaitIdle(std::size_t totalRead)
+    {
+        return WaitUntil([&] { return m_nWaits > 0 && m_nReadBeforeWait >= totalRead; });
+    }
+    // Until the thread has read at least totalRead bytes in all.
+    bool WaitRead(std::size_t totalRead)
+    {
+        return WaitUntil([&] { return m_nRead >= totalRead; });
+    }
+
+private:
+    template <class Pred>
+    bool WaitUntil(Pred pred)
+    {
+        std::unique_lock g(m_lock);
+        return m_changed.wait_for(g, 5s, pred);
+    }
+
+    CPosixPortDevice m_device;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::size_t m_nRead = 0;
+    std::size_t m_nReadBeforeWait = 0;
+    uint64_t m_nWaits = 0;
+};
 
 class ThreadRxPty : public testing::Test {
 protected:
@@ -43,29 +120,34 @@ protected:
         m_port.CloseAll();
         m_thread.reset();
     }
-    bool WaitPackets(std::size_t n)
+    // Sends bytes as the handset and waits until the receive thread has read them and gone
+    // back to waiting: they were one burst of their own, and what they held is posted.
+    bool SendAndSettle(const Bytes& bytes)
     {
-        return m_owner.WaitFor([n](test::CRecordingOwner& o) { return o.PacketCount() >= n; });
+        m_pty.Send(bytes);
+        m_nSent += bytes.size();
+        return m_pDevice->WaitIdle(m_nSent);
     }
 
     test::CPtyPair m_pty;
     test::CRecordingOwner m_owner;
     CLogQueue m_log;
-    CSerialPort m_port;
+    CWatchedPortDevice* m_pDevice = new CWatchedPortDevice;  // owned by m_port
+    CSerialPort m_port{std::unique_ptr<IPortDevice>(m_pDevice)};
+    std::size_t m_nSent = 0;
     std::atomic<bool> m_bRun{false};
     std::unique_ptr<CThreadRX> m_thread;
 };
 
 TEST_F(ThreadRxPty, DeliversAReplyWithItsLength)
 {
-    m_pty.Send(kAckFrame);
-    ASSERT_TRUE(WaitPackets(1));
-    EXPECT_EQ(m_owner.Packets()[0], (Bytes{0x02, 0x12, 0x34, 0x55, 0x66}));
+    ASSERT_TRUE(SendAndSettle(kAckFrame));
+    EXPECT_EQ(m_owner.Packets(), std::vector<Bytes>{kAckReply});
 }
 
 TEST_F(ThreadRxPty, CloseWakesTheBlockedWaitAndTheEndIsPosted)
 {
-    std::this_thread::sleep_for(20ms);  // let it block in its wait
+    ASSERT_TRUE(m_pDevice->WaitIdle(0));  // it has gone into its wait
     ASSERT_TRUE(m_thread->IsAlive());
     m_bRun = false;
     m_port.CloseAll();
@@ -76,18 +158,12 @@ TEST_F(ThreadRxPty, CloseWakesTheBlockedWaitAndTheEndIsPosted)
 
 TEST_F(ThreadRxPty, AReplySplitAcrossTwoBurstsIsLost)
 {
-    // The gaps are far longer than a burst's pause, so that a loaded machine still ends the
-    // first burst before the rest arrives.
-    m_pty.Send({0x7E, 0x02, 0x12});
-    std::this_thread::sleep_for(250ms);
-    m_pty.Send({0x34, 0x7E});
-    std::this_thread::sleep_for(250ms);
-    m_pty.Send(kAckFrame);  // the line still works afterwards
-    ASSERT_TRUE(WaitPackets(1));
-    std::this_thread::sleep_for(30ms);
-    ASSERT_EQ(m_owner.Packets().size(), 1u);
-    EXPECT_EQ(m_owner.Packets()[0][0], 0x02);
-    EXPECT_EQ(m_owner.Packets()[0].size(), 5u);
+    // Each half is read, and the thread is waiting again, before the next bytes are sent:
+    // every part is a burst of its own. Kept across the bursts the halves would make 02 12 34.
+    ASSERT_TRUE(SendAndSettle({0x7E, 0x02, 0x12}));
+    ASSERT_TRUE(SendAndSettle({0x34, 0x7E}));
+    ASSERT_TRUE(SendAndSettle(kOtherFrame));  // the line still works afterwards
+    EXPECT_EQ(m_owner.Packets(), std::vector<Bytes>{kOtherReply});
 }
 
 TEST_F(ThreadRxPty, OverflowDiscardsTheRestOfTheBurstOnly)
@@ -95,11 +171,10 @@ TEST_F(ThreadRxPty, OverflowDiscardsTheRestOfTheBurstOnly)
     Bytes burst = {0x7E};
     burst.insert(burst.end(), 600, 0x41);
     burst.insert(burst.end(), kAckFrame.begin(), kAckFrame.end());
-    m_pty.Send(burst);
-    std::this_thread::sleep_for(80ms);
-    EXPECT_TRUE(m_owner.Packets().empty());
-    m_pty.Send(kAckFrame);
-    EXPECT_TRUE(WaitPackets(1));
+    ASSERT_TRUE(SendAndSettle(burst));
+    EXPECT_EQ(m_owner.Packets(), std::vector<Bytes>{}) << "the frame after the overflow was delivered";
+    ASSERT_TRUE(SendAndSettle(kOtherFrame));
+    EXPECT_EQ(m_owner.Packets(), std::vector<Bytes>{kOtherReply});
 }
 
 TEST_F(ThreadRxPty, HangUpIsLoggedOnceAndBurnsNoCpu)
@@ -139,8 +214,7 @@ TEST_F(ThreadRxPty, ALineThatNeverGoesQuietStillLetsTheThreadPause)
             std::this_thread::sleep_for(1ms);
         }
     });
-    ASSERT_TRUE(m_owner.WaitFor([&](test::CRecordingOwner&) { return m_thread->IsAlive(); }));
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(m_pDevice->WaitRead(3));  // it is reading the chatter
     EXPECT_TRUE(m_thread->Pause());
     m_thread->Resume();
     chatter = false;
@@ -150,13 +224,12 @@ TEST_F(ThreadRxPty, ALineThatNeverGoesQuietStillLetsTheThreadPause)
 TEST_F(ThreadRxPty, RepliesCarryTheOpeningOfThePortTheyWereReadOn)
 {
     const uint64_t first = m_port.Generation();
-    m_pty.Send(kAckFrame);
-    ASSERT_TRUE(WaitPackets(1));
+    ASSERT_TRUE(SendAndSettle(kAckFrame));
     m_thread->Pause();
     m_port.ChangeBaudRate(115200);
     m_thread->Resume();
-    m_pty.Send(kAckFrame);
-    ASSERT_TRUE(WaitPackets(2));
+    ASSERT_TRUE(SendAndSettle(kOtherFrame));
+    EXPECT_EQ(m_owner.Packets(), (std::vector<Bytes>{kAckReply, kOtherReply}));
     EXPECT_EQ(m_owner.Generations(), (std::vector<uint64_t>{first, first + 1}));
 }
 
@@ -168,8 +241,8 @@ TEST_F(ThreadRxPty, PausedThreadFollowsTheReopenedPort)
     ASSERT_TRUE(m_port.IsOpen());
     termios t = m_pty.LineSettings();
     EXPECT_EQ(cfgetospeed(&t), B115200);
-    m_pty.Send(kAckFrame);
-    EXPECT_TRUE(WaitPackets(1));
+    ASSERT_TRUE(SendAndSettle(kAckFrame));
+    EXPECT_EQ(m_owner.Packets(), std::vector<Bytes>{kAckReply});
     EXPECT_TRUE(m_thread->IsAlive());
 }
 
@@ -196,7 +269,8 @@ TEST(ThreadRx, ASpeedChangeRightAfterTheStartWaitsForTheThread)
     port.ChangeBaudRate(57600);
     thread.Resume();
     pty.Send(kAckFrame);
-    EXPECT_TRUE(owner.WaitFor([](test::CRecordingOwner& o) { return o.PacketCount() >= 1; }));
+    ASSERT_TRUE(owner.WaitFor([](test::CRecordingOwner& o) { return o.PacketCount() >= 1; }));
+    EXPECT_EQ(owner.Packets(), std::vector<Bytes>{kAckReply});
     EXPECT_TRUE(thread.IsAlive());
     run = false;
     port.CloseAll();
