@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kestrel needs to build, test and run: what scripts/test.sh and
-# scripts/demo.sh use.
+# scripts/demo.sh use. ccache keeps compiler output between builds and runs.
 #   scripts/setup.sh                  build, test and run
 #   scripts/setup.sh --screenshots    also the X server the screenshot programs run under
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git ccache
   clang libclang-rt-dev
   libgtest-dev googletest libcli11-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6svg6-dev
