@@ -36,6 +36,7 @@ run_suite tsan
 
 echo "=== fuzz targets (20 s each)"
 cmake --preset fuzz >/dev/null
+# The fuzz build preset builds the fuzz targets and what they link, none of the programs.
 cmake --build --preset fuzz
 for target in $(find build/fuzz/fuzz -mindepth 2 -maxdepth 2 -type f -perm -u+x -name '*fuzz*' | sort); do
   corpus=$(mktemp -d)
