@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# Installs every Debian package Kestrel needs to build, test and run.
+# Installs the Debian packages Kestrel needs to build, test and run: what scripts/test.sh and
+# scripts/demo.sh use. ccache keeps compiler output between builds and runs.
+#   scripts/setup.sh                  build, test and run
+#   scripts/setup.sh --screenshots    also the X server the screenshot programs run under
 set -euo pipefail
+packages=(
+  build-essential cmake ninja-build pkg-config git ccache
+  clang libclang-rt-dev
+  libgtest-dev googletest libcli11-dev
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6svg6-dev
+  libudev-dev umockdev libumockdev-dev libsqlite3-dev
+  fonts-nanum python3
+  dpkg-dev lintian bash-completion man-db groff-base
+)
+for arg in "$@"; do
+  case "$arg" in
+    --screenshots) packages+=(xvfb xauth) ;;
+    *) echo "usage: scripts/setup.sh [--screenshots]" >&2; exit 2 ;;
+  esac
+done
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
-$SUDO apt-get install -y --no-install-recommends \
-  build-essential cmake ninja-build pkg-config git \
-  clang lld libclang-rt-dev \
-  libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev \
-  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-tools-dev \
-  libqt6svg6-dev qt6-qpa-plugins \
-  libudev-dev umockdev libumockdev-dev libsqlite3-dev \
-  fonts-nanum xvfb xauth x11-utils \
-  python3 valgrind time procps \
-  dpkg-dev lintian bash-completion man-db groff-base
+$SUDO apt-get install -y --no-install-recommends "${packages[@]}"

@@ -9,6 +9,16 @@ if [ "${KESTREL_SKIP_SETUP:-0}" != "1" ]; then
   scripts/setup.sh
 fi
 
+# The builds compile through ccache when it is installed (see CMakeLists.txt). Its cache is
+# CCACHE_DIR when set, else ccache's default (~/.cache/ccache): the folder for CI to keep.
+# Its counters are read before and after, so the summary at the end is this run's alone.
+ccache_counts() {
+  command -v ccache >/dev/null || return 0
+  ccache --print-stats | awk '$1 == "direct_cache_hit" || $1 == "preprocessed_cache_hit" { hits += $2 }
+    $1 == "cache_miss" { misses = $2 } END { print hits + 0, misses + 0 }'
+}
+read -r hits_before misses_before <<<"$(ccache_counts)"
+
 run_suite() {
   local preset=$1
   echo "=== ${preset}: build"
@@ -26,6 +36,7 @@ run_suite tsan
 
 echo "=== fuzz targets (20 s each)"
 cmake --preset fuzz >/dev/null
+# The fuzz build preset builds the fuzz targets and what they link, none of the programs.
 cmake --build --preset fuzz
 for target in $(find build/fuzz/fuzz -mindepth 2 -maxdepth 2 -type f -perm -u+x -name '*fuzz*' | sort); do
   corpus=$(mktemp -d)
@@ -44,3 +55,9 @@ for target in $(find build/fuzz/fuzz -mindepth 2 -maxdepth 2 -type f -perm -u+x 
   rm -rf "$corpus" "$crashes"
 done
 echo "=== all tests passed"
+if command -v ccache >/dev/null; then
+  read -r hits misses <<<"$(ccache_counts)"
+  hits=$((hits - hits_before)) misses=$((misses - misses_before))
+  echo "ccache: $hits of $((hits + misses)) compilations were cache hits; cache $(ccache -k cache_dir)"
+  ccache -s | grep -i "cache size" || true
+fi
