@@ -17,9 +17,9 @@ std::string PortLabel(int nPort)
     return IsUsablePortNumber(nPort) ? "[" + strName + "]" : "[" + strName + " unusable]";
 }
 
-DeviceChangeResult DeviceChangeRule(EDeviceChange eChange, std::optional<int> optPort)
+SDeviceChangeResult DeviceChangeRule(EDeviceChange eChange, std::optional<int> optPort)
 {
-    DeviceChangeResult result;
+    SDeviceChangeResult result;
     if (!optPort) return result;
     result.bChanged = true;
     if (eChange == EDeviceChange::Removal) {

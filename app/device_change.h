@@ -9,7 +9,7 @@ namespace kestrel {
 
 enum class EDeviceChange { Arrival, Removal };
 
-struct DeviceChangeResult {
+struct SDeviceChangeResult {
     bool bChanged = false;       // false: the device is no port, and nothing changes
     std::optional<int> optPort;  // a port to select and store
     std::string strPortLabel;
@@ -19,7 +19,7 @@ struct DeviceChangeResult {
 std::string PortLabel(int nPort);
 
 // optPort: the COM number of the device, none for a device that is no port.
-DeviceChangeResult DeviceChangeRule(EDeviceChange eChange, std::optional<int> optPort);
+SDeviceChangeResult DeviceChangeRule(EDeviceChange eChange, std::optional<int> optPort);
 
 // The COM number of a device node, by the COM map with the COM<n> settings.
 std::optional<int> PortOfDevice(const std::string& strDevNode);

@@ -73,7 +73,7 @@ public:
     void WriteLog(int kind, const std::string& text) override;
     void MarkStepDone() override;
     void ClearLog() override;
-    void SetButtons(const ButtonState& state) override;
+    void SetButtons(const SButtonState& state) override;
     void SetDisplayText(DisplayText which, const std::string& text) override;
     void SetTitle(const std::string& text) override;
     void ShowPercentBar() override;

@@ -35,7 +35,7 @@ void CMainDlg::WatchPorts()
 
 void CMainDlg::OnDeviceChange(EDeviceChange eChange, const QString& strDevNode)
 {
-    const DeviceChangeResult result = DeviceChangeRule(eChange, PortOfDevice(strDevNode.toStdString()));
+    const SDeviceChangeResult result = DeviceChangeRule(eChange, PortOfDevice(strDevNode.toStdString()));
     if (!result.bChanged) return;
     // The serial port takes a new number when the next run starts.
     if (result.optPort) {

@@ -42,7 +42,7 @@ void CMainDlg::MarkStepDone() { m_richLog->MarkStepDone(); }
 
 void CMainDlg::ClearLog() { m_richLog->clear(); }
 
-void CMainDlg::SetButtons(const ButtonState& state)
+void CMainDlg::SetButtons(const SButtonState& state)
 {
     SetButton(m_btnOpen, state.bOpen);
     SetButton(m_btnOpenOld, state.bOpen);

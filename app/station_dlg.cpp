@@ -91,17 +91,17 @@ void CStationDlg::OnPortsEdited()
         return;
     }
     m_strPortsApplied = strPorts;
-    std::vector<StationPortId> ids;
+    std::vector<SStationPortId> ids;
     for (const CPortOptions& port : ports) ids.push_back({port.nPort, port.strDevicePath, port.strLabel});
     BuildStation(ids);
 }
 
-void CStationDlg::BuildStation(const std::vector<StationPortId>& ids)
+void CStationDlg::BuildStation(const std::vector<SStationPortId>& ids)
 {
     ClearPorts();
     m_pSession = std::make_unique<CRunSession>(m_qtScheduler, m_settings, m_journal, "station",
                                                static_cast<IStationObserver&>(*this));
-    for (const StationPortId& id : ids) {
+    for (const SStationPortId& id : ids) {
         const int nIndex = m_pSession->AddPort(id);
         SPortView view;
         view.pTile = new CStationTile(id);

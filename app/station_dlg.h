@@ -104,19 +104,19 @@ private:
     void OnSelchangeDloadType();
     void LoadJob();
     bool LoadJobIntoPorts();
-    bool MakeJob(StationJob& job);
+    bool MakeJob(SStationJob& job);
     void ShowImageInfo();
 
     // Ports and tiles.
     void OnPortsEdited();
-    void BuildStation(const std::vector<StationPortId>& ids);
+    void BuildStation(const std::vector<SStationPortId>& ids);
     void ClearPorts();
     void ApplyStartOnArrival();
 
     // IStationObserver
     void OnPortLog(int index, int kind, const std::string& text) override;
     void OnPortCheckMark(int index) override;
-    void OnPortProgress(int index, const BlockProgress& progress) override;
+    void OnPortProgress(int index, const SBlockProgress& progress) override;
     void OnPortRunStarted(int index) override;
     void OnPortRunEnded(int index, RunOutcome outcome) override;
     // The step and elapsed time of a port whose run goes on.

@@ -81,7 +81,7 @@ void CStationDlg::LoadJob()
 bool CStationDlg::LoadJobIntoPorts()
 {
     ShowMessageLine({});
-    StationJob job;
+    SStationJob job;
     if (m_strBinPath.empty() || !MakeJob(job)) return false;
     std::string error;
     if (m_pSession && !m_pSession->LoadJob(job, error)) {
@@ -91,7 +91,7 @@ bool CStationDlg::LoadJobIntoPorts()
     return true;
 }
 
-bool CStationDlg::MakeJob(StationJob& job)
+bool CStationDlg::MakeJob(SStationJob& job)
 {
     // Loading adapts the type to the image; the list shows the type that runs.
     if (!m_image.Load(m_strBinPath, m_nDloadType)) {

@@ -45,7 +45,7 @@ void CStationDlg::OnPortLog(int index, int kind, const std::string& text)
 
 void CStationDlg::OnPortCheckMark(int index) { Log(index).MarkStepDone(); }
 
-void CStationDlg::OnPortProgress(int index, const BlockProgress& progress)
+void CStationDlg::OnPortProgress(int index, const SBlockProgress& progress)
 {
     // The engine's own percentage: whole per cent of the range's blocks sent.
     Tile(index).ShowPercent(progress.nTotal > 0 ? static_cast<int>(100LL * progress.nBlock / progress.nTotal) : 100);

@@ -55,7 +55,7 @@ void SetElided(QLabel* pLabel, const QString& strText, int nWidth, Qt::TextElide
 
 }  // namespace
 
-CStationTile::CStationTile(const StationPortId& id, QWidget* pParent) : QFrame(pParent)
+CStationTile::CStationTile(const SStationPortId& id, QWidget* pParent) : QFrame(pParent)
 {
     setFrameStyle(QFrame::Box | QFrame::Plain);
     setLineWidth(1);

@@ -13,7 +13,7 @@ class QLabel;
 namespace kestrel {
 
 class CPercentProgressCtrl;
-struct StationPortId;
+struct SStationPortId;
 
 class CStationTile final : public QFrame {
     Q_OBJECT
@@ -23,7 +23,7 @@ public:
     // stopped), black for a step, red for an error.
     enum class EState { Waiting, Step, Done, Failed };
 
-    CStationTile(const StationPortId& id, QWidget* pParent = nullptr);
+    CStationTile(const SStationPortId& id, QWidget* pParent = nullptr);
 
     // A run has begun: the bar turns into the run bar, at 0 %.
     void ShowRunStarted();

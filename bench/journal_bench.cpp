@@ -106,7 +106,7 @@ int main(int argc, char** argv)
         startDoneMs.push_back(MsSince(start));
 
         start = Clock::now();
-        recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, RunStatistics{}, {}), RunStatistics{});
+        recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, SRunStatistics{}, {}), SRunStatistics{});
         endMs.push_back(MsSince(start));
         writer.Flush();
         endDoneMs.push_back(MsSince(start));

@@ -4,7 +4,7 @@
 
 namespace kestrel {
 
-void CBlockingRxOwner::PostRxPacket(const RxPacket& packet, uint64_t)
+void CBlockingRxOwner::PostRxPacket(const SRxPacket& packet, uint64_t)
 {
     {
         std::lock_guard g(m_lock);
@@ -38,14 +38,14 @@ void CBlockingRxOwner::DrainLog()
         if (m_logQueue.Pop(entry)) m_out.Log(entry.nKind, entry.strText);
 }
 
-std::optional<RxPacket> CBlockingRxOwner::WaitForReply(std::chrono::milliseconds timeout)
+std::optional<SRxPacket> CBlockingRxOwner::WaitForReply(std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         DrainLog();
         std::unique_lock g(m_lock);
         if (!m_packets.empty()) {
-            RxPacket p = m_packets.front();
+            SRxPacket p = m_packets.front();
             m_packets.pop_front();
             return p;
         }

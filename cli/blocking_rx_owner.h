@@ -18,7 +18,7 @@ class CBlockingRxOwner final : public IRxOwner {
 public:
     explicit CBlockingRxOwner(CLogQueue& logQueue, CCliOutput& out) : m_logQueue(logQueue), m_out(out) {}
 
-    void PostRxPacket(const RxPacket& packet, uint64_t generation) override;
+    void PostRxPacket(const SRxPacket& packet, uint64_t generation) override;
     void PostLogMessage() override;
     void PostRxThreadEnd(int linkId) override;
     // A single request has no run to end; a failed link shows as no reply.
@@ -26,7 +26,7 @@ public:
 
     // Prints the log lines that arrive meanwhile; returns the first reply, or nullopt when
     // none came before the deadline.
-    std::optional<RxPacket> WaitForReply(std::chrono::milliseconds timeout);
+    std::optional<SRxPacket> WaitForReply(std::chrono::milliseconds timeout);
     // Prints every log line still waiting.
     void DrainLog();
 
@@ -35,7 +35,7 @@ private:
     CCliOutput& m_out;
     std::mutex m_lock;
     std::condition_variable m_changed;
-    std::deque<RxPacket> m_packets;
+    std::deque<SRxPacket> m_packets;
     int m_nLogNotices = 0;
 };
 

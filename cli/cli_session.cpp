@@ -27,9 +27,9 @@ CCliSession::CCliSession(CCliOutput& out, const std::vector<CPortOptions>& ports
 // The session's engines go before the view they may still tell of a cancelled run.
 CCliSession::~CCliSession() { m_pSession.reset(); }
 
-bool CCliSession::Load(const FlashArgs& args)
+bool CCliSession::Load(const SFlashArgs& args)
 {
-    StationJob job;
+    SStationJob job;
     job.strImage = args.strImage;
     job.strOldImage = args.strOld;
     const int nAsked = args.type.value_or(ReadNumber(kSettingDloadType, 0));

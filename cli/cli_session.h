@@ -45,7 +45,7 @@ public:
     CCliSession& operator=(const CCliSession&) = delete;
 
     // Loads the job into every port; false, with the error in the log, when it cannot.
-    bool Load(const FlashArgs& args);
+    bool Load(const SFlashArgs& args);
     bool Loaded() const { return m_bLoaded; }
 
     CRunSession& Session() { return *m_pSession; }

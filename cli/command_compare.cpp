@@ -15,7 +15,7 @@ namespace kestrel {
 namespace {
 
 // The bytes of a run, cut at the end of the new image as the download cuts them.
-std::string RunText(const RunEntry& run, int32_t nImageSize)
+std::string RunText(const SRunEntry& run, int32_t nImageSize)
 {
     const uint64_t qwStart = uint64_t{static_cast<uint32_t>(run.nStartBlock)} * kCompareBlockSize;
     const uint64_t qwEnd = std::min<uint64_t>(qwStart + uint64_t{static_cast<uint32_t>(run.nBlockCount)} * kCompareBlockSize,
@@ -53,7 +53,7 @@ int RunCompareCommand(CCliOutput& out, const CliArgs& args)
     const int32_t nRunCount = table.RunCount();
     std::string runs = "[";
     for (int32_t i = 0; i < nRunCount; ++i) {
-        const RunEntry run = table.Run(i);
+        const SRunEntry run = table.Run(i);
         if (i > 0) runs += ',';
         runs += "[" + std::to_string(run.nStartBlock) + "," + std::to_string(run.nBlockCount) + "]";
     }

@@ -14,7 +14,7 @@ namespace {
 
 // How the command ends: for one port as its run did, for several as the most severe of their
 // runs did. A port whose run never started counts as stopped.
-Ending EndingOfFlash(CCliSession& cli)
+SEnding EndingOfFlash(CCliSession& cli)
 {
     if (!cli.Loaded()) return {"error", kExitFileError};
     const CRunSession& session = cli.Session();
@@ -27,7 +27,7 @@ Ending EndingOfFlash(CCliSession& cli)
 
 int WriteEnd(CCliOutput& out, CCliSession& cli)
 {
-    const Ending ending = EndingOfFlash(cli);
+    const SEnding ending = EndingOfFlash(cli);
     const CRunSession& session = cli.Session();
     CJsonObject end;
     end.Add("event", "end");
@@ -40,7 +40,7 @@ int WriteEnd(CCliOutput& out, CCliSession& cli)
 
 }  // namespace
 
-int RunFlashCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& args)
+int RunFlashCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const SFlashArgs& args)
 {
     const bool onePort = ports.size() == 1;
     CCliSession cli(out, ports, "cli", [&](std::function<int64_t()> clock) -> std::unique_ptr<ICliRunView> {

@@ -17,8 +17,8 @@ const char kHistoryUsage[] =
     "usage: kestrel-cli history [--json] [--limit N] [--port N|COMn|/dev/PATH] [--since DATE] [--outcome O] [--csv FILE]\n"
     "       kestrel-cli history show ID";
 
-struct HistoryArgs {
-    JournalFilter filter;
+struct SHistoryArgs {
+    SJournalFilter filter;
     std::string strCsv;
     std::optional<int64_t> optShowId;
     bool bJson = false;
@@ -39,7 +39,7 @@ std::string SinceUtc(const std::string& strText)
     return time.toUTC().toString(Qt::ISODateWithMs).toStdString();
 }
 
-bool ParseHistoryArgs(const CliArgs& args, HistoryArgs& parsed, std::string& error)
+bool ParseHistoryArgs(const CliArgs& args, SHistoryArgs& parsed, std::string& error)
 {
     std::size_t i = 0;
     if (!args.empty() && args[0] == "show") {
@@ -90,7 +90,7 @@ int RunHistoryCommand(CCliOutput& globalOut, const CliArgs& args)
         std::printf("%s\n", kHistoryUsage);
         return kExitOk;
     }
-    HistoryArgs parsed;
+    SHistoryArgs parsed;
     std::string error;
     if (!ParseHistoryArgs(args, parsed, error)) {
         globalOut.Error(error);

@@ -52,7 +52,7 @@ CJsonObject PortJson(const SSerialDevice& device, std::optional<int> optCom, std
     object.Add("event", "port").Add("node", device.strNode).AddRaw("by_path", JsonList(device.vecByPath));
     object.AddRaw("by_id", JsonList(device.vecById));
     AddTextOrNull(object, "id_path", device.strIdPath);
-    const UsbIdentity usb = device.optUsb.value_or(UsbIdentity{});
+    const SUsbIdentity usb = device.optUsb.value_or(SUsbIdentity{});
     AddTextOrNull(object, "vendor_id", usb.strVendorId);
     AddTextOrNull(object, "product_id", usb.strProductId);
     AddTextOrNull(object, "serial", usb.strSerial);
@@ -81,7 +81,7 @@ std::string PortText(const SSerialDevice& device, std::optional<int> optCom, std
     };
     line("driver", device.strDriver);
     if (device.optUsb) {
-        const UsbIdentity& usb = *device.optUsb;
+        const SUsbIdentity& usb = *device.optUsb;
         line("usb", usb.strVendorId + ":" + usb.strProductId + (usb.strSerial.empty() ? "" : "  serial " + usb.strSerial));
     }
     line("id_path", device.strIdPath);

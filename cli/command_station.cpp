@@ -13,7 +13,7 @@ namespace {
 
 void WriteUnit(CCliOutput& out, const CStationPort& port, const SRunSummary& summary)
 {
-    const Ending result = EndingOf(summary.eOutcome);
+    const SEnding result = EndingOf(summary.eOutcome);
     const double seconds = static_cast<double>(summary.nDurationMs) / 1000.0;
     if (out.Json()) {
         out.Object(CJsonObject().Add("event", "unit").Add("port", port.Id().Label()).Add("slot", port.Id().strSlot)
@@ -43,7 +43,7 @@ void WriteSummary(CCliOutput& out, const SSessionCounts& counts)
 
 }  // namespace
 
-int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& args)
+int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const SFlashArgs& args)
 {
     CCliSession cli(out, ports, "station", [&](std::function<int64_t()> clock) {
         return std::make_unique<CStationTerminalView>(out, false, std::move(clock), false);

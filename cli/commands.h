@@ -9,7 +9,7 @@
 
 namespace kestrel {
 
-struct FlashArgs;
+struct SFlashArgs;
 
 // The words after a command's name that the command reads itself.
 using CliArgs = std::vector<std::string>;
@@ -19,9 +19,9 @@ int RunToDmCommand(CCliOutput& out, const CPortOptions& port);
 int RunInfoCommand(CCliOutput& out, const CliArgs& args);
 int RunCompareCommand(CCliOutput& out, const CliArgs& args);
 // One run per port, all at once.
-int RunFlashCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& args);
+int RunFlashCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const SFlashArgs& args);
 // Flashes handsets as they appear on the ports, until Ctrl+C or --count units.
-int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const FlashArgs& args);
+int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const SFlashArgs& args);
 int RunHistoryCommand(CCliOutput& out, const CliArgs& args);
 // The serial ports there are now, with the COM number and the SLOT<n> setting that lead to each.
 int RunPortsCommand(CCliOutput& out, const SettingLookup& settings);

@@ -64,7 +64,7 @@ void AddParsedOption(CLI::App& command, const char* name, const char* valueName,
 
 }  // namespace
 
-void AddFlashOptions(CLI::App& command, FlashArgs& parsed, bool withCount)
+void AddFlashOptions(CLI::App& command, SFlashArgs& parsed, bool withCount)
 {
     command.add_option("IMAGE", parsed.strImage, "the image file to write")->required()->type_name("");
     AddParsedOption(command, "--type", "NAME|0-6", parsed.type, ParseType,
@@ -82,7 +82,7 @@ void AddFlashOptions(CLI::App& command, FlashArgs& parsed, bool withCount)
                         "end after N units (default: on Ctrl+C)");
 }
 
-Ending EndingOf(RunOutcome outcome)
+SEnding EndingOf(RunOutcome outcome)
 {
     switch (outcome) {
     case RunOutcome::Completed: return {"completed", kExitOk};
@@ -97,7 +97,7 @@ Ending EndingOf(RunOutcome outcome)
     return {"error", kExitFileError};
 }
 
-CJsonObject& AddBackupFailure(CJsonObject& endEvent, const RunStatistics& stats)
+CJsonObject& AddBackupFailure(CJsonObject& endEvent, const SRunStatistics& stats)
 {
     return stats.strBackupFailure.empty() ? endEvent : endEvent.Add("backup_error", stats.strBackupFailure);
 }

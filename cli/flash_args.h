@@ -15,7 +15,7 @@ class App;
 
 namespace kestrel {
 
-struct FlashArgs {
+struct SFlashArgs {
     std::string strImage;
     std::string strOld;
     std::optional<int> type;
@@ -26,16 +26,16 @@ struct FlashArgs {
 
 // Adds the image and the options of flash to the command, parsed into parsed; withCount
 // adds station's --count.
-void AddFlashOptions(CLI::App& command, FlashArgs& parsed, bool withCount);
+void AddFlashOptions(CLI::App& command, SFlashArgs& parsed, bool withCount);
 
-struct Ending {
+struct SEnding {
     const char* result;  // the JSON end event's "result"
     int exitCode;
 };
-Ending EndingOf(RunOutcome outcome);
+SEnding EndingOf(RunOutcome outcome);
 
 // A run's end event also tells of a backup that was not made ("backup_error").
-CJsonObject& AddBackupFailure(CJsonObject& endEvent, const RunStatistics& stats);
+CJsonObject& AddBackupFailure(CJsonObject& endEvent, const SRunStatistics& stats);
 
 // Of several ports' exit codes, the one the command ends with: the station's own troubles
 // (port 4, file 3) before the handsets' (5, then 6), then an interruption (130), then 0.

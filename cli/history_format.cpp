@@ -40,9 +40,9 @@ std::string HistoryListing(const std::vector<CJournalRow>& rows)
 std::string HistoryDetails(const CJournalRow& row)
 {
     std::size_t nWidth = 0;
-    for (const JournalFieldInfo& info : JournalFields()) nWidth = std::max(nWidth, info.strHeader.size());
+    for (const SJournalFieldInfo& info : JournalFields()) nWidth = std::max(nWidth, info.strHeader.size());
     std::string strOut;
-    for (const JournalFieldInfo& info : JournalFields())
+    for (const SJournalFieldInfo& info : JournalFields())
         strOut += std::string(info.strHeader) + ':' + std::string(nWidth - info.strHeader.size() + 1, ' ') + Shown(row, info.eField) + '\n';
     return strOut;
 }
@@ -51,7 +51,7 @@ CJsonObject HistoryJson(const CJournalRow& row)
 {
     CJsonObject object;
     object.Add("event", "run");
-    for (const JournalFieldInfo& info : JournalFields()) {
+    for (const SJournalFieldInfo& info : JournalFields()) {
         const JournalValue& value = row.Get(info.eField);
         if (const auto* pNumber = std::get_if<int64_t>(&value))
             object.Add(info.strColumn, *pNumber);

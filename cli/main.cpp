@@ -21,7 +21,7 @@ namespace {
 
 constexpr char kProgram[] = "kestrel-cli";
 
-struct GlobalOptions {
+struct SGlobalOptions {
     std::vector<std::string> ports;  // as given, ranges not yet expanded
     std::string strBaud;
     bool bJson = false;
@@ -30,7 +30,7 @@ struct GlobalOptions {
 // A command runs once the command line is parsed, with the ports it names when it uses any.
 using CommandRun = std::function<int(CCliOutput&, const std::vector<CPortOptions>&)>;
 
-struct Command {
+struct SCommand {
     CLI::App* pParser;
     bool bUsesPorts;
     CommandRun run;
@@ -88,9 +88,20 @@ int OnePort(CCliOutput& out, const char* name, const std::vector<CPortOptions>& 
     return run(ports.front());
 }
 
-int Main(int argc, char** argv)
+// Everything the parser fills in, and the commands it chooses from. The commands' handlers
+// read the fields, so the whole lives as long as the command runs.
+struct SCommandLine {
+    CLI::App cli{"Writes a firmware image into a mobile handset over a serial line.", kProgram};
+    SGlobalOptions global;
+    SFlashArgs flash;
+    CliArgs words;
+    SettingLookup settings = StoredSettingLookup();
+    std::vector<SCommand> commands;
+};
+
+// The program's name, version, help and footer.
+void DescribeProgram(CLI::App& cli)
 {
-    CLI::App cli("Writes a firmware image into a mobile handset over a serial line.", kProgram);
     cli.set_version_flag("--version", std::string(kProgram) + " " + KESTREL_VERSION_TEXT, "print the version and exit");
     cli.set_help_flag("-h,--help", "print this help and exit");
     cli.require_subcommand(1);
@@ -98,19 +109,26 @@ int Main(int argc, char** argv)
     cli.footer("--port and --baud default to the settings PORT and BAUD (COM1 and 115200 when unset).\n"
                "Exit codes: 0 completed or nothing to do, 2 usage, 3 image or file error, 4 port error,\n"
                "5 the handset reported an error, 6 no response, 130 interrupted. See kestrel-cli(1).");
+}
 
-    GlobalOptions global;
+// The options every command takes, before or after its name.
+void AddGlobalOptions(CLI::App& cli, SGlobalOptions& global)
+{
     cli.add_option("--port", global.ports, "port: a COM number, COMn, a device path, or a range N-M; may be repeated")
         ->type_name("N|COMn|PATH|N-M")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     cli.add_option("--baud", global.strBaud, "line speed of the download")->type_name("57600|115200");
     cli.add_flag("--json", global.bJson, "one JSON object per line on standard output");
+}
 
-    FlashArgs flash;
-    CliArgs words;
-    const SettingLookup settings = StoredSettingLookup();
-    std::vector<Command> commands;
+void AddCommands(SCommandLine& line)
+{
+    CLI::App& cli = line.cli;
+    SFlashArgs& flash = line.flash;
+    CliArgs& words = line.words;
+    const SettingLookup& settings = line.settings;
+    std::vector<SCommand>& commands = line.commands;
     const auto add = [&](const char* name, const char* about, bool usesPorts, CommandRun run) {
         CLI::App* pParser = cli.add_subcommand(name, about);
         pParser->group("Commands");
@@ -163,18 +181,17 @@ int Main(int argc, char** argv)
     pHistory->fallthrough(false);
     pHistory->prefix_command();
     pHistory->set_help_flag();
+}
 
-    try {
-        cli.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return cli.exit(e);  // --help, --version
-        std::fprintf(stderr, "%s: %s\n", kProgram, ParseFailure(cli, e).c_str());
-        HintAtHelp(cli);
-        return kExitUsage;
-    }
-
+// Runs the command the parser chose, with the ports it names when it uses any.
+int RunChosenCommand(SCommandLine& line)
+{
+    const CLI::App& cli = line.cli;
+    const SGlobalOptions& global = line.global;
+    const SettingLookup& settings = line.settings;
+    const std::vector<SCommand>& commands = line.commands;
     CCliOutput output(stdout, stderr, global.bJson);
-    const Command& command = *std::find_if(commands.begin(), commands.end(), [&](const Command& c) {
+    const SCommand& command = *std::find_if(commands.begin(), commands.end(), [&](const SCommand& c) {
         return c.pParser == cli.get_subcommands().front();
     });
     std::vector<CPortOptions> ports;
@@ -191,6 +208,24 @@ int Main(int argc, char** argv)
     const int exitCode = command.run(output, ports);
     if (exitCode == kExitUsage) HintAtHelp(cli);
     return exitCode;
+}
+
+int Main(int argc, char** argv)
+{
+    SCommandLine line;
+    DescribeProgram(line.cli);
+    AddGlobalOptions(line.cli, line.global);
+    AddCommands(line);
+    CLI::App& cli = line.cli;
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return cli.exit(e);  // --help, --version
+        std::fprintf(stderr, "%s: %s\n", kProgram, ParseFailure(cli, e).c_str());
+        HintAtHelp(cli);
+        return kExitUsage;
+    }
+    return RunChosenCommand(line);
 }
 
 }  // namespace

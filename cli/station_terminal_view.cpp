@@ -47,13 +47,10 @@ void CStationTerminalView::OnPortCheckMark(int index)
         m_out.Text("[" + port + "]   √");
 }
 
-void CStationTerminalView::OnPortProgress(int index, const BlockProgress& progress)
+void CStationTerminalView::OnPortProgress(int index, const SBlockProgress& progress)
 {
-    PortStatus& status = Status(index);
+    SPortStatus& status = Status(index);
     const int64_t now = m_clock();
-    if (status.nFirstBlockMs < 0) status.nFirstBlockMs = now;
-    status.nLastBlockMs = now;
-    ++status.nBlocksSent;
     status.nPercent = progress.nTotal > 0 ? static_cast<int>(100LL * progress.nBlock / progress.nTotal) : 100;
     status.dwAddress = progress.dwAddress;
     status.timeLeft.OnBlock(now, progress.nBlock, progress.nTotal);
@@ -71,16 +68,16 @@ void CStationTerminalView::OnPortProgress(int index, const BlockProgress& progre
 
 void CStationTerminalView::OnPortRunStarted(int index)
 {
-    Status(index) = PortStatus{};
+    Status(index) = SPortStatus{};
     Status(index).nStartMs = m_clock();
     ScheduleDraw();
 }
 
 void CStationTerminalView::OnPortRunEnded(int index, RunOutcome outcome)
 {
-    PortStatus& status = Status(index);
+    SPortStatus& status = Status(index);
     status.nEndMs = m_clock();
-    const Ending ending = EndingOf(outcome);
+    const SEnding ending = EndingOf(outcome);
     const SRunSummary& summary = Session().Summary(index);
     status.strEnd = IsSuccess(outcome) || summary.strReason.empty() ? ending.result
                                                                     : std::string(ending.result) + ": " + summary.strReason;
@@ -96,7 +93,7 @@ void CStationTerminalView::OnPortRunEnded(int index, RunOutcome outcome)
     ScheduleDraw();
 }
 
-CStationTerminalView::PortStatus& CStationTerminalView::Status(int index)
+CStationTerminalView::SPortStatus& CStationTerminalView::Status(int index)
 {
     if (m_status.size() <= static_cast<std::size_t>(index)) m_status.resize(static_cast<std::size_t>(index) + 1);
     return m_status[static_cast<std::size_t>(index)];
@@ -104,13 +101,13 @@ CStationTerminalView::PortStatus& CStationTerminalView::Status(int index)
 
 std::string CStationTerminalView::StatusLine(int index, int64_t now)
 {
-    const PortStatus& status = Status(index);
+    const SPortStatus& status = Status(index);
     const CStationPort& port = Session().Port(index);
     const int64_t end = status.nEndMs >= 0 ? status.nEndMs : now;
     const auto elapsed = static_cast<int>(status.nStartMs >= 0 ? (end - status.nStartMs) / 1000 : 0);
-    const int64_t lastBlock = status.nEndMs >= 0 ? status.nLastBlockMs : now;
-    const double seconds = status.nFirstBlockMs >= 0 ? static_cast<double>(lastBlock - status.nFirstBlockMs) / 1000.0 : 0;
-    const double rate = seconds > 0 ? static_cast<double>(status.nBlocksSent - 1) * 1024.0 / seconds : 0.0;
+    // The pace of the write while it goes on; the run's own rate once it has ended.
+    const auto rate = static_cast<long long>(status.nEndMs >= 0 ? Session().Summary(index).nBytesPerSecond
+                                                                 : status.timeLeft.BytesPerSecond().value_or(0));
     std::string state = !status.strEnd.empty() ? status.strEnd
                         : status.nStartMs < 0  ? std::string("waiting for handset")
                                                : port.StepText();
@@ -121,7 +118,7 @@ std::string CStationTerminalView::StatusLine(int index, int64_t now)
     char line[512];
     // A port given as a device path without a label of its own is labelled by it already.
     const std::string device = port.Id().nPort > 0 || !port.Id().strLabel.empty() ? port.Id().strSlot : std::string();
-    std::snprintf(line, sizeof line, "%-6s %-14s %3d%%  Addr 0x%08x  %7.0f B/s  %d:%02d  %s", port.Id().Label().c_str(),
+    std::snprintf(line, sizeof line, "%-6s %-14s %3d%%  Addr 0x%08x  %7lld B/s  %d:%02d  %s", port.Id().Label().c_str(),
                   device.c_str(), status.nPercent, status.dwAddress, rate, elapsed / 60, elapsed % 60,
                   state.c_str());
     return line;

@@ -22,26 +22,23 @@ public:
 
     void OnPortLog(int index, int kind, const std::string& text) override;
     void OnPortCheckMark(int index) override;
-    void OnPortProgress(int index, const BlockProgress& progress) override;
+    void OnPortProgress(int index, const SBlockProgress& progress) override;
     void OnPortRunStarted(int index) override;
     void OnPortRunEnded(int index, RunOutcome outcome) override;
     // Draws the status block one last time, as it stands.
     void Finish() override;
 
 private:
-    struct PortStatus {
+    struct SPortStatus {
         int nPercent = 0;
         uint32_t dwAddress = 0;
-        int nBlocksSent = 0;
         int64_t nStartMs = -1;
-        int64_t nFirstBlockMs = -1;
-        int64_t nLastBlockMs = -1;
         int64_t nEndMs = -1;
         std::string strEnd;       // "completed" or what went wrong
         CTimeLeft timeLeft;
     };
 
-    PortStatus& Status(int index);
+    SPortStatus& Status(int index);
     std::string StatusLine(int index, int64_t now);
     void ScheduleDraw();
     void Draw();
@@ -50,7 +47,7 @@ private:
     bool m_bStatusLines;
     std::function<int64_t()> m_clock;
     bool m_bEveryPortRuns;
-    std::vector<PortStatus> m_status;
+    std::vector<SPortStatus> m_status;
     QTimer m_drawTimer;
     int m_nLinesDrawn = 0;
 };

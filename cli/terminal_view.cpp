@@ -48,11 +48,9 @@ void CTerminalView::OnPortAnswered(int index, const std::string& question, bool 
     OnPortLog(index, kLogInfo, question + (bYes ? " -> Yes" : " -> No (give --yes to continue)"));
 }
 
-void CTerminalView::OnPortProgress(int, const BlockProgress& progress)
+void CTerminalView::OnPortProgress(int, const SBlockProgress& progress)
 {
     const int64_t now = m_clock();
-    if (m_nFirstBlockMs < 0) m_nFirstBlockMs = now;
-    ++m_nBlocksSent;
     m_timeLeft.OnBlock(now, progress.nBlock, progress.nTotal);
     const int percent = progress.nTotal > 0 ? static_cast<int>(100LL * progress.nBlock / progress.nTotal) : 100;
     if (m_out.Json()) {
@@ -68,10 +66,9 @@ void CTerminalView::OnPortProgress(int, const BlockProgress& progress)
     }
     if (!m_bProgressLine) return;
     EndCheckMarkLine();
-    const double seconds = static_cast<double>(now - m_nFirstBlockMs) / 1000.0;
-    const double rate = seconds > 0 ? static_cast<double>(m_nBlocksSent - 1) * 1024.0 / seconds : 0.0;
+    const auto rate = static_cast<long long>(m_timeLeft.BytesPerSecond().value_or(0));
     const auto elapsed = static_cast<int>(now / 1000);
-    std::fprintf(stderr, "\r%3d%%  Addr 0x%08x  blocks %d/%d  %7.0f B/s  %d:%02d  %-11s", percent, progress.dwAddress,
+    std::fprintf(stderr, "\r%3d%%  Addr 0x%08x  blocks %d/%d  %7lld B/s  %d:%02d  %-11s", percent, progress.dwAddress,
                  progress.nBlock, progress.nTotal, rate, elapsed / 60, elapsed % 60, TimeLeftText(m_timeLeft).c_str());
     std::fflush(stderr);
     m_bProgressShown = true;

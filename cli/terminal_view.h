@@ -19,7 +19,7 @@ public:
     void OnPortLog(int index, int kind, const std::string& text) override;
     void OnPortCheckMark(int index) override;
     void OnPortAnswered(int index, const std::string& question, bool bYes) override;
-    void OnPortProgress(int index, const BlockProgress& progress) override;
+    void OnPortProgress(int index, const SBlockProgress& progress) override;
     void OnPortRunStarted(int) override {}
     void OnPortRunEnded(int index, RunOutcome outcome) override;
 
@@ -32,8 +32,6 @@ private:
     bool m_bProgressShown = false;
     bool m_bCheckMarkOpen = false;  // a check mark waits for the next line, as in the window
     std::function<int64_t()> m_clock;
-    int64_t m_nFirstBlockMs = -1;
-    int64_t m_nBlocksSent = 0;
     CTimeLeft m_timeLeft;
 };
 

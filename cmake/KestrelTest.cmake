@@ -29,3 +29,16 @@ function(kestrel_test name)
                ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                ENVIRONMENT_MODIFICATION "XDG_CONFIG_HOME=set:${CMAKE_BINARY_DIR}/test-config\\;XDG_DATA_HOME=set:${CMAKE_BINARY_DIR}/test-data")
 endfunction()
+
+# A program that takes screenshots of docs/ under an X server: not a test, so built only with
+# KESTREL_BUILD_SCREENSHOTS.
+function(kestrel_screenshot_program name source)
+  if(NOT KESTREL_BUILD_SCREENSHOTS)
+    return()
+  endif()
+  add_executable(${name} ${source})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main kestrel_window Qt6::Test)
+  target_compile_definitions(${name} PRIVATE
+    KESTREL_SIM_BIN="$<TARGET_FILE:kestrel-handset-sim>" KESTREL_CLI_BIN="$<TARGET_FILE:kestrel-cli>")
+  add_dependencies(${name} kestrel-handset-sim)
+endfunction()

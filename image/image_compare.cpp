@@ -113,7 +113,7 @@ CompareStatus CompareImages(CImageFile& newImage, CImageFile& oldImage, CRunTabl
 
     const int32_t nRunCount = table.RunCount();
     if (nRunCount == CRunTable::kMaxRuns) {
-        const RunEntry last = table.Run(nRunCount - 1);
+        const SRunEntry last = table.Run(nRunCount - 1);
         if (bMerged)
             log(kLogNotice, Format("More than 128 different ranges: Block Index %d to %d are downloaded as one range",
                                    last.nStartBlock, last.nStartBlock + last.nBlockCount - 1));

@@ -166,7 +166,7 @@ bool CImageFile::OpenForRun()
 bool CImageFile::OpenLoadedFile(const char* pszFailure)
 {
     if (!OpenForReading()) return false;
-    FileIdentity identity;
+    SFileIdentity identity;
     uint64_t qwSize = 0;
     if (!m_file.Identity(identity) || !m_file.CurrentSize(qwSize)) return Fail(kMsgNoFileInfo, kMsgCheckFile);
     if (identity != m_identity || qwSize != static_cast<uint64_t>(m_nSize)) return Fail(pszFailure, kMsgCheckFile);

@@ -72,7 +72,7 @@ private:
 
     std::string m_strPath;
     CReadOnlyFile m_file;
-    FileIdentity m_identity;
+    SFileIdentity m_identity;
     int32_t m_nSize = 0;
     int32_t m_nVersionNumber = 0;
     uint32_t m_dwBaseOffset = 0;

@@ -42,11 +42,11 @@ bool CReadOnlyFile::CurrentSize(uint64_t& qwSize) const
     return true;
 }
 
-bool CReadOnlyFile::Identity(FileIdentity& identity) const
+bool CReadOnlyFile::Identity(SFileIdentity& identity) const
 {
     struct stat st {};
     if (m_nFd < 0 || ::fstat(m_nFd, &st) != 0) return false;
-    identity = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    identity = SFileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     return true;
 }
 

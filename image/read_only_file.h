@@ -9,10 +9,10 @@
 namespace kestrel {
 
 // Which file a descriptor refers to, whatever path leads to it now.
-struct FileIdentity {
+struct SFileIdentity {
     uint64_t qwDevice = 0;
     uint64_t qwInode = 0;
-    bool operator==(const FileIdentity&) const = default;
+    bool operator==(const SFileIdentity&) const = default;
 };
 
 class CReadOnlyFile {
@@ -32,7 +32,7 @@ public:
     // Current length of the open file; false when the file system cannot tell.
     bool CurrentSize(uint64_t& qwSize) const;
     // False when the file system cannot tell.
-    bool Identity(FileIdentity& identity) const;
+    bool Identity(SFileIdentity& identity) const;
     // Reads up to len bytes at offset; got is less than len only at the end of the file.
     bool ReadAt(uint64_t qwOffset, uint8_t* pData, std::size_t len, std::size_t& got) const;
     void Close();

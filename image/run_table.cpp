@@ -6,7 +6,7 @@ namespace kestrel {
 
 void CRunTable::Reset()
 {
-    m_aRuns.fill(RunEntry{});
+    m_aRuns.fill(SRunEntry{});
     m_nRunCount = 0;
     m_nCurrentRun = 0;
     m_nBlockCursor = 0;
@@ -15,17 +15,17 @@ void CRunTable::Reset()
 bool CRunTable::AddRun(int32_t nStartBlock, int32_t nBlockCount)
 {
     if (m_nRunCount < kMaxRuns) {
-        m_aRuns[static_cast<std::size_t>(m_nRunCount++)] = RunEntry{nStartBlock, nBlockCount};
+        m_aRuns[static_cast<std::size_t>(m_nRunCount++)] = SRunEntry{nStartBlock, nBlockCount};
         return true;
     }
-    RunEntry& last = m_aRuns.back();
+    SRunEntry& last = m_aRuns.back();
     last.nBlockCount = nStartBlock + nBlockCount - last.nStartBlock;
     return false;
 }
 
-RunEntry CRunTable::Run(int32_t nIndex) const
+SRunEntry CRunTable::Run(int32_t nIndex) const
 {
-    if (nIndex < 0 || nIndex >= m_nRunCount) return RunEntry{};
+    if (nIndex < 0 || nIndex >= m_nRunCount) return SRunEntry{};
     return m_aRuns[static_cast<std::size_t>(nIndex)];
 }
 

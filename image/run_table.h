@@ -9,7 +9,7 @@ namespace kestrel {
 
 inline constexpr uint32_t kCompareBlockSize = 0x20000;
 
-struct RunEntry {
+struct SRunEntry {
     int32_t nStartBlock = 0;
     int32_t nBlockCount = 0;
 };
@@ -24,7 +24,7 @@ public:
     bool AddRun(int32_t nStartBlock, int32_t nBlockCount);
 
     // The entry at index; (0, 0) from RunCount() on and outside the table.
-    RunEntry Run(int32_t nIndex) const;
+    SRunEntry Run(int32_t nIndex) const;
     int32_t RunCount() const { return m_nRunCount; }
     int32_t TotalDifferentBlocks(int32_t nRunCount) const;
 
@@ -34,7 +34,7 @@ public:
     void SetBlockCursor(int32_t nBlock) { m_nBlockCursor = nBlock; }
 
 private:
-    std::array<RunEntry, kMaxRuns> m_aRuns{};
+    std::array<SRunEntry, kMaxRuns> m_aRuns{};
     int32_t m_nRunCount = 0;
     int32_t m_nCurrentRun = 0;
     int32_t m_nBlockCursor = 0;

@@ -26,7 +26,7 @@ CDownloadController::~CDownloadController()
     m_pThreadRX.reset();
 }
 
-void CDownloadController::PostRxPacket(const RxPacket& packet, uint64_t generation)
+void CDownloadController::PostRxPacket(const SRxPacket& packet, uint64_t generation)
 {
     std::weak_ptr<bool> alive = m_pAlive;
     m_scheduler.Post([this, alive, packet, generation] {

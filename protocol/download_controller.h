@@ -53,7 +53,7 @@ public:
     // A run has started and has not told the view how it ended.
     bool IsRunActive() const { return m_bRunActive; }
     // Of the run going on, or of the last one once it ended.
-    const RunStatistics& Statistics() const { return m_stats; }
+    const SRunStatistics& Statistics() const { return m_stats; }
     // The engine is inside one of its handlers, in a wait or a question: buttons must not
     // start anything.
     bool IsBusy() const { return m_nScopeDepth > 0; }
@@ -116,7 +116,7 @@ private:
     };
 
     // IRxOwner: called from the receive thread, handled in the scheduler's thread.
-    void PostRxPacket(const RxPacket& packet, uint64_t generation) override;
+    void PostRxPacket(const SRxPacket& packet, uint64_t generation) override;
     void PostLogMessage() override;
     void PostRxThreadEnd(int linkId) override;
     void PostLinkFault(LinkFault fault, uint64_t generation) override;
@@ -148,7 +148,7 @@ private:
     bool ChangeLineSpeed(uint32_t baudRate);
 
     // Response handling.
-    void OnReplyReceived(const RxPacket& packet, uint64_t generation);
+    void OnReplyReceived(const SRxPacket& packet, uint64_t generation);
     bool ClassifyReply(uint8_t code, uint8_t p1, uint8_t p2);
     bool Retransmit();
     bool CountRetransmission();
@@ -191,7 +191,7 @@ private:
     void UpdateAddressProgress();
     void ShowPercentBar();
     void ShowTransferEnd();
-    void SetButtons(const ButtonState& state);
+    void SetButtons(const SButtonState& state);
     void StepPercentage(int& memory);
     std::string MinutesSeconds(const char* label) const;
 
@@ -219,7 +219,7 @@ private:
     std::chrono::microseconds m_burstPause = CThreadRX::kBurstPause;
 
     DownloadRun m_run;
-    RunStatistics m_stats;
+    SRunStatistics m_stats;
     bool m_bRunActive = false;
     std::optional<RunOutcome> m_optEnding;  // the run has ended; the view is told after EndRun
     bool m_bRetransmitPending = false;
@@ -240,7 +240,7 @@ private:
     int m_nErasePercentMemory = 0;
     int m_nAddressPercentMemory = 0;
     std::string m_strElapsed;
-    ButtonState m_buttons = kButtonsAtStart;
+    SButtonState m_buttons = kButtonsAtStart;
 
     // The arming each timer id last had; an expiry of an earlier arming is stale.
     std::array<uint64_t, kTimerCount> m_anTimerArming{};

@@ -57,7 +57,7 @@ struct DownloadRun {
 };
 
 // What one run did, for records kept beyond the log pane.
-struct RunStatistics {
+struct SRunStatistics {
     int64_t nStartMs = 0;           // scheduler clock when Run was pressed
     int nRetransmissions = 0;       // requests, blocks and retransmit requests sent again
     int nSupervisionExpiries = 0;   // timeouts of the request and block supervision

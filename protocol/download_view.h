@@ -38,24 +38,24 @@ enum class RunOutcome {
 enum class MessageIcon { None, Information };
 
 // Which of the window's buttons take clicks (Open stands for both Open buttons and C).
-struct ButtonState {
+struct SButtonState {
     bool bOpen;
     bool bRun;
     bool bToDm;
     bool bInfo;
     bool bStop;
-    bool operator==(const ButtonState&) const = default;
+    bool operator==(const SButtonState&) const = default;
 };
 // Just opened, no image yet: nothing to run.
-inline constexpr ButtonState kButtonsAtStart{true, false, true, true, false};
+inline constexpr SButtonState kButtonsAtStart{true, false, true, true, false};
 // An image is loaded, or a run has ended: everything but Stop.
-inline constexpr ButtonState kButtonsIdle{true, true, true, true, false};
+inline constexpr SButtonState kButtonsIdle{true, true, true, true, false};
 // A run is under way: only Stop.
-inline constexpr ButtonState kButtonsRunning{false, false, false, false, true};
+inline constexpr SButtonState kButtonsRunning{false, false, false, false, true};
 // After the mode-switch command: everything, Stop included.
-inline constexpr ButtonState kButtonsAfterToDm{true, true, true, true, true};
+inline constexpr SButtonState kButtonsAfterToDm{true, true, true, true, true};
 
-struct BlockProgress {
+struct SBlockProgress {
     int nBlock = 0;        // blocks of the current range sent so far
     int nTotal = 0;        // blocks of the current range
     uint32_t dwAddress = 0;  // file offset of the next block
@@ -72,7 +72,7 @@ public:
     virtual void MarkStepDone() = 0;
     virtual void ClearLog() = 0;
 
-    virtual void SetButtons(const ButtonState& state) = 0;
+    virtual void SetButtons(const SButtonState& state) = 0;
     virtual void SetDisplayText(DisplayText which, const std::string& text) = 0;
     virtual void SetTitle(const std::string& text) = 0;
     // The percentage bar replaces the idle bar, at 0 %.
@@ -92,7 +92,7 @@ public:
     virtual bool AskFontAddress(uint32_t& address) = 0;
 
     // Each block that went out; front ends without a percentage bar show their own progress.
-    virtual void OnBlockSent(const BlockProgress&) {}
+    virtual void OnBlockSent(const SBlockProgress&) {}
     // Run was pressed and accepted; OnRunEnded follows exactly once.
     virtual void OnRunStarted() {}
     virtual void OnRunEnded(RunOutcome) {}

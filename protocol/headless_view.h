@@ -10,7 +10,7 @@ namespace kestrel {
 class CHeadlessView : public IDownloadView {
 public:
     void ClearLog() override {}
-    void SetButtons(const ButtonState&) override {}
+    void SetButtons(const SButtonState&) override {}
     void SetDisplayText(DisplayText, const std::string&) override {}
     void SetTitle(const std::string&) override {}
     void ShowPercentBar() override {}

@@ -26,7 +26,7 @@ void CDownloadController::OnRun()
     if (IsBusy() || m_bRunActive) return;
     CEngineScope scope(*this);
     m_bRunActive = true;
-    m_stats = RunStatistics{};
+    m_stats = SRunStatistics{};
     m_stats.nStartMs = m_scheduler.NowMs();
     m_view.OnRunStarted();
     StartRun();
@@ -171,7 +171,7 @@ bool CDownloadController::PrepareRun()
     if (IsFontType(m_nDloadType)) {
         uint32_t address = kDefaultFontAddress;
         if (!m_view.AskFontAddress(address)) {
-            ButtonState buttons = m_buttons;
+            SButtonState buttons = m_buttons;
             buttons.bRun = true;
             SetButtons(buttons);
             return false;

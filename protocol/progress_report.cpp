@@ -84,7 +84,7 @@ void CDownloadController::ShowTransferEnd()
     SetButtons(kButtonsIdle);
 }
 
-void CDownloadController::SetButtons(const ButtonState& state)
+void CDownloadController::SetButtons(const SButtonState& state)
 {
     m_buttons = state;
     m_view.SetButtons(state);

@@ -6,7 +6,7 @@
 
 namespace kestrel {
 
-void CDownloadController::OnReplyReceived(const RxPacket& packet, uint64_t generation)
+void CDownloadController::OnReplyReceived(const SRxPacket& packet, uint64_t generation)
 {
     // A reply read on an earlier opening of the port (before a speed change, or on a link
     // that has ended) answers nothing sent on this one.

@@ -17,7 +17,7 @@ std::string LastTextLine(const std::string& text)
 
 bool IsSuccess(RunOutcome eOutcome) { return eOutcome == RunOutcome::Completed || eOutcome == RunOutcome::NothingToDo; }
 
-SRunSummary SummarizeRun(RunOutcome eOutcome, const RunStatistics& stats, const std::string& strLastLogLine)
+SRunSummary SummarizeRun(RunOutcome eOutcome, const SRunStatistics& stats, const std::string& strLastLogLine)
 {
     SRunSummary summary;
     summary.eOutcome = eOutcome;

@@ -20,7 +20,7 @@ struct SRunSummary {
 };
 
 // strLastLogLine: the last line the run's log showed, for a run that ended without a red line.
-SRunSummary SummarizeRun(RunOutcome eOutcome, const RunStatistics& stats, const std::string& strLastLogLine);
+SRunSummary SummarizeRun(RunOutcome eOutcome, const SRunStatistics& stats, const std::string& strLastLogLine);
 
 // The last line of a text with something on it; "" when there is none.
 std::string LastTextLine(const std::string& text);

@@ -16,16 +16,29 @@ void CTimeLeft::OnBlock(int64_t nowMs, int block, int total)
     while (m_samples.size() > 2 && nowMs - m_samples[1].nMs >= kWindowMs) m_samples.pop_front();
 }
 
-std::optional<int> CTimeLeft::Seconds() const
+std::optional<double> CTimeLeft::MsPerBlock() const
 {
     if (m_samples.size() < 2 || m_samples.back().nBlock < kMinBlocks) return std::nullopt;
     const SSample& first = m_samples.front();
     const SSample& last = m_samples.back();
     const int64_t spanMs = last.nMs - first.nMs;
     if (spanMs <= 0) return std::nullopt;
-    const double msPerBlock = static_cast<double>(spanMs) / static_cast<double>(last.nBlock - first.nBlock);
-    const double leftMs = msPerBlock * static_cast<double>(m_nTotal - last.nBlock);
+    return static_cast<double>(spanMs) / static_cast<double>(last.nBlock - first.nBlock);
+}
+
+std::optional<int> CTimeLeft::Seconds() const
+{
+    const std::optional<double> msPerBlock = MsPerBlock();
+    if (!msPerBlock) return std::nullopt;
+    const double leftMs = *msPerBlock * static_cast<double>(m_nTotal - m_samples.back().nBlock);
     return static_cast<int>(std::ceil(leftMs / 1000.0));
+}
+
+std::optional<int64_t> CTimeLeft::BytesPerSecond() const
+{
+    const std::optional<double> msPerBlock = MsPerBlock();
+    if (!msPerBlock) return std::nullopt;
+    return static_cast<int64_t>(1024.0 * 1000.0 / *msPerBlock);
 }
 
 std::string TimeLeftText(const CTimeLeft& left)

@@ -21,8 +21,13 @@ public:
     void OnBlock(int64_t nowMs, int block, int total);
     // Whole seconds left, rounded up; nullopt before there is enough to go by.
     std::optional<int> Seconds() const;
+    // The pace it goes by, in image bytes (1024 a block) per second; nullopt as for Seconds.
+    std::optional<int64_t> BytesPerSecond() const;
 
 private:
+    // Milliseconds a block over the window; nullopt before there is enough to go by.
+    std::optional<double> MsPerBlock() const;
+
     struct SSample {
         int64_t nMs;
         int nBlock;

@@ -8,7 +8,7 @@
 
 namespace kestrel {
 
-struct CrcParams {
+struct SCrcParams {
     unsigned width;      // 16 or 30 here; at most 32
     uint32_t poly;       // normal (unreflected) polynomial
     uint32_t init;
@@ -18,7 +18,7 @@ struct CrcParams {
 
 class CCrcModel {
 public:
-    constexpr explicit CCrcModel(const CrcParams& p) : m_params(p), m_table(BuildTable(p)) {}
+    constexpr explicit CCrcModel(const SCrcParams& p) : m_params(p), m_table(BuildTable(p)) {}
 
     constexpr uint32_t Begin() const { return m_params.init; }
     constexpr uint32_t Update(uint32_t crc, const uint8_t* data, std::size_t len) const
@@ -50,7 +50,7 @@ private:
             if (v & (1u << i)) r |= 1u << (width - 1 - i);
         return r;
     }
-    static constexpr std::array<uint32_t, 256> BuildTable(const CrcParams& p)
+    static constexpr std::array<uint32_t, 256> BuildTable(const SCrcParams& p)
     {
         std::array<uint32_t, 256> t{};
         const uint32_t mask = p.width >= 32 ? 0xFFFFFFFFu : ((1u << p.width) - 1u);
@@ -70,7 +70,7 @@ private:
         return t;
     }
 
-    CrcParams m_params;
+    SCrcParams m_params;
     std::array<uint32_t, 256> m_table;
 };
 

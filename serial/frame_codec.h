@@ -29,7 +29,7 @@ std::size_t EncodeFrame(std::span<const uint8_t> payload, Framing framing,
                         std::array<uint8_t, kFrameBufferSize>& out);
 
 // Content of one accepted reply; its length travels with it.
-struct RxPacket {
+struct SRxPacket {
     std::array<uint8_t, kRxPacketSize> bytes{};
     std::size_t length = 0;
 };
@@ -47,7 +47,7 @@ class CDeframer {
 public:
     void Reset() { m_nCount = 0; }
     DeframeStatus Feed(std::span<const uint8_t> chunk, Framing framing);
-    const RxPacket& Packet() const { return m_packet; }
+    const SRxPacket& Packet() const { return m_packet; }
 
 private:
     DeframeStatus Complete(Framing framing);
@@ -55,7 +55,7 @@ private:
     std::array<uint8_t, kAccumulatorSize> m_accumulator{};
     std::size_t m_nCount = 0;
     std::array<uint8_t, kAccumulatorSize + 1> m_work{};
-    RxPacket m_packet;
+    SRxPacket m_packet;
 };
 
 }  // namespace kestrel

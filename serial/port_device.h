@@ -8,7 +8,7 @@
 
 namespace kestrel {
 
-struct LineSettings {
+struct SLineSettings {
     uint32_t dwBaudRate = 57600;
     uint8_t byByteSize = 8;
     uint8_t byStopBits = 0;  // 0: one stop bit
@@ -36,7 +36,7 @@ public:
     virtual ~IPortDevice() = default;
 
     // Exclusive open, raw line at the given settings, modem control lines off, queues flushed.
-    virtual PortOpenError Open(const std::string& path, const LineSettings& settings) = 0;
+    virtual PortOpenError Open(const std::string& path, const SLineSettings& settings) = 0;
     // Discards queued input, gives the device back its line settings from before Open and
     // closes; wakes a thread blocked in WaitForInput first.
     virtual void Close() = 0;

@@ -46,7 +46,7 @@ bool SpeedConstant(uint32_t baud, speed_t& speed)
     }
 }
 
-bool ApplyLineSettings(int fd, const LineSettings& s)
+bool ApplyLineSettings(int fd, const SLineSettings& s)
 {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) return false;
@@ -81,7 +81,7 @@ void WaitForOutputSent(int fd)
 
 }  // namespace
 
-CPosixPortDevice::CPosixPortDevice(PortSysCalls sys) : m_sys(std::move(sys))
+CPosixPortDevice::CPosixPortDevice(SPortSysCalls sys) : m_sys(std::move(sys))
 {
     m_nWakeFd = m_sys.eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
@@ -92,7 +92,7 @@ CPosixPortDevice::~CPosixPortDevice()
     if (m_nWakeFd >= 0) ::close(m_nWakeFd);
 }
 
-PortOpenError CPosixPortDevice::Open(const std::string& path, const LineSettings& settings)
+PortOpenError CPosixPortDevice::Open(const std::string& path, const SLineSettings& settings)
 {
     Close();
     // Without the wake-up descriptor a close could never end a wait on the port.

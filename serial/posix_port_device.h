@@ -16,7 +16,7 @@ namespace kestrel {
 
 // The system calls whose failures matter, replaceable so tests can inject EINTR, EAGAIN
 // and short writes.
-struct PortSysCalls {
+struct SPortSysCalls {
     std::function<ssize_t(int, const void*, std::size_t)> write = ::write;
     std::function<int(pollfd*, nfds_t, int)> poll = ::poll;
     std::function<int(unsigned int, int)> eventfd = ::eventfd;
@@ -24,12 +24,12 @@ struct PortSysCalls {
 
 class CPosixPortDevice final : public IPortDevice {
 public:
-    explicit CPosixPortDevice(PortSysCalls sys = {});
+    explicit CPosixPortDevice(SPortSysCalls sys = {});
     ~CPosixPortDevice() override;
     CPosixPortDevice(const CPosixPortDevice&) = delete;
     CPosixPortDevice& operator=(const CPosixPortDevice&) = delete;
 
-    PortOpenError Open(const std::string& path, const LineSettings& settings) override;
+    PortOpenError Open(const std::string& path, const SLineSettings& settings) override;
     void Close() override;
     bool Write(const uint8_t* data, std::size_t length, int deadlineMs) override;
     std::size_t Read(uint8_t* buffer, std::size_t length) override;
@@ -39,7 +39,7 @@ public:
 private:
     void DrainWake();
 
-    PortSysCalls m_sys;
+    SPortSysCalls m_sys;
     int m_nWakeFd = -1;
     std::atomic<bool> m_bClosing{false};  // keeps waiters out while Close waits for the lock
     // Shared by readers and writers, exclusive for Close, so the descriptor is never

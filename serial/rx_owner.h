@@ -19,7 +19,7 @@ public:
     virtual ~IRxOwner() = default;
     // A frame was accepted; its content travels with the notice, and with the generation of
     // the port (one per open) its bytes were read on.
-    virtual void PostRxPacket(const RxPacket& packet, uint64_t generation) = 0;
+    virtual void PostRxPacket(const SRxPacket& packet, uint64_t generation) = 0;
     // One more line waits in the log queue.
     virtual void PostLogMessage() = 0;
     // The receive thread of the given link has ended.

@@ -24,7 +24,7 @@ CSerialPort::~CSerialPort() { CloseAll(); }
 void CSerialPort::SetLineSettings(uint8_t port, uint32_t baudRate, uint8_t byteSize, uint8_t stopBits, uint8_t parity)
 {
     m_byPort = port;
-    m_settings = LineSettings{baudRate, byteSize, stopBits, parity};
+    m_settings = SLineSettings{baudRate, byteSize, stopBits, parity};
 }
 
 bool CSerialPort::PrepareEvents(IRxOwner* owner, CLogQueue* logQueue)

@@ -94,7 +94,7 @@ private:
     CLogQueue* m_pLogQueue = nullptr;
 
     uint8_t m_byPort = 1;
-    LineSettings m_settings;
+    SLineSettings m_settings;
     std::atomic<bool> m_bPortOpen{false};
     std::atomic<uint64_t> m_nGeneration{0};
     uint64_t m_nWriteFaultGeneration = 0;  // the generation whose failed write was reported

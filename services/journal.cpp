@@ -43,7 +43,7 @@ std::string AsideName(const std::string& strPath)
 std::string ColumnList(bool bWithId)
 {
     std::string strColumns;
-    for (const JournalFieldInfo& info : JournalFields()) {
+    for (const SJournalFieldInfo& info : JournalFields()) {
         if (!bWithId && info.eField == JournalField::Id) continue;
         if (!strColumns.empty()) strColumns += ", ";
         strColumns += info.strColumn;
@@ -55,7 +55,7 @@ CJournalRow ReadRow(const CStatement& query)
 {
     CJournalRow row;
     int nColumn = 0;
-    for (const JournalFieldInfo& info : JournalFields()) row.Set(info.eField, query.Column(nColumn++));
+    for (const SJournalFieldInfo& info : JournalFields()) row.Set(info.eField, query.Column(nColumn++));
     return row;
 }
 
@@ -206,7 +206,7 @@ bool CJournal::Save(CJournalRow& row)
     if (optId) {
         strSql = "UPDATE runs SET ";
         int nParam = 1;
-        for (const JournalFieldInfo& info : JournalFields()) {
+        for (const SJournalFieldInfo& info : JournalFields()) {
             if (info.eField == JournalField::Id) continue;
             if (nParam > 1) strSql += ", ";
             strSql += std::string(info.strColumn) + " = ?" + std::to_string(nParam);
@@ -220,7 +220,7 @@ bool CJournal::Save(CJournalRow& row)
     }
     CStatement save(m_db, strSql);
     int nParam = 1;
-    for (const JournalFieldInfo& info : JournalFields())
+    for (const SJournalFieldInfo& info : JournalFields())
         if (info.eField != JournalField::Id) save.Bind(nParam++, row.Get(info.eField));
     save.Bind(nParam, optId ? JournalValue(*optId) : JournalValue(ThisProcessOwner()));
     const int nResult = save.Step();
@@ -232,7 +232,7 @@ bool CJournal::Save(CJournalRow& row)
     return true;
 }
 
-std::vector<CJournalRow> CJournal::Runs(const JournalFilter& filter)
+std::vector<CJournalRow> CJournal::Runs(const SJournalFilter& filter)
 {
     std::vector<CJournalRow> rows;
     if (!IsOpen()) return rows;

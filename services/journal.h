@@ -24,7 +24,7 @@ inline constexpr int32_t kJournalApplicationId = 0x4B535452;
 std::string JournalFilePath();
 
 // Which runs the history shows; empty or absent members do not filter.
-struct JournalFilter {
+struct SJournalFilter {
     std::optional<int> optPort;
     std::string strDevice;
     std::string strSince;    // runs started at or after this UTC time, as ISO 8601 text
@@ -48,7 +48,7 @@ public:
     // Inserts a row without an id (and gives it one) or updates the row with its id.
     bool Save(CJournalRow& row);
     // Newest first.
-    std::vector<CJournalRow> Runs(const JournalFilter& filter);
+    std::vector<CJournalRow> Runs(const SJournalFilter& filter);
     std::optional<CJournalRow> Run(int64_t nId);
 
 private:

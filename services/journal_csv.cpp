@@ -20,7 +20,7 @@ std::string CsvLine(CellOf cellOf)
 {
     std::string strLine;
     const char* pszSeparator = "";
-    for (const JournalFieldInfo& info : JournalFields()) {
+    for (const SJournalFieldInfo& info : JournalFields()) {
         strLine += pszSeparator + CsvCell(cellOf(info));
         pszSeparator = ",";
     }
@@ -31,8 +31,8 @@ std::string CsvLine(CellOf cellOf)
 
 std::string JournalCsv(const std::vector<CJournalRow>& rows)
 {
-    std::string strCsv = CsvLine([](const JournalFieldInfo& info) { return std::string(info.strColumn); });
-    for (const CJournalRow& row : rows) strCsv += CsvLine([&row](const JournalFieldInfo& info) { return row.Text(info.eField); });
+    std::string strCsv = CsvLine([](const SJournalFieldInfo& info) { return std::string(info.strColumn); });
+    for (const CJournalRow& row : rows) strCsv += CsvLine([&row](const SJournalFieldInfo& info) { return row.Text(info.eField); });
     return strCsv;
 }
 

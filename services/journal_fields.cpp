@@ -7,7 +7,7 @@ namespace {
 
 using enum JournalField;
 
-constexpr std::array<JournalFieldInfo, kJournalFieldCount> kFields{{
+constexpr std::array<SJournalFieldInfo, kJournalFieldCount> kFields{{
     {Id, "id", "ID"},
     {StartedAt, "started_at", "Started (UTC)"},
     {EndedAt, "ended_at", "Ended (UTC)"},
@@ -46,11 +46,11 @@ static_assert(static_cast<std::size_t>(RunOutcome::Refused) == 7, "kOutcomes fol
 
 }  // namespace
 
-std::span<const JournalFieldInfo> JournalFields() { return kFields; }
+std::span<const SJournalFieldInfo> JournalFields() { return kFields; }
 
 std::span<const JournalField> ListedJournalFields() { return kListed; }
 
-const JournalFieldInfo& FieldInfo(JournalField eField) { return kFields[static_cast<std::size_t>(eField)]; }
+const SJournalFieldInfo& FieldInfo(JournalField eField) { return kFields[static_cast<std::size_t>(eField)]; }
 
 void CJournalRow::Merge(const CJournalRow& other)
 {

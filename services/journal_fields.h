@@ -48,18 +48,18 @@ inline constexpr int kJournalFieldCount = static_cast<int>(JournalField::Opened)
 
 using JournalValue = SqlValue;
 
-struct JournalFieldInfo {
+struct SJournalFieldInfo {
     JournalField eField;
     std::string_view strColumn;  // column, JSON key and CSV header
     std::string_view strHeader;  // as the history listing and the History dialog head it
 };
 
 // Every field, in column order.
-std::span<const JournalFieldInfo> JournalFields();
+std::span<const SJournalFieldInfo> JournalFields();
 // The fields of the history listing and the History dialog; `history show` and the CSV
 // files have them all.
 std::span<const JournalField> ListedJournalFields();
-const JournalFieldInfo& FieldInfo(JournalField eField);
+const SJournalFieldInfo& FieldInfo(JournalField eField);
 
 class CJournalRow {
 public:

@@ -80,7 +80,7 @@ bool CQtScheduler::event(QEvent* e)
 
 void CQtScheduler::SetTimer(int id, int milliseconds, Task onExpiry)
 {
-    Timer& timer = m_timers[id];
+    STimer& timer = m_timers[id];
     if (!timer.pTimer) {
         timer.pTimer = std::make_unique<QTimer>();
         timer.pTimer->setSingleShot(true);

@@ -30,11 +30,11 @@ protected:
     bool event(QEvent* e) override;
 
 private:
-    struct Timer {
+    struct STimer {
         std::unique_ptr<QTimer> pTimer;
         Task task;
     };
-    std::map<int, Timer> m_timers;
+    std::map<int, STimer> m_timers;
     QElapsedTimer m_clock;
 
     // Posted tasks wait here, in order; one Qt event runs one of them, so that a task that

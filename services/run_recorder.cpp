@@ -23,7 +23,7 @@ std::string Absolute(const std::string& strPath)
 
 std::string NowUtc() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString(); }
 
-void SetUsbIdentity(CJournalRow& row, const std::optional<UsbIdentity>& optUsb)
+void SetUsbIdentity(CJournalRow& row, const std::optional<SUsbIdentity>& optUsb)
 {
     if (!optUsb) return;
     row.Set(UsbSerial, TextOrNull(optUsb->strSerial));
@@ -44,7 +44,7 @@ void CRunRecorder::OnImageLoaded(const CImageFile& image)
     m_writer.Post([pState = m_pState, strPath = image.Path()] { pState->digests.Update(strPath); });
 }
 
-void CRunRecorder::OnRunStarted(const RunSetup& setup)
+void CRunRecorder::OnRunStarted(const SRunSetup& setup)
 {
     CJournalRow row;
     row.Set(StartedAt, NowUtc());
@@ -83,7 +83,7 @@ void CRunRecorder::OnPortOpened(const std::string& strNode)
     m_writer.Post([&writer = m_writer, pState = m_pState, strNode] {
         if (!pState->bRunOpen) return;
         CJournalRow& row = pState->row;
-        const std::optional<UsbIdentity> optUsb = LookUpUsbIdentity(strNode);
+        const std::optional<SUsbIdentity> optUsb = LookUpUsbIdentity(strNode);
         // The first node of a slot's run is its device, as a port's is.
         if (row.Text(Device).empty()) {
             row.Set(Device, strNode);
@@ -97,7 +97,7 @@ void CRunRecorder::OnPortOpened(const std::string& strNode)
     });
 }
 
-void CRunRecorder::OnRunEnded(const SRunSummary& summary, const RunStatistics& stats)
+void CRunRecorder::OnRunEnded(const SRunSummary& summary, const SRunStatistics& stats)
 {
     CJournalRow end;
     end.Set(EndedAt, NowUtc());

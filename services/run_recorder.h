@@ -16,7 +16,7 @@
 namespace kestrel {
 
 // What the front end knows when Run was pressed and accepted.
-struct RunSetup {
+struct SRunSetup {
     int nPort = 0;                          // COM number; 0 when a device path was given directly
     std::string strDevicePath;              // the node, where it is known at Run; else the first opened
     int nDloadType = -1;                    // as the run goes, after loading adapted it
@@ -33,10 +33,10 @@ public:
 
     // After each load of an image: its SHA-256 is taken once, not at every run.
     void OnImageLoaded(const CImageFile& image);
-    void OnRunStarted(const RunSetup& setup);
+    void OnRunStarted(const SRunSetup& setup);
     // The run opened this device node: at its start, and again each time the handset came back.
     void OnPortOpened(const std::string& strNode);
-    void OnRunEnded(const SRunSummary& summary, const RunStatistics& stats);
+    void OnRunEnded(const SRunSummary& summary, const SRunStatistics& stats);
 
 private:
     // Touched on the writer's thread only.

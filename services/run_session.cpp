@@ -12,9 +12,9 @@ namespace {
 
 // What the journal records of a port's run at its start. The node is not known yet: the slot
 // is resolved as the run opens it, and the recorder hears of each node opened.
-RunSetup SetupOf(const CStationPort& port)
+SRunSetup SetupOf(const CStationPort& port)
 {
-    RunSetup setup;
+    SRunSetup setup;
     setup.nPort = port.Id().nPort;
     setup.nDloadType = port.Engine().DloadType();
     setup.pNewImage = &port.Engine().NewImage();
@@ -35,13 +35,13 @@ CRunSession::CRunSession(IScheduler& scheduler, ISettingsReader& settings, CJour
 
 CRunSession::~CRunSession() = default;
 
-int CRunSession::AddPort(const StationPortId& id, std::unique_ptr<IPortDevice> device)
+int CRunSession::AddPort(const SStationPortId& id, std::unique_ptr<IPortDevice> device)
 {
     m_ports.push_back({std::make_unique<CRunRecorder>(m_journal, m_strFrontEnd), {}, {}});
     return m_station.AddPort(id, std::move(device));
 }
 
-bool CRunSession::LoadJob(const StationJob& job, std::string& error)
+bool CRunSession::LoadJob(const SStationJob& job, std::string& error)
 {
     if (!m_station.LoadJob(job, error)) return false;
     for (int i = 0; i < PortCount(); ++i) {
@@ -120,7 +120,7 @@ void CRunSession::OnPortOpened(int index, const std::string& node)
 void CRunSession::OnPortRunEnded(int index, RunOutcome outcome)
 {
     SPort& port = m_ports[static_cast<std::size_t>(index)];
-    const RunStatistics& stats = Port(index).Engine().Statistics();
+    const SRunStatistics& stats = Port(index).Engine().Statistics();
     port.summary = SummarizeRun(outcome, stats, port.strLastLine);
     port.pRecorder->OnRunEnded(port.summary, stats);
     ++m_counts.nUnits;

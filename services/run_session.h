@@ -36,9 +36,9 @@ public:
     CRunSession& operator=(const CRunSession&) = delete;
 
     // A null device opens the real one; its slot is resolved afresh at each open.
-    int AddPort(const StationPortId& id, std::unique_ptr<IPortDevice> device = nullptr);
+    int AddPort(const SStationPortId& id, std::unique_ptr<IPortDevice> device = nullptr);
     // Loads the job into every port; false with the first port's message when it cannot.
-    bool LoadJob(const StationJob& job, std::string& error);
+    bool LoadJob(const SStationJob& job, std::string& error);
     // "The image runs as X instead of Y." when loading adapted the type asked for; else "".
     std::string TypeChangeNote(int nAsked) const;
     // Handsets coming and going on the ports' slots reach the station; those already there
@@ -75,7 +75,7 @@ private:
 
     void OnPortLog(int index, int kind, const std::string& text) override;
     void OnPortCheckMark(int index) override { m_view.OnPortCheckMark(index); }
-    void OnPortProgress(int index, const BlockProgress& progress) override { m_view.OnPortProgress(index, progress); }
+    void OnPortProgress(int index, const SBlockProgress& progress) override { m_view.OnPortProgress(index, progress); }
     void OnPortRunStarted(int index) override;
     void OnPortRunEnded(int index, RunOutcome outcome) override;
     void OnPortFree(int index) override;

@@ -14,7 +14,7 @@ struct SSerialDevice {
     std::vector<std::string> vecByPath;  // udev's links under /dev/serial/by-path/
     std::vector<std::string> vecById;    // and under /dev/serial/by-id/
     std::string strIdPath;               // udev's ID_PATH: "pci-0000:00:14.0-usb-0:3:1.0"; may be empty
-    std::optional<UsbIdentity> optUsb;   // nullopt off USB
+    std::optional<SUsbIdentity> optUsb;   // nullopt off USB
     std::string strDriver;               // of the hardware behind the tty: "cdc_acm", "ftdi_sio"
 };
 

@@ -21,12 +21,12 @@ std::vector<UdevPtr<udev_device>> TtyDevices(udev* pUdev, const char* pszPropert
     return devices;
 }
 
-std::optional<UsbIdentity> UsbIdentityOf(udev_device* pTty)
+std::optional<SUsbIdentity> UsbIdentityOf(udev_device* pTty)
 {
     // Not a reference of its own: it lives as long as the tty device.
     udev_device* pUsb = udev_device_get_parent_with_subsystem_devtype(pTty, "usb", "usb_device");
     if (pUsb == nullptr) return std::nullopt;
-    return UsbIdentity{TextOrEmpty(udev_device_get_sysattr_value(pUsb, "serial")),
+    return SUsbIdentity{TextOrEmpty(udev_device_get_sysattr_value(pUsb, "serial")),
                        TextOrEmpty(udev_device_get_sysattr_value(pUsb, "idVendor")),
                        TextOrEmpty(udev_device_get_sysattr_value(pUsb, "idProduct"))};
 }

@@ -14,6 +14,6 @@ namespace kestrel {
 std::vector<UdevPtr<udev_device>> TtyDevices(udev* pUdev, const char* pszProperty = nullptr, const std::string& strValue = {});
 
 // From the tty's usb_device ancestor; nullopt for a tty that is not on USB.
-std::optional<UsbIdentity> UsbIdentityOf(udev_device* pTty);
+std::optional<SUsbIdentity> UsbIdentityOf(udev_device* pTty);
 
 }  // namespace kestrel

@@ -5,7 +5,7 @@
 
 namespace kestrel {
 
-std::optional<UsbIdentity> LookUpUsbIdentity(const std::string& strDevicePath)
+std::optional<SUsbIdentity> LookUpUsbIdentity(const std::string& strDevicePath)
 {
     // A COM setting may name a link (/dev/serial/by-id/...); udev knows the node it leads to.
     std::error_code error;

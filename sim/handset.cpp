@@ -83,9 +83,9 @@ void CHandset::Fault(const CJsonLine& line)
     m_transcript.Write(line);
 }
 
-std::vector<Answer> CHandset::OnBytes(std::span<const uint8_t> bytes, uint32_t baud)
+std::vector<SAnswer> CHandset::OnBytes(std::span<const uint8_t> bytes, uint32_t baud)
 {
-    std::vector<Answer> out;
+    std::vector<SAnswer> out;
     m_dwLastBaud = baud;
     while (!bytes.empty()) {
         if (m_eStage == EStage::Normal) {
@@ -96,16 +96,16 @@ std::vector<Answer> CHandset::OnBytes(std::span<const uint8_t> bytes, uint32_t b
             TakeBlockBytes(bytes, baud, out);
             break;
         }
-        std::optional<ParsedUnit> unit;
+        std::optional<SParsedUnit> unit;
         bytes = bytes.subspan(m_parser.Feed(bytes, unit));
         if (unit) HandleUnit(*unit, baud, out);
     }
     return out;
 }
 
-std::vector<Answer> CHandset::OnQuiet()
+std::vector<SAnswer> CHandset::OnQuiet()
 {
-    std::vector<Answer> out;
+    std::vector<SAnswer> out;
     if (m_eStage == EStage::Blocks) {
         if (!m_vecBurst.empty()) SettleBurst(out);
     } else if (m_eStage != EStage::Normal) {
@@ -123,7 +123,7 @@ bool CHandset::HasPendingInput() const
     }
 }
 
-void CHandset::TakeNormalInput(std::span<const uint8_t> in, std::vector<Answer>& out)
+void CHandset::TakeNormalInput(std::span<const uint8_t> in, std::vector<SAnswer>& out)
 {
     for (const uint8_t b : in) {
         if (b == '\r') {
@@ -135,7 +135,7 @@ void CHandset::TakeNormalInput(std::span<const uint8_t> in, std::vector<Answer>&
     }
 }
 
-void CHandset::FinishNormalLine(std::vector<Answer>& out)
+void CHandset::FinishNormalLine(std::vector<SAnswer>& out)
 {
     const std::string line = std::move(m_strLine);
     m_strLine.clear();
@@ -147,13 +147,13 @@ void CHandset::FinishNormalLine(std::vector<Answer>& out)
         return;
     }
     m_transcript.Write(RxLine("at-command", m_dwLastBaud).Hex("bytes", {bytes, line.size()}));
-    Answer answer;
+    SAnswer answer;
     answer.optTrigger = ETrigger::At;
     answer.bModeSwitch = true;
     out.push_back(answer);
 }
 
-void CHandset::TakeBlockBytes(std::span<const uint8_t> in, uint32_t baud, std::vector<Answer>& out)
+void CHandset::TakeBlockBytes(std::span<const uint8_t> in, uint32_t baud, std::vector<SAnswer>& out)
 {
     in = in.subspan(m_parser.SkipPadding(in));
     if (in.empty()) return;
@@ -168,7 +168,7 @@ void CHandset::TakeBlockBytes(std::span<const uint8_t> in, uint32_t baud, std::v
     m_vecBurst.erase(m_vecBurst.begin(), m_vecBurst.begin() + static_cast<std::ptrdiff_t>(used));
 }
 
-void CHandset::SettleBurst(std::vector<Answer>& out)
+void CHandset::SettleBurst(std::vector<SAnswer>& out)
 {
     const std::vector<uint8_t> burst = std::move(m_vecBurst);
     m_vecBurst.clear();
@@ -186,7 +186,7 @@ void CHandset::SettleBurst(std::vector<Answer>& out)
             TakeNormalInput(rest, out);
             return;
         }
-        std::optional<ParsedUnit> unit;
+        std::optional<SParsedUnit> unit;
         rest = rest.subspan(m_parser.Feed(rest, unit));
         if (unit) HandleUnit(*unit, m_dwBurstBaud, out);
     }
@@ -223,7 +223,7 @@ void CHandset::WrongSpeed(std::string_view unit, uint32_t baud)
     Fault(line);
 }
 
-void CHandset::HandleUnit(const ParsedUnit& unit, uint32_t baud, std::vector<Answer>& out)
+void CHandset::HandleUnit(const SParsedUnit& unit, uint32_t baud, std::vector<SAnswer>& out)
 {
     switch (unit.eKind) {
     case EUnitKind::Request:
@@ -251,19 +251,19 @@ void CHandset::HandleUnit(const ParsedUnit& unit, uint32_t baud, std::vector<Ans
         return;
     }
     Fault(FaultLine(name).Text("reason", reason));
-    Answer answer;
+    SAnswer answer;
     answer.optReply = bad ? kNakBadCrc : kNakInvalid;
     out.push_back(answer);
 }
 
-void CHandset::HandleRequest(const ParsedUnit& unit, uint32_t baud, std::vector<Answer>& out)
+void CHandset::HandleRequest(const SParsedUnit& unit, uint32_t baud, std::vector<SAnswer>& out)
 {
     const std::string_view name = RequestName(unit.eRequest);
     CJsonLine rx = RxLine(name, baud);
     if (unit.eRequest == ERequest::Erase) rx.Number("start", unit.dwStart).Number("length", unit.dwLength);
     m_transcript.Write(rx.Hex("bytes", unit.vecWire));
 
-    Answer answer;
+    SAnswer answer;
     answer.optTrigger = TriggerOf(unit.eRequest);
     if (!SpeedAccepted(baud)) {
         WrongSpeed(name, baud);
@@ -339,7 +339,7 @@ void CHandset::HandleRequest(const ParsedUnit& unit, uint32_t baud, std::vector<
     out.push_back(answer);
 }
 
-void CHandset::HandleErase(const ParsedUnit& unit, Answer& answer)
+void CHandset::HandleErase(const SParsedUnit& unit, SAnswer& answer)
 {
     if (unit.dwLength == 0 || unit.dwLength % kBlockBytes != 0 || !m_flash.Contains(unit.dwStart, unit.dwLength)) {
         Fault(FaultLine("erase-range").Number("start", unit.dwStart).Number("length", unit.dwLength)
@@ -380,7 +380,7 @@ std::optional<uint32_t> CHandset::TargetAddress() const
     return std::nullopt;
 }
 
-void CHandset::HandleBlock(std::span<const uint8_t> block, uint32_t baud, std::vector<Answer>& out)
+void CHandset::HandleBlock(std::span<const uint8_t> block, uint32_t baud, std::vector<SAnswer>& out)
 {
     const bool signature = std::equal(kRetrySignature.begin(), kRetrySignature.end(), block.begin());
     if (signature && block[7] == kRetryMarker &&
@@ -392,7 +392,7 @@ void CHandset::HandleBlock(std::span<const uint8_t> block, uint32_t baud, std::v
     const std::optional<uint32_t> target = TargetAddress();
     const std::string_view name = !signature ? "block" : block[7] == kSignatureMarker ? "signature-block" : "damaged-retry-request";
 
-    Answer answer;
+    SAnswer answer;
     answer.optTrigger = ETrigger::Block;
     CJsonLine rx = RxLine(name, baud);
     if (target) {
@@ -453,10 +453,10 @@ void CHandset::HandleBlock(std::span<const uint8_t> block, uint32_t baud, std::v
     out.push_back(answer);
 }
 
-void CHandset::HandleRetryRequest(uint32_t baud, std::vector<Answer>& out)
+void CHandset::HandleRetryRequest(uint32_t baud, std::vector<SAnswer>& out)
 {
     m_transcript.Write(RxLine("retry-request", baud));
-    Answer answer;
+    SAnswer answer;
     answer.optTrigger = ETrigger::Retry;
     if (!SpeedAccepted(baud)) {
         WrongSpeed("retry-request", baud);

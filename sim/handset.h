@@ -18,7 +18,7 @@
 namespace kestrel::sim {
 
 // What the handset does after one unit of input.
-struct Answer {
+struct SAnswer {
     std::optional<ETrigger> optTrigger;         // what a scenario rule can attach to
     std::optional<uint32_t> optBlockIndex;      // block index within the erased range
     std::optional<std::array<uint8_t, 3>> optReply;  // code, p1, p2; nullopt: silence
@@ -26,7 +26,7 @@ struct Answer {
     bool bModeSwitch = false;                   // the AT command: switch to download mode
 };
 
-struct HandsetStats {
+struct SHandsetStats {
     uint64_t nBlocks = 0;           // data blocks written, rewrites included
     uint64_t nRetransmissions = 0;  // retransmit request blocks answered
     uint64_t nSignatureBlocks = 0;
@@ -47,13 +47,13 @@ public:
     bool InDownloadMode() const { return m_eStage != EStage::Normal; }
 
     // Bytes read from the line, with the speed the tool had set when they were read.
-    std::vector<Answer> OnBytes(std::span<const uint8_t> bytes, uint32_t baud);
+    std::vector<SAnswer> OnBytes(std::span<const uint8_t> bytes, uint32_t baud);
     // The line has been quiet for a while: settle what is pending (see HasPendingInput).
-    std::vector<Answer> OnQuiet();
+    std::vector<SAnswer> OnQuiet();
     // True while bytes wait for the line to go quiet before they can be judged.
     bool HasPendingInput() const;
 
-    const HandsetStats& Stats() const { return m_stats; }
+    const SHandsetStats& Stats() const { return m_stats; }
 
 private:
     enum class EStage : uint8_t {
@@ -71,15 +71,15 @@ private:
         Discard,  // nowhere: the tool resends a block of which this range holds no copy
     };
 
-    void TakeNormalInput(std::span<const uint8_t> in, std::vector<Answer>& out);
-    void FinishNormalLine(std::vector<Answer>& out);
-    void TakeBlockBytes(std::span<const uint8_t> in, uint32_t baud, std::vector<Answer>& out);
-    void SettleBurst(std::vector<Answer>& out);
-    void HandleUnit(const ParsedUnit& unit, uint32_t baud, std::vector<Answer>& out);
-    void HandleRequest(const ParsedUnit& unit, uint32_t baud, std::vector<Answer>& out);
-    void HandleErase(const ParsedUnit& unit, Answer& answer);
-    void HandleBlock(std::span<const uint8_t> block, uint32_t baud, std::vector<Answer>& out);
-    void HandleRetryRequest(uint32_t baud, std::vector<Answer>& out);
+    void TakeNormalInput(std::span<const uint8_t> in, std::vector<SAnswer>& out);
+    void FinishNormalLine(std::vector<SAnswer>& out);
+    void TakeBlockBytes(std::span<const uint8_t> in, uint32_t baud, std::vector<SAnswer>& out);
+    void SettleBurst(std::vector<SAnswer>& out);
+    void HandleUnit(const SParsedUnit& unit, uint32_t baud, std::vector<SAnswer>& out);
+    void HandleRequest(const SParsedUnit& unit, uint32_t baud, std::vector<SAnswer>& out);
+    void HandleErase(const SParsedUnit& unit, SAnswer& answer);
+    void HandleBlock(std::span<const uint8_t> block, uint32_t baud, std::vector<SAnswer>& out);
+    void HandleRetryRequest(uint32_t baud, std::vector<SAnswer>& out);
     std::optional<uint32_t> TargetAddress() const;
     bool BlocksComplete() const { return m_dwHigh == m_dwEraseEnd; }
     bool SpeedAccepted(uint32_t baud) const;
@@ -105,7 +105,7 @@ private:
     uint32_t m_dwReplace = 0;
     ENext m_eNext = ENext::New;
     bool m_bLost = false;              // a block went missing since the last one taken
-    HandsetStats m_stats;
+    SHandsetStats m_stats;
 };
 
 }  // namespace kestrel::sim

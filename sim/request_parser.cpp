@@ -50,7 +50,7 @@ std::string_view RequestName(ERequest request)
     return "?";
 }
 
-std::size_t CRequestParser::Feed(std::span<const uint8_t> in, std::optional<ParsedUnit>& unit)
+std::size_t CRequestParser::Feed(std::span<const uint8_t> in, std::optional<SParsedUnit>& unit)
 {
     unit.reset();
     for (std::size_t i = 0; i < in.size(); ++i) {
@@ -98,11 +98,11 @@ std::size_t CRequestParser::Feed(std::span<const uint8_t> in, std::optional<Pars
     return in.size();
 }
 
-std::optional<ParsedUnit> CRequestParser::Flush()
+std::optional<SParsedUnit> CRequestParser::Flush()
 {
-    std::optional<ParsedUnit> unit;
+    std::optional<SParsedUnit> unit;
     if (m_bInFrame && !m_vecFrame.empty()) {
-        ParsedUnit u;
+        SParsedUnit u;
         u.eKind = EUnitKind::BadFrame;
         u.eFault = EFrameFault::Incomplete;
         u.nWireBytes = m_vecFrame.size() + 1;
@@ -142,9 +142,9 @@ void CRequestParser::AddGarbage(uint8_t b)
     ++m_nGarbage;
 }
 
-ParsedUnit CRequestParser::TakeGarbage()
+SParsedUnit CRequestParser::TakeGarbage()
 {
-    ParsedUnit u;
+    SParsedUnit u;
     u.eKind = EUnitKind::Garbage;
     u.nWireBytes = m_nGarbage;
     u.vecWire = std::move(m_vecGarbage);
@@ -153,9 +153,9 @@ ParsedUnit CRequestParser::TakeGarbage()
     return u;
 }
 
-ParsedUnit CRequestParser::DecodeFrame() const
+SParsedUnit CRequestParser::DecodeFrame() const
 {
-    ParsedUnit u;
+    SParsedUnit u;
     u.nWireBytes = m_vecFrame.size() + 2;
     u.vecWire.reserve(u.nWireBytes);
     u.vecWire.push_back(kFlag);

@@ -35,7 +35,7 @@ enum class EFrameFault : uint8_t {
 std::string_view FrameFaultName(EFrameFault fault);
 std::string_view RequestName(ERequest request);
 
-struct ParsedUnit {
+struct SParsedUnit {
     EUnitKind eKind = EUnitKind::Garbage;
     ERequest eRequest = ERequest::Start;  // Request only
     uint32_t dwStart = 0;                 // ERASE_REQ only
@@ -53,18 +53,18 @@ public:
     static constexpr std::size_t kMaxKeptBytes = 64;
 
     // Consumes bytes up to the end of the next unit, or all of them; returns how many.
-    std::size_t Feed(std::span<const uint8_t> in, std::optional<ParsedUnit>& unit);
+    std::size_t Feed(std::span<const uint8_t> in, std::optional<SParsedUnit>& unit);
     // Ends what is pending: stray bytes, or a frame whose closing flag never came.
-    std::optional<ParsedUnit> Flush();
+    std::optional<SParsedUnit> Flush();
     // Consumes the 0x00 bytes that still pad the last frame; returns how many.
     std::size_t SkipPadding(std::span<const uint8_t> in);
     bool HasPending() const { return m_bInFrame || m_nGarbage > 0; }
     void Reset();
 
 private:
-    ParsedUnit TakeGarbage();
+    SParsedUnit TakeGarbage();
     void AddGarbage(uint8_t b);
-    ParsedUnit DecodeFrame() const;
+    SParsedUnit DecodeFrame() const;
 
     bool m_bInFrame = false;
     std::vector<uint8_t> m_vecFrame;    // bytes between the flags, still escaped

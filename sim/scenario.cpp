@@ -165,10 +165,10 @@ std::optional<CScenario> CScenario::Parse(std::string_view text, std::string& er
     return scenario;
 }
 
-std::optional<CScenario::Rule> CScenario::ParseRule(std::string_view line, std::string& error)
+std::optional<CScenario::SRule> CScenario::ParseRule(std::string_view line, std::string& error)
 {
     const auto tokens = Tokens(line);
-    Rule rule{};
+    SRule rule{};
     std::string_view trigger = tokens[0];
     if (!TakeOccurrence(trigger, rule.optOccurrence, error) || !TakeBlockIndex(trigger, rule.optIndex, error))
         return std::nullopt;
@@ -188,11 +188,11 @@ std::optional<CScenario::Rule> CScenario::ParseRule(std::string_view line, std::
     return rule;
 }
 
-bool CScenario::ParseAction(std::string_view action, ActionArgs args, Rule& rule, std::string& error)
+bool CScenario::ParseAction(std::string_view action, ActionArgs args, SRule& rule, std::string& error)
 {
     // One row a keyword: how its arguments are read, how the error message writes them, and
     // whether it also applies to at, which the handset does not answer.
-    struct ActionSyntax {
+    struct SActionSyntax {
         std::string_view name;
         EAction action;
         ArgsParser parse;
@@ -200,7 +200,7 @@ bool CScenario::ParseAction(std::string_view action, ActionArgs args, Rule& rule
         bool atToo;
     };
     static constexpr std::string_view kNakUsage = "nak-... [HH HH]";
-    static constexpr ActionSyntax kActions[] = {
+    static constexpr SActionSyntax kActions[] = {
         {"drop", EAction::Drop, NoArgs, "drop", true},
         {"code", EAction::Code, HexBytes<1, 1>, "code HH", false},
         {"params", EAction::Params, HexBytes<2, 2>, "params HH HH", false},
@@ -215,7 +215,7 @@ bool CScenario::ParseAction(std::string_view action, ActionArgs args, Rule& rule
         {"nak-failed", EAction::Nak, Nak<EReply::NakFailed, 0x00, 0x00>, kNakUsage, false},
     };
 
-    const auto* syntax = std::ranges::find(kActions, action, &ActionSyntax::name);
+    const auto* syntax = std::ranges::find(kActions, action, &SActionSyntax::name);
     if (syntax == std::end(kActions)) {
         error = "unknown action \"" + std::string(action) + "\"";
         return false;
@@ -233,13 +233,13 @@ bool CScenario::ParseAction(std::string_view action, ActionArgs args, Rule& rule
     return true;
 }
 
-ReplyPlan CScenario::Apply(ETrigger trigger, std::optional<uint32_t> blockIndex)
+SReplyPlan CScenario::Apply(ETrigger trigger, std::optional<uint32_t> blockIndex)
 {
     const unsigned all = ++m_mapSeen[{trigger, -1}];
     const unsigned atIndex = blockIndex ? ++m_mapSeen[{trigger, *blockIndex}] : 0;
 
-    ReplyPlan plan;
-    for (const Rule& rule : m_vecRules) {
+    SReplyPlan plan;
+    for (const SRule& rule : m_vecRules) {
         if (rule.eTrigger != trigger) continue;
         if (rule.optIndex && rule.optIndex != blockIndex) continue;
         const unsigned seen = rule.optIndex ? atIndex : all;

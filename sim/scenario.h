@@ -24,7 +24,7 @@ enum class ETrigger : uint8_t { At, Start, Jump, Erase, Retry, Block };
 std::string_view TriggerName(ETrigger trigger);
 
 // What the rules that fired do to one answer of the handset.
-struct ReplyPlan {
+struct SReplyPlan {
     bool bDrop = false;
     std::optional<uint8_t> optCode;                     // replaces the reply code
     std::optional<std::array<uint8_t, 2>> optParams;    // replaces p1, p2
@@ -45,11 +45,11 @@ public:
 
     // Counts one occurrence of the trigger (and of the block index, when there is one) and
     // returns what the rules matching this occurrence do to the answer.
-    ReplyPlan Apply(ETrigger trigger, std::optional<uint32_t> blockIndex);
+    SReplyPlan Apply(ETrigger trigger, std::optional<uint32_t> blockIndex);
 
 private:
     enum class EAction : uint8_t { Drop, Code, Params, Nak, Late, Garbage, Split, Unplug, Reenumerate };
-    struct Rule {
+    struct SRule {
         ETrigger eTrigger;
         std::optional<uint32_t> optIndex;
         std::optional<unsigned> optOccurrence;  // nullopt: every occurrence
@@ -59,11 +59,11 @@ private:
         std::string strText;
     };
 
-    static std::optional<Rule> ParseRule(std::string_view line, std::string& error);
+    static std::optional<SRule> ParseRule(std::string_view line, std::string& error);
     // Reads the action and its arguments into a rule whose trigger is already read.
-    static bool ParseAction(std::string_view action, std::span<const std::string_view> args, Rule& rule, std::string& error);
+    static bool ParseAction(std::string_view action, std::span<const std::string_view> args, SRule& rule, std::string& error);
 
-    std::vector<Rule> m_vecRules;
+    std::vector<SRule> m_vecRules;
     std::map<std::pair<ETrigger, int64_t>, unsigned> m_mapSeen;  // index -1: any index
 };
 

@@ -67,9 +67,9 @@ std::optional<double> ParseSeconds(const std::string& text)
 
 }  // namespace
 
-std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, std::string& error)
+std::optional<SSimOptions> ParseSimOptions(const std::vector<std::string>& args, std::string& error)
 {
-    SimOptions o;
+    SSimOptions o;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> inlineValue;

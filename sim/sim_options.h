@@ -8,7 +8,7 @@
 
 namespace kestrel::sim {
 
-struct SimOptions {
+struct SSimOptions {
     std::string strLink;         // --link: symlink to the slave
     std::string strSlotLink;     // --slot-link: symlink to the current slave, kept while off the bus
     bool bDownloadMode = false;  // --mode download
@@ -26,7 +26,7 @@ struct SimOptions {
 };
 
 // Parses the arguments after the program name; on an error returns nullopt and says why.
-std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, std::string& error);
+std::optional<SSimOptions> ParseSimOptions(const std::vector<std::string>& args, std::string& error);
 
 extern const char kSimUsage[];
 

@@ -23,7 +23,7 @@ std::string Hex(uint64_t v)
 
 }  // namespace
 
-CSimulator::CSimulator(const SimOptions& options, CScenario scenario, CTranscript& transcript, int signalFd, std::FILE* out)
+CSimulator::CSimulator(const SSimOptions& options, CScenario scenario, CTranscript& transcript, int signalFd, std::FILE* out)
     : m_opts(options),
       m_scenario(std::move(scenario)),
       m_transcript(transcript),
@@ -62,7 +62,7 @@ int CSimulator::Run()
     while (!m_optStop) {
         auto now = Clock::now();
         while (!m_queue.empty() && m_queue.front().tDue <= now && !m_optStop) {
-            Pending pending = std::move(m_queue.front());
+            SPending pending = std::move(m_queue.front());
             m_queue.pop_front();
             Execute(pending);
             now = Clock::now();
@@ -173,19 +173,19 @@ CSimulator::Clock::duration CSimulator::LineTime(std::size_t bytes, uint32_t bau
     return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(bytes * 10 * 1000000000ull / baud));
 }
 
-CSimulator::Clock::time_point CSimulator::Enqueue(Pending pending)
+CSimulator::Clock::time_point CSimulator::Enqueue(SPending pending)
 {
     const auto due = pending.tDue;
     m_queue.push_back(std::move(pending));
     return due;
 }
 
-void CSimulator::Schedule(const std::vector<Answer>& answers, Clock::time_point now)
+void CSimulator::Schedule(const std::vector<SAnswer>& answers, Clock::time_point now)
 {
     Clock::time_point t = std::max({now, m_tBusyUntil, m_tInFree});
     if (!m_queue.empty()) t = std::max(t, m_queue.back().tDue);
-    for (const Answer& answer : answers) {
-        const ReplyPlan plan = answer.optTrigger ? m_scenario.Apply(*answer.optTrigger, answer.optBlockIndex) : ReplyPlan{};
+    for (const SAnswer& answer : answers) {
+        const SReplyPlan plan = answer.optTrigger ? m_scenario.Apply(*answer.optTrigger, answer.optBlockIndex) : SReplyPlan{};
         for (const std::string& rule : plan.vecFired) {
             ++m_nInjected;
             CJsonLine line("inject");
@@ -194,7 +194,7 @@ void CSimulator::Schedule(const std::vector<Answer>& answers, Clock::time_point 
             m_transcript.Write(line);
         }
         if (!plan.vecGarbage.empty()) {
-            Pending garbage{Pending::EKind::Write, t + LineTime(plan.vecGarbage.size(), m_dwLastBaud), plan.vecGarbage,
+            SPending garbage{SPending::EKind::Write, t + LineTime(plan.vecGarbage.size(), m_dwLastBaud), plan.vecGarbage,
                             CJsonLine("tx").Text("what", "garbage"), std::nullopt};
             t = Enqueue(std::move(garbage));
         }
@@ -202,29 +202,29 @@ void CSimulator::Schedule(const std::vector<Answer>& answers, Clock::time_point 
         m_tBusyUntil = std::max(m_tBusyUntil, t);
         if (plan.bUnplug) {
             // The handset is gone: nothing after this is answered.
-            Enqueue({Pending::EKind::Unplug, t, {}, std::nullopt, plan.optReappearMs});
+            Enqueue({SPending::EKind::Unplug, t, {}, std::nullopt, plan.optReappearMs});
             return;
         }
         if (answer.bModeSwitch) {
             if (plan.bDrop) continue;
             if (m_opts.bReenumerate)
-                t = Enqueue({Pending::EKind::Unplug, t, {}, std::nullopt, m_opts.nSwitchMs, Pending::EBack::DownloadMode});
+                t = Enqueue({SPending::EKind::Unplug, t, {}, std::nullopt, m_opts.nSwitchMs, SPending::EBack::DownloadMode});
             else
-                t = Enqueue({Pending::EKind::SwitchMode, t + std::chrono::milliseconds(m_opts.nSwitchMs), {}, std::nullopt, std::nullopt});
+                t = Enqueue({SPending::EKind::SwitchMode, t + std::chrono::milliseconds(m_opts.nSwitchMs), {}, std::nullopt, std::nullopt});
             continue;
         }
         if (answer.optReply && !plan.bDrop) t = EnqueueReply(*answer.optReply, plan, t);
         if (plan.optReenumerateMs) {
             // Also when the answer was dropped: the handset did its work and leaves. As after
             // an unplug, nothing after this is answered.
-            Enqueue({Pending::EKind::Unplug, t + kReenumerateGap, {}, std::nullopt, plan.optReenumerateMs,
-                     Pending::EBack::SameStage});
+            Enqueue({SPending::EKind::Unplug, t + kReenumerateGap, {}, std::nullopt, plan.optReenumerateMs,
+                     SPending::EBack::SameStage});
             return;
         }
     }
 }
 
-CSimulator::Clock::time_point CSimulator::EnqueueReply(const std::array<uint8_t, 3>& reply, const ReplyPlan& plan, Clock::time_point t)
+CSimulator::Clock::time_point CSimulator::EnqueueReply(const std::array<uint8_t, 3>& reply, const SReplyPlan& plan, Clock::time_point t)
 {
     const auto& [code, p1, p2] = reply;
     ReplyContent content = MakeReplyContent(code, p1, p2);
@@ -238,20 +238,20 @@ CSimulator::Clock::time_point CSimulator::EnqueueReply(const std::array<uint8_t,
     tx.Text("what", "reply").Number("code", content[0]).Text("name", ReplyName(content[0]))
         .Number("p1", content[1]).Number("p2", content[2]);
     if (!plan.optSplitMs)
-        return Enqueue({Pending::EKind::Write, t + LineTime(frame.size(), m_dwLastBaud), frame, tx, std::nullopt});
+        return Enqueue({SPending::EKind::Write, t + LineTime(frame.size(), m_dwLastBaud), frame, tx, std::nullopt});
     const auto cut = static_cast<std::ptrdiff_t>(frame.size() / 2);
     std::vector<uint8_t> first(frame.begin(), frame.begin() + cut);
     std::vector<uint8_t> second(frame.begin() + cut, frame.end());
-    t = Enqueue({Pending::EKind::Write, t + LineTime(first.size(), m_dwLastBaud), std::move(first),
+    t = Enqueue({SPending::EKind::Write, t + LineTime(first.size(), m_dwLastBaud), std::move(first),
                  CJsonLine(tx).Number("part", 1), std::nullopt});
-    return Enqueue({Pending::EKind::Write, t + std::chrono::milliseconds(*plan.optSplitMs) + LineTime(second.size(), m_dwLastBaud),
+    return Enqueue({SPending::EKind::Write, t + std::chrono::milliseconds(*plan.optSplitMs) + LineTime(second.size(), m_dwLastBaud),
                     std::move(second), CJsonLine(tx).Number("part", 2), std::nullopt});
 }
 
-void CSimulator::Execute(Pending& pending)
+void CSimulator::Execute(SPending& pending)
 {
     switch (pending.eKind) {
-    case Pending::EKind::Write: {
+    case SPending::EKind::Write: {
         const bool ok = m_line.IsOpen() && m_line.Write(pending.vecBytes, kWriteDeadlineMs);
         CJsonLine& line = *pending.optTxLine;
         line.Hex("bytes", pending.vecBytes);
@@ -260,7 +260,7 @@ void CSimulator::Execute(Pending& pending)
         m_tLastTraffic = Clock::now();
         break;
     }
-    case Pending::EKind::SwitchMode: {
+    case SPending::EKind::SwitchMode: {
         // What came during the switch reached a handset that was restarting: normal-mode
         // input, recorded and lost.
         uint8_t buf[4096];
@@ -268,7 +268,7 @@ void CSimulator::Execute(Pending& pending)
         m_handset.EnterDownloadMode();
         break;
     }
-    case Pending::EKind::Unplug:
+    case SPending::EKind::Unplug:
         m_line.Unplug();
         // The slot link stays: the port the handset sat in is still there, and the old node
         // name stays taken until the new line exists, so the link leads nowhere meanwhile.
@@ -280,15 +280,15 @@ void CSimulator::Execute(Pending& pending)
             m_optStop = "unplugged";
             break;
         }
-        Enqueue({Pending::EKind::Reappear, Clock::now() + std::chrono::milliseconds(*pending.optReappearMs), {}, std::nullopt,
+        Enqueue({SPending::EKind::Reappear, Clock::now() + std::chrono::milliseconds(*pending.optReappearMs), {}, std::nullopt,
                  std::nullopt, pending.eBack});
         break;
-    case Pending::EKind::Reappear:
+    case SPending::EKind::Reappear:
         if (!CreateLine()) break;
         switch (pending.eBack) {
-        case Pending::EBack::PoweredUp: m_handset.EnterNormalMode(); break;
-        case Pending::EBack::DownloadMode: m_handset.EnterDownloadMode(); break;
-        case Pending::EBack::SameStage: break;  // a loader that re-enumerates is still the loader
+        case SPending::EBack::PoweredUp: m_handset.EnterNormalMode(); break;
+        case SPending::EBack::DownloadMode: m_handset.EnterDownloadMode(); break;
+        case SPending::EBack::SameStage: break;  // a loader that re-enumerates is still the loader
         }
         m_tLastTraffic = Clock::now();
         break;
@@ -297,7 +297,7 @@ void CSimulator::Execute(Pending& pending)
 
 int CSimulator::Finish()
 {
-    const HandsetStats& stats = m_handset.Stats();
+    const SHandsetStats& stats = m_handset.Stats();
     std::string ranges;
     std::string rangesJson = "[";
     for (const auto& [start, end] : m_flash.WrittenRanges()) {

@@ -32,14 +32,14 @@ public:
     static constexpr std::chrono::milliseconds kReenumerateGap{20};
 
     // SIGTERM, SIGINT and SIGHUP must already be blocked; `signalFd` reports them.
-    CSimulator(const SimOptions& options, CScenario scenario, CTranscript& transcript, int signalFd, std::FILE* out);
+    CSimulator(const SSimOptions& options, CScenario scenario, CTranscript& transcript, int signalFd, std::FILE* out);
 
     // Runs until a signal, the idle timeout or a final unplug; returns the exit code.
     int Run();
 
 private:
     using Clock = std::chrono::steady_clock;
-    struct Pending {
+    struct SPending {
         enum class EKind { Write, SwitchMode, Unplug, Reappear };
         // What the handset is when its line reappears.
         enum class EBack { PoweredUp, DownloadMode, SameStage };
@@ -53,15 +53,15 @@ private:
 
     bool CreateLine();
     void ReadLine();
-    void Schedule(const std::vector<Answer>& answers, Clock::time_point now);
+    void Schedule(const std::vector<SAnswer>& answers, Clock::time_point now);
     // Queues the reply as the plan changes it, from `t` on; returns when its last byte goes.
-    Clock::time_point EnqueueReply(const std::array<uint8_t, 3>& reply, const ReplyPlan& plan, Clock::time_point t);
-    Clock::time_point Enqueue(Pending pending);
-    void Execute(Pending& pending);
+    Clock::time_point EnqueueReply(const std::array<uint8_t, 3>& reply, const SReplyPlan& plan, Clock::time_point t);
+    Clock::time_point Enqueue(SPending pending);
+    void Execute(SPending& pending);
     Clock::duration LineTime(std::size_t bytes, uint32_t baud) const;
     int Finish();
 
-    const SimOptions& m_opts;
+    const SSimOptions& m_opts;
     CScenario m_scenario;
     CTranscript& m_transcript;
     int m_nSignalFd;
@@ -71,7 +71,7 @@ private:
     CPtyLine m_line;
     std::optional<CSlaveLink> m_optLink;
     std::optional<CSlaveLink> m_optSlotLink;  // --slot-link
-    std::deque<Pending> m_queue;
+    std::deque<SPending> m_queue;
     Clock::time_point m_tBusyUntil{};
     Clock::time_point m_tInFree{};       // --pace: when the bytes read so far have fully arrived
     Clock::time_point m_tLastRx{};

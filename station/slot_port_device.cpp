@@ -15,7 +15,7 @@ CSlotPortDevice::CSlotPortDevice(std::unique_ptr<IPortDevice> inner, CSlotClaims
 {
 }
 
-PortOpenError CSlotPortDevice::Open(const std::string& path, const LineSettings& settings)
+PortOpenError CSlotPortDevice::Open(const std::string& path, const SLineSettings& settings)
 {
     m_claims.Release(m_nPort);
     if (!m_claims.Claim(path, m_nPort)) return PortOpenError::NotFound;

@@ -20,7 +20,7 @@ public:
 
     // A node that another port holds reads as not there: the slot's own handset has not come
     // back yet.
-    PortOpenError Open(const std::string& path, const LineSettings& settings) override;
+    PortOpenError Open(const std::string& path, const SLineSettings& settings) override;
     void Close() override;
     bool Write(const uint8_t* data, std::size_t length, int deadlineMs) override
     {

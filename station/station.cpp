@@ -9,7 +9,7 @@ CStation::CStation(IScheduler& scheduler, ISettingsReader& settings, IStationObs
 
 CStation::~CStation() = default;
 
-int CStation::AddPort(StationPortId id, std::unique_ptr<IPortDevice> device)
+int CStation::AddPort(SStationPortId id, std::unique_ptr<IPortDevice> device)
 {
     const int index = PortCount();
     m_ports.push_back({std::make_unique<CStationPort>(index, std::move(id), m_scheduler, m_settings, m_observer, m_claims,
@@ -17,7 +17,7 @@ int CStation::AddPort(StationPortId id, std::unique_ptr<IPortDevice> device)
     return index;
 }
 
-bool CStation::LoadJob(const StationJob& job, std::string& error)
+bool CStation::LoadJob(const SStationJob& job, std::string& error)
 {
     for (auto& entry : m_ports)
         if (!entry.pPort->Load(job, error)) return false;

@@ -22,9 +22,9 @@ public:
     // Set before the ports are added.
     void SetSlotResolver(SlotResolver resolver) { m_resolver = std::move(resolver); }
     // Adds a port and returns its index; a null device opens the real one.
-    int AddPort(StationPortId id, std::unique_ptr<IPortDevice> device = nullptr);
+    int AddPort(SStationPortId id, std::unique_ptr<IPortDevice> device = nullptr);
     // Loads the job into every port; false with the first port's message when it cannot.
-    bool LoadJob(const StationJob& job, std::string& error);
+    bool LoadJob(const SStationJob& job, std::string& error);
 
     int PortCount() const { return static_cast<int>(m_ports.size()); }
     CStationPort& Port(int index) { return *m_ports[static_cast<std::size_t>(index)].pPort; }
@@ -50,7 +50,7 @@ public:
     void OnDeviceGone(const std::string& slot);
 
 private:
-    struct Entry {
+    struct SEntry {
         std::unique_ptr<CStationPort> pPort;
         bool bPresent = false;      // the handset is on the port's slot
         bool bStartPending = false; // StartAll has not got to it yet
@@ -61,7 +61,7 @@ private:
     IStationObserver& m_observer;
     SlotResolver m_resolver;
     CSlotClaims m_claims;  // before the ports, which give their claims back as they go
-    std::vector<Entry> m_ports;
+    std::vector<SEntry> m_ports;
     bool m_bStartOnArrival = false;
 };
 

@@ -14,7 +14,7 @@ class CDetachedObserver final : public IStationObserver {
 public:
     void OnPortLog(int, int, const std::string&) override {}
     void OnPortCheckMark(int) override {}
-    void OnPortProgress(int, const BlockProgress&) override {}
+    void OnPortProgress(int, const SBlockProgress&) override {}
     void OnPortRunStarted(int) override {}
     void OnPortRunEnded(int, RunOutcome) override {}
 };
@@ -25,13 +25,13 @@ CDetachedObserver g_detached;
 
 static_assert(kTimerCount <= CEngineScheduler::kIdsPerEngine, "an engine's timers must fit its id range");
 
-std::string StationPortId::Label() const
+std::string SStationPortId::Label() const
 {
     if (!strLabel.empty()) return strLabel;
     return nPort > 0 ? "COM" + std::to_string(nPort) : strSlot;
 }
 
-CStationPort::CStationPort(int index, StationPortId id, IScheduler& shared, ISettingsReader& settings,
+CStationPort::CStationPort(int index, SStationPortId id, IScheduler& shared, ISettingsReader& settings,
                            IStationObserver& observer, CSlotClaims& claims, SlotResolver resolver,
                            std::unique_ptr<IPortDevice> device)
     : m_nIndex(index),
@@ -58,7 +58,7 @@ CStationPort::~CStationPort()
     m_engine.Detach();
 }
 
-bool CStationPort::Load(const StationJob& job, std::string& error)
+bool CStationPort::Load(const SStationJob& job, std::string& error)
 {
     m_job = job;
     CDownloadController& engine = m_engine.Engine();

@@ -16,7 +16,7 @@
 namespace kestrel {
 
 // What every port of a station runs.
-struct StationJob {
+struct SStationJob {
     std::string strImage;
     std::string strOldImage;           // COMPARE only
     int nType = 0;                     // as asked; loading the image may adapt it
@@ -27,7 +27,7 @@ struct StationJob {
 
 // A port of a station is a slot: the place a handset is plugged in, which may name another
 // device node each time the handset comes back.
-struct StationPortId {
+struct SStationPortId {
     int nPort = 0;          // COM number; 0 when the slot was given otherwise
     std::string strSlot;    // a device path or link, or usb:ID_PATH; resolved at every open
     std::string strLabel;   // the operator's name for the slot ("Hub A port 3"); may be empty
@@ -48,7 +48,7 @@ public:
     virtual void OnPortLog(int index, int kind, const std::string& text) = 0;
     // "  √" after the line before, as in the window.
     virtual void OnPortCheckMark(int index) = 0;
-    virtual void OnPortProgress(int index, const BlockProgress& progress) = 0;
+    virtual void OnPortProgress(int index, const SBlockProgress& progress) = 0;
     virtual void OnPortRunStarted(int index) = 0;
     virtual void OnPortRunEnded(int index, RunOutcome outcome) = 0;
     // The port's engine is done with its work and takes Start, Stop and close again.
@@ -64,7 +64,7 @@ public:
 
 class CStationPort final : private CHeadlessView {
 public:
-    CStationPort(int index, StationPortId id, IScheduler& shared, ISettingsReader& settings,
+    CStationPort(int index, SStationPortId id, IScheduler& shared, ISettingsReader& settings,
                  IStationObserver& observer, CSlotClaims& claims, SlotResolver resolver,
                  std::unique_ptr<IPortDevice> device = nullptr);
     // A run still in a wait ends as stopped, told to nobody: the observer may be half gone.
@@ -74,7 +74,7 @@ public:
 
     // Loads the job's images into this port's engine; false with a message when one cannot
     // be loaded. The type that will run is TypeAsRun().
-    bool Load(const StationJob& job, std::string& error);
+    bool Load(const SStationJob& job, std::string& error);
     int TypeAsRun() const { return m_engine.Engine().DloadType(); }
 
     void Start() { m_engine.Start(); }
@@ -85,7 +85,7 @@ public:
     // at once; an engine busy otherwise is abandoned once it is free.
     void Abandon() { m_engine.Abandon(); }
 
-    const StationPortId& Id() const { return m_id; }
+    const SStationPortId& Id() const { return m_id; }
     bool IsRunning() const { return m_engine.Engine().IsRunActive(); }
     bool IsBusy() const { return m_engine.Engine().IsBusy(); }
     // What the run is doing now, in the words of its log.
@@ -99,14 +99,14 @@ private:
     void ShowMessage(const std::string& text, MessageIcon icon) override;
     bool AskYesNo(const std::string& text) override;
     bool AskFontAddress(uint32_t& address) override;
-    void OnBlockSent(const BlockProgress& progress) override { m_pObserver->OnPortProgress(m_nIndex, progress); }
+    void OnBlockSent(const SBlockProgress& progress) override { m_pObserver->OnPortProgress(m_nIndex, progress); }
     void OnRunStarted() override { m_pObserver->OnPortRunStarted(m_nIndex); }
     void OnRunEnded(RunOutcome outcome) override { m_pObserver->OnPortRunEnded(m_nIndex, outcome); }
 
     const int m_nIndex;
-    const StationPortId m_id;
+    const SStationPortId m_id;
     IStationObserver* m_pObserver;
-    StationJob m_job;
+    SStationJob m_job;
     CStackedEngine m_engine;
 };
 

@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     Check(CompareImages(image, oldImage, table, [](int, std::string_view) {}, strError) == CompareStatus::kCompared);
     int32_t nEnd = -1;
     for (int32_t i = 0; i < table.RunCount(); ++i) {
-        const RunEntry run = table.Run(i);
+        const SRunEntry run = table.Run(i);
         Check(run.nBlockCount >= 1 && run.nStartBlock > nEnd);
         nEnd = run.nStartBlock + run.nBlockCount;
     }

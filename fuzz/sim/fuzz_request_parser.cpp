@@ -26,7 +26,7 @@ void FuzzParser(std::span<const uint8_t> data, std::size_t chunk)
         std::span<const uint8_t> rest = data.first(n);
         data = data.subspan(n);
         while (!rest.empty()) {
-            std::optional<ParsedUnit> unit;
+            std::optional<SParsedUnit> unit;
             const std::size_t used = parser.Feed(rest, unit);
             Check(used > 0 && used <= rest.size());
             if (unit) Check(unit->vecWire.size() <= unit->nWireBytes);

@@ -51,7 +51,7 @@ protected:
     {
         std::vector<std::pair<std::string, std::string>> ports;
         for (int i = 0; i < m_pDlg->TileCount(); ++i) {
-            const StationPortId& id = m_pDlg->Station()->Port(i).Id();
+            const SStationPortId& id = m_pDlg->Station()->Port(i).Id();
             ports.emplace_back(id.Label(), id.strSlot);
         }
         return ports;

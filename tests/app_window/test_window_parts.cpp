@@ -109,7 +109,7 @@ TEST(DeviceChange, RuleByEventAndPortNumber)
         {"no port goes", EDeviceChange::Removal, std::nullopt, false, std::nullopt, ""},
     };
     for (const SCase& c : cases) {
-        const DeviceChangeResult result = DeviceChangeRule(c.eChange, c.optPort);
+        const SDeviceChangeResult result = DeviceChangeRule(c.eChange, c.optPort);
         EXPECT_EQ(result.bChanged, c.bChanged) << c.pszWhat;
         EXPECT_EQ(result.optPort, c.optNewPort) << c.pszWhat;
         EXPECT_EQ(result.strPortLabel, c.pszLabel) << c.pszWhat;

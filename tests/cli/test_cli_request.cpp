@@ -92,7 +92,7 @@ TEST_F(CliRequest, SpeedIsSetBeforeTheRequestGoesOut)
 {
     auto cli = Start({"--baud", "115200", "request", "start"});
     ReceiveFrame();
-    termios t = m_pty.LineSettings();
+    termios t = m_pty.SLineSettings();
     EXPECT_EQ(cfgetospeed(&t), B115200);
     m_pty.Send({0x7E, 0x02, 0x00, 0x00, 0x7E});
     EXPECT_EQ(cli.Finish(5000).nExitCode, 0);

@@ -148,7 +148,7 @@ TEST_F(CompareTest, MoreThan128RunsMergeIntoTheLast)
     for (const std::size_t b : differing) {
         bool covered = false;
         for (int32_t i = 0; i < m_table.RunCount(); ++i) {
-            const RunEntry run = m_table.Run(i);
+            const SRunEntry run = m_table.Run(i);
             covered = covered || (static_cast<int32_t>(b) >= run.nStartBlock && static_cast<int32_t>(b) < run.nStartBlock + run.nBlockCount);
         }
         EXPECT_TRUE(covered) << b;

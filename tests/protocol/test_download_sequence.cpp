@@ -289,7 +289,7 @@ TEST_F(EngineTest, ARunCountsWhatItDid)
     };
     Run();
     ASSERT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
-    const RunStatistics& stats = m_pEngine->Statistics();
+    const SRunStatistics& stats = m_pEngine->Statistics();
     EXPECT_EQ(stats.nRetransmissions, 2);
     EXPECT_EQ(stats.nSupervisionExpiries, 1);
     EXPECT_EQ(stats.nBlocksSent, 4 + 2);
@@ -310,7 +310,7 @@ TEST_F(EngineTest, TheRunsTimeEndsWhereTheCompletionMessageBegins)
     Run();
     ASSERT_EQ(m_view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
     ASSERT_EQ(m_view.messageTimes.size(), 1u);
-    const RunStatistics& stats = m_pEngine->Statistics();
+    const SRunStatistics& stats = m_pEngine->Statistics();
     EXPECT_EQ(stats.nEndMs, m_view.messageTimes[0]);
     EXPECT_GT(stats.nEndMs, stats.nStartMs);
     EXPECT_EQ(SummarizeRun(RunOutcome::Completed, stats, {}).nDurationMs, m_view.messageTimes[0] - stats.nStartMs);

@@ -32,17 +32,19 @@ TEST(TimeLeft, ASteadyRateGivesTheExactRest)
         int sent;
         int total;
         int seconds;
+        int64_t bytesPerSecond;
     } cases[] = {
-        {100, 10, 110, 10},   // 100 blocks at 10 a second
-        {250, 40, 100, 15},   // 60 blocks at 4 a second
-        {90, 500, 2048, 140}, // 1548 blocks at 90 ms: 139.32 s, rounded up
-        {100, 100, 100, 0},   // all sent
+        {100, 10, 110, 10, 10240},   // 100 blocks at 10 a second
+        {250, 40, 100, 15, 4096},    // 60 blocks at 4 a second
+        {90, 500, 2048, 140, 11377}, // 1548 blocks at 90 ms: 139.32 s, rounded up
+        {100, 100, 100, 0, 10240},   // all sent
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.msPerBlock);
         CTimeLeft left;
         Send(left, 1000, 1, c.sent, c.total, c.msPerBlock);
         EXPECT_EQ(left.Seconds(), c.seconds);
+        EXPECT_EQ(left.BytesPerSecond(), c.bytesPerSecond);
     }
 }
 
@@ -53,6 +55,7 @@ TEST(TimeLeft, FollowsTheRateOfTheLastSecondsOnly)
     Send(left, 0, 1, 100, 1000, 20);
     Send(left, 2000, 101, 200, 1000, 100);
     EXPECT_EQ(left.Seconds(), 80);  // 800 blocks at 100 ms
+    EXPECT_EQ(left.BytesPerSecond(), 10240);
 }
 
 TEST(TimeLeft, ANewRangeAndABlockSentAgainStartNothingWrong)

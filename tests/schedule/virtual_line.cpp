@@ -82,7 +82,7 @@ bool CVirtualLine::IsOpen()
     return m_bOpen;
 }
 
-PortOpenError CVirtualLine::Open(const std::string&, const LineSettings& settings)
+PortOpenError CVirtualLine::Open(const std::string&, const SLineSettings& settings)
 {
     bool opened = false;
     {
@@ -213,13 +213,13 @@ void CVirtualLine::Vanish()
 
 // As the simulator schedules answers: in order, each after the one before it, after the
 // work (erasing) and the delays of the rules that fired.
-void CVirtualLine::QueueAnswers(const std::vector<sim::Answer>& answers)
+void CVirtualLine::QueueAnswers(const std::vector<sim::SAnswer>& answers)
 {
     int64_t t = std::max({NowUs(), m_nBusyUntilUs, m_nInFreeUs});
     if (!m_queue.empty()) t = std::max(t, m_queue.back().nDueUs);
-    for (const sim::Answer& answer : answers) {
-        sim::ReplyPlan plan;
-        sim::ReplyPlan echo;
+    for (const sim::SAnswer& answer : answers) {
+        sim::SReplyPlan plan;
+        sim::SReplyPlan echo;
         if (answer.optTrigger) {
             plan = m_faults.rules.Apply(*answer.optTrigger, answer.optBlockIndex);
             echo = m_faults.echoes.Apply(*answer.optTrigger, answer.optBlockIndex);
@@ -269,8 +269,8 @@ void CVirtualLine::QueueAnswers(const std::vector<sim::Answer>& answers)
     }
 }
 
-int64_t CVirtualLine::EnqueueReply(const std::array<uint8_t, 3>& reply, const sim::ReplyPlan& plan,
-                                   std::vector<uint8_t> garbage, const sim::ReplyPlan& echo, int64_t t)
+int64_t CVirtualLine::EnqueueReply(const std::array<uint8_t, 3>& reply, const sim::SReplyPlan& plan,
+                                   std::vector<uint8_t> garbage, const sim::SReplyPlan& echo, int64_t t)
 {
     const auto& [code, p1, p2] = reply;
     sim::ReplyContent content = sim::MakeReplyContent(code, p1, p2);

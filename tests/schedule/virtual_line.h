@@ -66,7 +66,7 @@ public:
     // Why the receive thread could not be kept in step with virtual time; empty when it was.
     const std::string& StepFault() const { return m_strStepFault; }
 
-    PortOpenError Open(const std::string& path, const LineSettings& settings) override;
+    PortOpenError Open(const std::string& path, const SLineSettings& settings) override;
     void Close() override;
     bool Write(const uint8_t* data, std::size_t length, int deadlineMs) override;
     std::size_t Read(uint8_t* buffer, std::size_t length) override;
@@ -88,9 +88,9 @@ private:
 
     int64_t NowUs() const { return m_scheduler.NowMs() * 1000; }
     int64_t LineTimeUs(std::size_t bytes, uint32_t baud) const;
-    void QueueAnswers(const std::vector<sim::Answer>& answers);
-    int64_t EnqueueReply(const std::array<uint8_t, 3>& reply, const sim::ReplyPlan& plan, std::vector<uint8_t> garbage,
-                         const sim::ReplyPlan& echo, int64_t t);
+    void QueueAnswers(const std::vector<sim::SAnswer>& answers);
+    int64_t EnqueueReply(const std::array<uint8_t, 3>& reply, const sim::SReplyPlan& plan, std::vector<uint8_t> garbage,
+                         const sim::SReplyPlan& echo, int64_t t);
     int64_t Enqueue(Pending pending);
     void ArmDelivery();
     void OnDeliveryTimer();

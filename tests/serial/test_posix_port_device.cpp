@@ -19,7 +19,7 @@ TEST(PosixPortDevice, ShortWritesEintrAndEagainStillDeliverEveryByteInOrder)
     test::CPtyPair pty;
     ASSERT_TRUE(pty.Ok());
     int call = 0;
-    PortSysCalls sys;
+    SPortSysCalls sys;
     sys.write = [&call](int fd, const void* buf, std::size_t len) -> ssize_t {
         switch (call++ % 3) {
         case 0: errno = EINTR; return -1;
@@ -28,7 +28,7 @@ TEST(PosixPortDevice, ShortWritesEintrAndEagainStillDeliverEveryByteInOrder)
         }
     };
     CPosixPortDevice dev(sys);
-    ASSERT_EQ(dev.Open(pty.SlavePath(), LineSettings{}), PortOpenError::None);
+    ASSERT_EQ(dev.Open(pty.SlavePath(), SLineSettings{}), PortOpenError::None);
     Bytes data(300);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
     EXPECT_TRUE(dev.Write(data.data(), data.size(), 1000));
@@ -39,13 +39,13 @@ TEST(PosixPortDevice, WriteThatNeverDrainsFailsAtItsDeadline)
 {
     test::CPtyPair pty;
     ASSERT_TRUE(pty.Ok());
-    PortSysCalls sys;
+    SPortSysCalls sys;
     sys.write = [](int, const void*, std::size_t) -> ssize_t {
         errno = EAGAIN;
         return -1;
     };
     CPosixPortDevice dev(sys);
-    ASSERT_EQ(dev.Open(pty.SlavePath(), LineSettings{}), PortOpenError::None);
+    ASSERT_EQ(dev.Open(pty.SlavePath(), SLineSettings{}), PortOpenError::None);
     const uint8_t b = 1;
     EXPECT_FALSE(dev.Write(&b, 1, 50));
 }
@@ -54,13 +54,13 @@ TEST(PosixPortDevice, HardWriteErrorFails)
 {
     test::CPtyPair pty;
     ASSERT_TRUE(pty.Ok());
-    PortSysCalls sys;
+    SPortSysCalls sys;
     sys.write = [](int, const void*, std::size_t) -> ssize_t {
         errno = EIO;
         return -1;
     };
     CPosixPortDevice dev(sys);
-    ASSERT_EQ(dev.Open(pty.SlavePath(), LineSettings{}), PortOpenError::None);
+    ASSERT_EQ(dev.Open(pty.SlavePath(), SLineSettings{}), PortOpenError::None);
     const uint8_t b = 1;
     EXPECT_FALSE(dev.Write(&b, 1, 1000));
 }
@@ -70,13 +70,13 @@ TEST(PosixPortDevice, WithoutItsWakeUpDescriptorThePortIsNotOpened)
     // A port that could not be woken would hang the close that waits for its reader.
     test::CPtyPair pty;
     ASSERT_TRUE(pty.Ok());
-    PortSysCalls sys;
+    SPortSysCalls sys;
     sys.eventfd = [](unsigned int, int) {
         errno = EMFILE;
         return -1;
     };
     CPosixPortDevice dev(sys);
-    EXPECT_EQ(dev.Open(pty.SlavePath(), LineSettings{}), PortOpenError::Other);
+    EXPECT_EQ(dev.Open(pty.SlavePath(), SLineSettings{}), PortOpenError::Other);
     dev.Close();
 }
 
@@ -85,7 +85,7 @@ TEST(PosixPortDevice, UnsupportedSpeedIsRefused)
     test::CPtyPair pty;
     ASSERT_TRUE(pty.Ok());
     CPosixPortDevice dev;
-    EXPECT_EQ(dev.Open(pty.SlavePath(), LineSettings{12345, 8, 0, 0}), PortOpenError::BadSettings);
+    EXPECT_EQ(dev.Open(pty.SlavePath(), SLineSettings{12345, 8, 0, 0}), PortOpenError::BadSettings);
 }
 
 TEST(PosixPortDevice, CloseGivesTheTerminalItsLineSettingsBack)
@@ -105,7 +105,7 @@ TEST(PosixPortDevice, CloseGivesTheTerminalItsLineSettingsBack)
     ASSERT_EQ(tcgetattr(slave, &before), 0);
 
     CPosixPortDevice dev;
-    ASSERT_EQ(dev.Open(pty.SlavePath(), LineSettings{115200, 8, 0, 0}), PortOpenError::None);
+    ASSERT_EQ(dev.Open(pty.SlavePath(), SLineSettings{115200, 8, 0, 0}), PortOpenError::None);
     termios during{};
     ASSERT_EQ(tcgetattr(slave, &during), 0);
     EXPECT_EQ(cfgetospeed(&during), B115200);
@@ -136,8 +136,8 @@ TEST(PosixPortDevice, TheProcesssOwnTerminalIsRefused)
         const int terminal = open(pty.SlavePath().c_str(), O_RDWR);  // becomes the controlling terminal
         if (terminal < 0) _exit(11);
         CPosixPortDevice dev;
-        const bool byName = dev.Open(pty.SlavePath(), LineSettings{}) == PortOpenError::OwnTerminal;
-        const bool asTty = dev.Open("/dev/tty", LineSettings{}) == PortOpenError::OwnTerminal;
+        const bool byName = dev.Open(pty.SlavePath(), SLineSettings{}) == PortOpenError::OwnTerminal;
+        const bool asTty = dev.Open("/dev/tty", SLineSettings{}) == PortOpenError::OwnTerminal;
         _exit((byName ? 0 : 1) | (asTty ? 0 : 2));
     }
     int status = 0;
@@ -147,7 +147,7 @@ TEST(PosixPortDevice, TheProcesssOwnTerminalIsRefused)
 
     // Another process's terminal is a port like any other.
     CPosixPortDevice dev;
-    EXPECT_EQ(dev.Open(pty.SlavePath(), LineSettings{}), PortOpenError::None);
+    EXPECT_EQ(dev.Open(pty.SlavePath(), SLineSettings{}), PortOpenError::None);
 }
 
 }  // namespace

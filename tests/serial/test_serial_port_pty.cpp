@@ -120,7 +120,7 @@ TEST_F(SerialPortPty, EveryByteValueCrossesARawBlockUnchanged)
 
 TEST_F(SerialPortPty, LineIsRawEightNOneAtTheChosenSpeed)
 {
-    termios t = m_pty.LineSettings();
+    termios t = m_pty.SLineSettings();
     EXPECT_EQ(cfgetospeed(&t), B57600);
     EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS | HUPCL), 0u);
@@ -131,7 +131,7 @@ TEST_F(SerialPortPty, LineIsRawEightNOneAtTheChosenSpeed)
 
     m_port.ChangeBaudRate(115200);
     ASSERT_TRUE(m_port.IsOpen());
-    t = m_pty.LineSettings();
+    t = m_pty.SLineSettings();
     EXPECT_EQ(cfgetospeed(&t), B115200);
     EXPECT_EQ(cfgetispeed(&t), B115200);
 

@@ -41,7 +41,7 @@ const Bytes kOtherFrame = Framed(kOtherReply);
 // a test knows a burst is over, and that nothing more is coming from it, without a sleep.
 class CWatchedPortDevice final : public IPortDevice {
 public:
-    PortOpenError Open(const std::string& path, const LineSettings& settings) override
+    PortOpenError Open(const std::string& path, const SLineSettings& settings) override
     {
         return m_device.Open(path, settings);
     }
@@ -239,7 +239,7 @@ TEST_F(ThreadRxPty, PausedThreadFollowsTheReopenedPort)
     m_port.ChangeBaudRate(115200);
     m_thread->Resume();
     ASSERT_TRUE(m_port.IsOpen());
-    termios t = m_pty.LineSettings();
+    termios t = m_pty.SLineSettings();
     EXPECT_EQ(cfgetospeed(&t), B115200);
     ASSERT_TRUE(SendAndSettle(kAckFrame));
     EXPECT_EQ(m_owner.Packets(), std::vector<Bytes>{kAckReply});

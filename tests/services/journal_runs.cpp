@@ -26,7 +26,7 @@ bool DropRoot()
     return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
 }
 
-RunSetup Setup(int nPort) { return {nPort, "/dev/kestrel-test-" + std::to_string(nPort), 5, nullptr, nullptr}; }
+SRunSetup Setup(int nPort) { return {nPort, "/dev/kestrel-test-" + std::to_string(nPort), 5, nullptr, nullptr}; }
 
 }  // namespace
 
@@ -53,7 +53,7 @@ int main(int argc, char** argv)
     }
     for (int nRun = 0, nCount = std::atoi(argv[nArg]); nRun < nCount; ++nRun) {
         recorder.OnRunStarted(Setup(nPort));
-        RunStatistics stats;
+        SRunStatistics stats;
         stats.nBlocksSent = nRun;
         recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, stats, {}), stats);
     }

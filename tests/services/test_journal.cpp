@@ -94,7 +94,7 @@ TEST_F(JournalFile, ARowIsInsertedThenCompletedWithEveryField)
                                          JournalField::DurationMs,    JournalField::BytesPerSecond};
     CJournalRow row;
     int64_t nNumber = 1;
-    for (const JournalFieldInfo& info : JournalFields()) {
+    for (const SJournalFieldInfo& info : JournalFields()) {
         if (info.eField == JournalField::Id) continue;
         if (numbers.contains(info.eField))
             row.Set(info.eField, nNumber++);
@@ -117,7 +117,7 @@ TEST_F(JournalFile, ARowIsInsertedThenCompletedWithEveryField)
     ASSERT_TRUE(journal.Save(row)) << journal.LastError();
     const auto optDone = journal.Run(*optId);
     ASSERT_TRUE(optDone.has_value());
-    for (const JournalFieldInfo& info : JournalFields())
+    for (const SJournalFieldInfo& info : JournalFields())
         EXPECT_EQ(optDone->Get(info.eField), row.Get(info.eField)) << info.strColumn;
     EXPECT_EQ(journal.Runs({}).size(), 1u) << "the end updates the row of the start";
 }
@@ -131,21 +131,21 @@ TEST_F(JournalFile, FiltersPickRunsNewestFirst)
 
     struct Case {
         const char* pszWhat;
-        std::function<void(JournalFilter&)> set;
+        std::function<void(SJournalFilter&)> set;
         std::vector<int64_t> ids;
     } cases[] = {
-        {"none", [](JournalFilter&) {}, {4, 3, 2, 1}},
-        {"limit", [](JournalFilter& f) { f.nLimit = 2; }, {4, 3}},
-        {"port", [](JournalFilter& f) { f.optPort = 3; }, {3, 1}},
-        {"device", [](JournalFilter& f) { f.strDevice = "/tmp/pts"; }, {4}},
-        {"since a day", [](JournalFilter& f) { f.strSince = "2026-03-01"; }, {4, 3}},
-        {"since a time, inclusive", [](JournalFilter& f) { f.strSince = "2026-02-10T09:30:00.000Z"; }, {4, 3, 2}},
-        {"outcome", [](JournalFilter& f) { f.strOutcome = "completed"; }, {1}},
-        {"port and outcome", [](JournalFilter& f) { f.optPort = 3; f.strOutcome = "handset-error"; }, {3}},
-        {"nothing matches", [](JournalFilter& f) { f.optPort = 4; }, {}},
+        {"none", [](SJournalFilter&) {}, {4, 3, 2, 1}},
+        {"limit", [](SJournalFilter& f) { f.nLimit = 2; }, {4, 3}},
+        {"port", [](SJournalFilter& f) { f.optPort = 3; }, {3, 1}},
+        {"device", [](SJournalFilter& f) { f.strDevice = "/tmp/pts"; }, {4}},
+        {"since a day", [](SJournalFilter& f) { f.strSince = "2026-03-01"; }, {4, 3}},
+        {"since a time, inclusive", [](SJournalFilter& f) { f.strSince = "2026-02-10T09:30:00.000Z"; }, {4, 3, 2}},
+        {"outcome", [](SJournalFilter& f) { f.strOutcome = "completed"; }, {1}},
+        {"port and outcome", [](SJournalFilter& f) { f.optPort = 3; f.strOutcome = "handset-error"; }, {3}},
+        {"nothing matches", [](SJournalFilter& f) { f.optPort = 4; }, {}},
     };
     for (const Case& c : cases) {
-        JournalFilter filter;
+        SJournalFilter filter;
         c.set(filter);
         EXPECT_EQ(Ids(journal.Runs(filter)), c.ids) << c.pszWhat;
     }
@@ -234,7 +234,7 @@ TEST_F(JournalFile, AJournalOfVersionOneIsMigratedKeepingItsRows)
     CJournal journal;
     ASSERT_TRUE(journal.Open(Path())) << journal.LastError();
     EXPECT_TRUE(journal.MovedAside().empty());
-    JournalFilter completed;
+    SJournalFilter completed;
     completed.strOutcome = "completed";
     const auto rows = journal.Runs(completed);
     ASSERT_EQ(rows.size(), 1u);

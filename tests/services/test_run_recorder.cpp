@@ -94,7 +94,7 @@ TEST_F(RecorderTest, TheRowOfACompletedAStoppedAndAFailedRun)
     const std::string strPath = LoadImage(image, "new.bin", bytes);
     struct Case {
         RunOutcome eOutcome;
-        RunStatistics stats;
+        SRunStatistics stats;
         const char* pszOutcome;
     } cases[] = {
         {RunOutcome::Completed, {1000, 1, 0, 41, 41060, "", "", 5000}, "completed"},
@@ -134,10 +134,11 @@ TEST_F(RecorderTest, TheRowOfACompletedAStoppedAndAFailedRun)
         // The run's own time, from Run to the end of its work: a message box after it does not count.
         const int64_t nDuration = c.stats.nEndMs - c.stats.nStartMs;
         EXPECT_EQ(row.Number(JournalField::DurationMs), nDuration);
-        if (nDuration > 0)
+        if (nDuration > 0) {
             EXPECT_EQ(row.Number(JournalField::BytesPerSecond), static_cast<int64_t>(c.stats.qwBytesWritten) * 1000 / nDuration);
-        else
+        } else {
             EXPECT_FALSE(row.Number(JournalField::BytesPerSecond).has_value());
+        }
     }
     EXPECT_TRUE(Notices().empty());
 }
@@ -150,7 +151,7 @@ TEST_F(RecorderTest, ACompareRunRecordsTheOldImage)
     const std::string strOld = LoadImage(old, "old.bin", oldBytes);
     for (const int nType : {DLOAD_COMPARE_EMERGENCY, DLOAD_CHANGE_EMERGENCY}) {
         m_recorder.OnRunStarted({3, "/dev/kestrel-no-such-tty", nType, &image, &old});
-        m_recorder.OnRunEnded(SummarizeRun(RunOutcome::NothingToDo, RunStatistics{}, {}), RunStatistics{});
+        m_recorder.OnRunEnded(SummarizeRun(RunOutcome::NothingToDo, SRunStatistics{}, {}), SRunStatistics{});
     }
     const auto rows = Rows();
     ASSERT_EQ(rows.size(), 2u);
@@ -173,12 +174,12 @@ TEST_F(RecorderTest, TheImageIsHashedWhenLoadedNotWhenRun)
     const timespec times[2] = {{0, UTIME_NOW}, {QDateTime::currentSecsSinceEpoch() + 10, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, strPath.c_str(), times, 0), 0);
     m_recorder.OnRunStarted({3, "", DLOAD_CHANGE_EMERGENCY, &image, nullptr});
-    m_recorder.OnRunEnded(SummarizeRun(RunOutcome::Refused, RunStatistics{}, {}), RunStatistics{});
+    m_recorder.OnRunEnded(SummarizeRun(RunOutcome::Refused, SRunStatistics{}, {}), SRunStatistics{});
     int nType = DLOAD_CHANGE_EMERGENCY;
     ASSERT_TRUE(image.Load(strPath, nType));
     m_recorder.OnImageLoaded(image);
     m_recorder.OnRunStarted({3, "", DLOAD_CHANGE_EMERGENCY, &image, nullptr});
-    m_recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, RunStatistics{}, {}), RunStatistics{});
+    m_recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, SRunStatistics{}, {}), SRunStatistics{});
 
     const auto rows = Rows();
     ASSERT_EQ(rows.size(), 2u);
@@ -194,7 +195,7 @@ TEST_F(RecorderTest, AJournalHeldByAnotherWriterDoesNotHoldUpTheRun)
     ASSERT_EQ(other.Exec("BEGIN IMMEDIATE"), SQLITE_OK);
     // Both calls come back while this thread holds the write lock: the writer's thread waits.
     m_recorder.OnRunStarted({4, "", DLOAD_CHANGE_EMERGENCY, nullptr, nullptr});
-    m_recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, RunStatistics{}, {}), RunStatistics{});
+    m_recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, SRunStatistics{}, {}), SRunStatistics{});
     ASSERT_EQ(other.Exec("COMMIT"), SQLITE_OK);
 
     const auto rows = Rows();
@@ -213,7 +214,7 @@ TEST_F(RecorderTest, AFileMovedAsideIsToldOnce)
     });
     CRunRecorder recorder(*m_pWriter, "cli");
     recorder.OnRunStarted({3, "", DLOAD_CHANGE_EMERGENCY, nullptr, nullptr});
-    recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, RunStatistics{}, {}), RunStatistics{});
+    recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, SRunStatistics{}, {}), SRunStatistics{});
     const auto notices = Notices();
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_NE(notices[0].find("moved to " + fs::path(JournalFilePath()).parent_path().string() + "/journal.unreadable-"),
@@ -231,7 +232,7 @@ protected:
         args.insert(args.begin(), KESTREL_JOURNAL_RUNS);
         return test::CChildProcess(args);
     }
-    static std::vector<CJournalRow> Rows(JournalFilter filter = {})
+    static std::vector<CJournalRow> Rows(SJournalFilter filter = {})
     {
         CJournal journal;
         EXPECT_TRUE(journal.Open(JournalFilePath())) << journal.LastError();
@@ -252,7 +253,7 @@ TEST_F(JournalProcesses, TwoWritersAtOnceLoseNoRow)
     EXPECT_EQ(r2.nExitCode, 0) << r2.strOut << r2.strErr;
     EXPECT_EQ(r1.strOut + r2.strOut, "") << "no notice: nothing was lost";
     for (const int nPort : {1, 2}) {
-        JournalFilter filter;
+        SJournalFilter filter;
         filter.optPort = nPort;
         const auto rows = Rows(filter);
         ASSERT_EQ(rows.size(), static_cast<std::size_t>(kRuns)) << "port " << nPort;

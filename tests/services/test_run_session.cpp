@@ -18,7 +18,7 @@ class CSummaryView final : public IStationObserver {
 public:
     void OnPortLog(int, int, const std::string&) override {}
     void OnPortCheckMark(int) override {}
-    void OnPortProgress(int, const BlockProgress&) override {}
+    void OnPortProgress(int, const SBlockProgress&) override {}
     void OnPortRunStarted(int) override {}
     void OnPortRunEnded(int index, RunOutcome outcome) override
     {
@@ -58,7 +58,7 @@ protected:
     }
     void LoadJob(int type)
     {
-        StationJob job;
+        SStationJob job;
         job.strImage = m_files.Write("image.bin", BootImage(6 * 1024));
         job.nType = type;
         std::string error;
@@ -101,18 +101,22 @@ TEST_F(RunSessionTest, TheViewTheJournalAndTheCountsAgreeOnHowEachRunEnded)
     for (int i = 0; i < kPorts; ++i) {
         SCOPED_TRACE("port " + std::to_string(i));
         const SRunSummary& summary = m_session.Summary(i);
-        const RunStatistics& stats = m_session.Port(i).Engine().Statistics();
+        const SRunStatistics& stats = m_session.Port(i).Engine().Statistics();
         EXPECT_EQ(summary.eOutcome, expected[i]);
         EXPECT_EQ(summary.nDurationMs, stats.nEndMs - stats.nStartMs);
         EXPECT_GT(summary.nDurationMs, 0);
         nTotalMs += summary.nDurationMs;
-        if (i == 0) EXPECT_EQ(summary.strReason, "");
+        if (i == 0) {
+            EXPECT_EQ(summary.strReason, "");
+        }
         if (i == 1) {
             EXPECT_FALSE(summary.strReason.empty());
             EXPECT_EQ(summary.strReason, LastTextLine(stats.strLastRedLine));
         }
         // A handset that went silent ends without a red line: its message says why.
-        if (i == 2) EXPECT_EQ(summary.strReason, "응답없음. 처음부터 다시 해주시기 바랍니다. 지송..");
+        if (i == 2) {
+            EXPECT_EQ(summary.strReason, "응답없음. 처음부터 다시 해주시기 바랍니다. 지송..");
+        }
         const auto row = std::find_if(rows.begin(), rows.end(), [&](const CJournalRow& r) {
             return r.Text(JournalField::Slot) == m_session.Port(i).Id().strSlot;
         });
@@ -152,7 +156,7 @@ TEST(RunSummary, ReasonDurationAndRate)
     struct Case {
         const char* name;
         RunOutcome eOutcome;
-        RunStatistics stats;
+        SRunStatistics stats;
         const char* pszLastLogLine;
         SRunSummary expected;
     } cases[] = {

@@ -18,7 +18,7 @@ SSerialDevice Expected(const test::SBedPort& port)
     SSerialDevice device{std::string("/dev/") + port.pszTty, {}, {}, port.pszIdPath, std::nullopt, port.pszDriver};
     if (*port.pszByPath) device.vecByPath = {port.pszByPath};
     if (*port.pszById) device.vecById = {port.pszById};
-    if (port.pszUsbName) device.optUsb = UsbIdentity{port.pszSerial, port.pszVendorId, port.pszProductId};
+    if (port.pszUsbName) device.optUsb = SUsbIdentity{port.pszSerial, port.pszVendorId, port.pszProductId};
     return device;
 }
 

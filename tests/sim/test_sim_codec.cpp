@@ -28,7 +28,7 @@ Bytes Cat(std::initializer_list<Bytes> parts)
 }
 
 // One unit as text: "START_REQ", "ERASE_REQ 10000+20000", "bad:bad-crc", "invalid:unknown-code", "garbage:3".
-std::string Describe(const ParsedUnit& u)
+std::string Describe(const SParsedUnit& u)
 {
     char buf[64];
     switch (u.eKind) {
@@ -50,7 +50,7 @@ std::vector<std::string> ParseAll(const std::vector<Bytes>& chunks, bool flush)
     for (const Bytes& chunk : chunks) {
         std::span<const uint8_t> rest = chunk;
         while (!rest.empty()) {
-            std::optional<ParsedUnit> unit;
+            std::optional<SParsedUnit> unit;
             const std::size_t used = parser.Feed(rest, unit);
             EXPECT_GT(used, 0u);
             rest = rest.subspan(used);
@@ -111,7 +111,7 @@ TEST(SimRequestParser, TooLongAFrameIsStrayBytesAndTheNextFrameStillParses)
 TEST(SimRequestParser, SkipPaddingTakesOnlyTheZerosOwedToTheLastFrame)
 {
     CRequestParser parser;
-    std::optional<ParsedUnit> unit;
+    std::optional<SParsedUnit> unit;
     const Bytes frame{0x7E, 0xA0, 0x72, 0x55, 0x7E};
     ASSERT_EQ(parser.Feed(frame, unit), frame.size());
     ASSERT_TRUE(unit);
@@ -124,7 +124,7 @@ TEST(SimRequestParser, KeepsOnlyTheFirstStrayBytesButCountsAll)
 {
     CRequestParser parser;
     const Bytes noise(1000, 0x55);
-    std::optional<ParsedUnit> unit;
+    std::optional<SParsedUnit> unit;
     EXPECT_EQ(parser.Feed(noise, unit), noise.size());
     EXPECT_FALSE(unit);
     const auto flushed = parser.Flush();

@@ -73,7 +73,7 @@ TEST(SimScenario, MatchesTheNthOccurrenceEveryOccurrenceOrABlockIndex)
     // Blocks 0, 1, 1 (resent), 2: the index counts apart from the overall count.
     EXPECT_FALSE(s.Apply(ETrigger::Block, 0).optParams);
     EXPECT_FALSE(s.Apply(ETrigger::Block, 1).optParams);
-    const ReplyPlan resent = s.Apply(ETrigger::Block, 1);
+    const SReplyPlan resent = s.Apply(ETrigger::Block, 1);
     ASSERT_TRUE(resent.optParams);
     EXPECT_EQ(*resent.optParams, (std::array<uint8_t, 2>{0x12, 0x34}));
     EXPECT_FALSE(resent.bOwnCheck);
@@ -101,7 +101,7 @@ TEST(SimScenario, NaksCarryTheirUsualParametersUnlessGiven)
         {ETrigger::Retry, 0xA2, 0x01, 0x02},
     };
     for (const auto& c : cases) {
-        const ReplyPlan plan = s.Apply(c.trigger, std::nullopt);
+        const SReplyPlan plan = s.Apply(c.trigger, std::nullopt);
         EXPECT_EQ(plan.optCode, c.code);
         EXPECT_EQ(plan.optParams, (std::array<uint8_t, 2>{c.p1, c.p2}));
         EXPECT_TRUE(plan.bOwnCheck);
@@ -117,12 +117,12 @@ TEST(SimScenario, CombinesRulesOnOneOccurrence)
         "block:0 late 30\n"
         "block:0 code 05\n"
         "at unplug 1500\n");
-    const ReplyPlan plan = s.Apply(ETrigger::Block, 0);
+    const SReplyPlan plan = s.Apply(ETrigger::Block, 0);
     EXPECT_EQ(plan.vecGarbage, (std::vector<uint8_t>{0x7E, 0x01, 0x02}));
     EXPECT_EQ(plan.nLateMs, 50u);
     EXPECT_EQ(plan.optCode, 0x05);
     EXPECT_FALSE(plan.optParams);
-    const ReplyPlan at = s.Apply(ETrigger::At, std::nullopt);
+    const SReplyPlan at = s.Apply(ETrigger::At, std::nullopt);
     EXPECT_TRUE(at.bUnplug);
     EXPECT_EQ(at.optReappearMs, 1500u);
 }
@@ -136,7 +136,7 @@ TEST(SimScenario, ReenumerateAnswersAndNamesWhenTheLineReturns)
     const Case cases[] = {{"jump reenumerate 0", 0}, {"jump reenumerate 1000", 1000}, {"jump reenumerate 600000", 600000}};
     for (const auto& c : cases) {
         CScenario s = Load(std::string(c.rule) + "\njump late 30\n");
-        const ReplyPlan plan = s.Apply(ETrigger::Jump, std::nullopt);
+        const SReplyPlan plan = s.Apply(ETrigger::Jump, std::nullopt);
         EXPECT_EQ(plan.optReenumerateMs, c.ms) << c.rule;
         // Unlike unplug, the answer stays, with the other rules of the occurrence.
         EXPECT_FALSE(plan.bUnplug) << c.rule;
@@ -147,7 +147,7 @@ TEST(SimScenario, ReenumerateAnswersAndNamesWhenTheLineReturns)
     }
 }
 
-TEST(SimOptions, ReadsEveryOption)
+TEST(SSimOptions, ReadsEveryOption)
 {
     std::string error;
     const auto o = ParseSimOptions({"--link", "/tmp/h", "--slot-link=/tmp/by-path", "--mode=download", "--flash-out", "f.bin", "--transcript", "t.jsonl",
@@ -175,7 +175,7 @@ TEST(SimOptions, ReadsEveryOption)
     EXPECT_EQ(defaults->nFlashSize, 16u << 20);
 }
 
-TEST(SimOptions, HelpAndVersionAreFlags)
+TEST(SSimOptions, HelpAndVersionAreFlags)
 {
     std::string error;
     for (const char* help : {"-h", "--help"}) {
@@ -191,7 +191,7 @@ TEST(SimOptions, HelpAndVersionAreFlags)
     EXPECT_FALSE(ParseSimOptions({"--version=2"}, error));
 }
 
-TEST(SimOptions, RejectsBadValues)
+TEST(SSimOptions, RejectsBadValues)
 {
     const std::vector<std::vector<std::string>> cases = {
         {"--mode", "emergency"}, {"--mode"},        {"--erase-ms", "-1"},      {"--erase-ms", "1s"},

@@ -109,7 +109,7 @@ protected:
         replies.insert(replies.end(), more.begin(), more.end());
         return replies;
     }
-    static std::vector<Reply> Replies(const std::vector<Answer>& answers)
+    static std::vector<Reply> Replies(const std::vector<SAnswer>& answers)
     {
         std::vector<Reply> out;
         for (const auto& a : answers)
@@ -423,7 +423,7 @@ TEST_F(SimHandset, NormalModeWaitsForTheModeSwitchCommand)
 {
     m_handset.EnterNormalMode();
     auto at = [&](const std::string& text) {
-        std::vector<Answer> answers;
+        std::vector<SAnswer> answers;
         for (const char ch : text) {  // the tool writes it byte by byte
             auto more = m_handset.OnBytes({reinterpret_cast<const uint8_t*>(&ch), 1}, 38400);
             answers.insert(answers.end(), more.begin(), more.end());

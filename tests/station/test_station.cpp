@@ -27,7 +27,7 @@ class CRecordingObserver final : public IStationObserver {
 public:
     void OnPortLog(int index, int, const std::string& text) override { ports[index].lines.push_back(text); }
     void OnPortCheckMark(int) override {}
-    void OnPortProgress(int index, const BlockProgress&) override { ++ports[index].nBlocks; }
+    void OnPortProgress(int index, const SBlockProgress&) override { ++ports[index].nBlocks; }
     void OnPortRunStarted(int index) override
     {
         ++ports[index].nStarts;
@@ -76,7 +76,7 @@ protected:
     }
     void LoadJob(int type)
     {
-        StationJob job;
+        SStationJob job;
         job.strImage = (m_dir / "image.bin").string();
         job.nType = type;
         std::string error;

@@ -69,7 +69,7 @@ public:
         return out;
     }
 
-    termios LineSettings() const
+    termios SLineSettings() const
     {
         termios t{};
         tcgetattr(m_nMaster, &t);

@@ -14,7 +14,7 @@ namespace kestrel::test {
 
 class CRecordingOwner final : public IRxOwner {
 public:
-    void PostRxPacket(const RxPacket& packet, uint64_t generation) override
+    void PostRxPacket(const SRxPacket& packet, uint64_t generation) override
     {
         std::lock_guard g(m_lock);
         m_generations.push_back(generation);

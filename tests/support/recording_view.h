@@ -35,7 +35,7 @@ public:
         lineTimes.push_back(clock ? clock() : 0);
     }
     void ClearLog() override { ++nClears; }
-    void SetButtons(const ButtonState& state) override
+    void SetButtons(const SButtonState& state) override
     {
         buttons = {state.bOpen, state.bRun, state.bToDm, state.bInfo, state.bStop};
     }
@@ -79,7 +79,7 @@ public:
         address = dwFontAddress;
         return true;
     }
-    void OnBlockSent(const BlockProgress& progress) override { blocks.push_back(progress); }
+    void OnBlockSent(const SBlockProgress& progress) override { blocks.push_back(progress); }
     void OnRunEnded(RunOutcome outcome) override { outcomes.push_back(outcome); }
 
     // Whether some line has exactly this text (and kind, when given).
@@ -119,7 +119,7 @@ public:
     bool bFontOk = true;
     uint32_t dwFontAddress = 0xE00000;
     std::vector<uint32_t> fontPresets;
-    std::vector<BlockProgress> blocks;
+    std::vector<SBlockProgress> blocks;
     std::vector<RunOutcome> outcomes;
 };
 

@@ -92,7 +92,7 @@ public:
         });
     }
 
-    PortOpenError Open(const std::string& path, const LineSettings& settings) override
+    PortOpenError Open(const std::string& path, const SLineSettings& settings) override
     {
         std::lock_guard g(m_lock);
         m_opens.emplace_back(path, settings.dwBaudRate);

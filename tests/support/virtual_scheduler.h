@@ -25,7 +25,7 @@ public:
     void SetTimer(int id, int milliseconds, Task onExpiry) override
     {
         std::lock_guard g(m_lock);
-        m_timers[id] = Timer{m_nNow + milliseconds, m_nSeq++, std::move(onExpiry)};
+        m_timers[id] = STimer{m_nNow + milliseconds, m_nSeq++, std::move(onExpiry)};
     }
     void KillTimer(int id) override
     {
@@ -88,7 +88,7 @@ public:
     }
 
 private:
-    struct Timer {
+    struct STimer {
         int64_t nDue;
         uint64_t nSeq;
         Task task;
@@ -97,7 +97,7 @@ private:
     std::mutex m_lock;
     int64_t m_nNow = 0;
     uint64_t m_nSeq = 0;
-    std::map<int, Timer> m_timers;
+    std::map<int, STimer> m_timers;
     std::vector<Task> m_posted;
     std::function<void()> m_settle;
 };
