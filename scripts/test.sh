@@ -18,6 +18,11 @@ ccache_counts() {
     $1 == "cache_miss" { misses = $2 } END { print hits + 0, misses + 0 }'
 }
 read -r hits_before misses_before <<<"$(ccache_counts)"
+# Unless the user chose a size, the cache is held to 2 GB, room for several runs of all four
+# builds, so that a folder CI keeps stays small.
+if command -v ccache >/dev/null && ccache --show-config | grep -q '^(default) max_size '; then
+  export CCACHE_MAXSIZE=2G
+fi
 
 run_suite() {
   local preset=$1
