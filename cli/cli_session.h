@@ -57,7 +57,6 @@ public:
     // Ctrl+C (or SIGTERM, SIGHUP) stops every port by its own rule and calls onFirst; the next
     // one abandons every run. False when the signals cannot be caught.
     bool CatchInterrupts(std::function<void()> onFirst);
-    bool Interrupted() const { return m_nInterrupts > 0; }
     // Runs the event loop from start until Quit.
     void Exec(const std::function<void()>& start);
     // Leaves the event loop once no run goes on and no engine is at work.

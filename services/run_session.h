@@ -46,7 +46,6 @@ public:
     void WatchHandsets();
 
     CStation& Station() { return m_station; }
-    const CStation& Station() const { return m_station; }
     int PortCount() const { return m_station.PortCount(); }
     const CStationPort& Port(int nIndex) const { return m_station.Port(nIndex); }
 
