@@ -1,5 +1,6 @@
 #include "cli_output.h"
 
+#include <cerrno>
 #include <string>
 
 namespace kestrel {
@@ -20,33 +21,32 @@ void CCliOutput::Log(int kind, std::string_view text)
         return;
     }
     // The log pane shows the text followed by a line break; leading and trailing breaks are kept.
-    std::fwrite(text.data(), 1, text.size(), m_out);
-    std::fputc('\n', m_out);
-    std::fflush(m_out);
+    Put(m_out, m_bOutClosed, text, true);
 }
 
 void CCliOutput::Text(std::string_view line, bool endLine)
 {
     if (m_json) return;
-    std::fwrite(line.data(), 1, line.size(), m_out);
-    if (endLine) std::fputc('\n', m_out);
-    std::fflush(m_out);
+    Put(m_out, m_bOutClosed, line, endLine);
 }
 
 void CCliOutput::Object(const CJsonObject& object)
 {
     if (!m_json) return;
-    const std::string s = object.Str();
-    std::fwrite(s.data(), 1, s.size(), m_out);
-    std::fputc('\n', m_out);
-    std::fflush(m_out);
+    Put(m_out, m_bOutClosed, object.Str(), true);
 }
 
-void CCliOutput::Error(std::string_view line)
+void CCliOutput::Error(std::string_view line) { Put(m_err, m_bErrClosed, line, true); }
+
+void CCliOutput::Put(std::FILE* stream, bool& closed, std::string_view text, bool endLine)
 {
-    std::fwrite(line.data(), 1, line.size(), m_err);
-    std::fputc('\n', m_err);
-    std::fflush(m_err);
+    if (closed) return;
+    std::fwrite(text.data(), 1, text.size(), stream);
+    if (endLine) std::fputc('\n', stream);
+    if (std::fflush(stream) == 0 && !std::ferror(stream)) return;
+    // EPIPE from a pipe, EIO from a terminal that went away: nobody reads any more.
+    if (errno == EPIPE || errno == EIO) closed = true;
+    std::clearerr(stream);
 }
 
 }  // namespace kestrel

@@ -25,9 +25,15 @@ public:
     void Error(std::string_view line);
 
 private:
+    // Writes and flushes; a stream whose reader has gone (a closed pipe or terminal) is written
+    // no more, and the run it reports on goes on.
+    void Put(std::FILE* stream, bool& closed, std::string_view text, bool endLine);
+
     std::FILE* m_out;
     std::FILE* m_err;
     bool m_json;
+    bool m_bOutClosed = false;
+    bool m_bErrClosed = false;
 };
 
 // Colour name of a log kind, as the log pane paints it.

@@ -51,16 +51,11 @@ int RunCompareCommand(CCliOutput& out, const CliArgs& args)
     if (status != CompareStatus::kCompared) return kExitFileError;  // the red log line says why
 
     const int32_t nRunCount = table.RunCount();
-    std::string runs = "[";
-    for (int32_t i = 0; i < nRunCount; ++i) {
-        const SRunEntry run = table.Run(i);
-        if (i > 0) runs += ',';
-        runs += "[" + std::to_string(run.nStartBlock) + "," + std::to_string(run.nBlockCount) + "]";
-    }
-    runs += "]";
+    std::vector<std::pair<int64_t, int64_t>> runs;
+    for (int32_t i = 0; i < nRunCount; ++i) runs.emplace_back(table.Run(i).nStartBlock, table.Run(i).nBlockCount);
     out.Object(CJsonObject()
                    .Add("event", "compare")
-                   .AddRaw("runs", runs)
+                   .Add("runs", runs)
                    .Add("run_count", nRunCount)
                    .Add("total_blocks", table.TotalDifferentBlocks(nRunCount))
                    .Add("same", nRunCount == 0));

@@ -46,7 +46,8 @@ int RunFlashCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, con
     CCliSession cli(out, ports, "cli", [&](std::function<int64_t()> clock) -> std::unique_ptr<ICliRunView> {
         const bool terminal = isatty(STDERR_FILENO) != 0;
         if (onePort) return std::make_unique<CTerminalView>(out, terminal, std::move(clock));
-        return std::make_unique<CStationTerminalView>(out, terminal, std::move(clock), true);
+        // Status lines on the terminal; the log still reaches standard output kept elsewhere.
+        return std::make_unique<CStationTerminalView>(out, terminal, isatty(STDOUT_FILENO) == 0, std::move(clock), true);
     });
     if (!cli.Load(args)) return WriteEnd(out, cli);
     const bool caught = cli.CatchInterrupts([&] {

@@ -33,13 +33,6 @@ std::optional<int> Find(const std::map<std::string, int>& firsts, const std::str
     return it == firsts.end() ? std::nullopt : std::optional<int>(it->second);
 }
 
-std::string JsonList(const std::vector<std::string>& values)
-{
-    std::string strList = "[";
-    for (const std::string& strValue : values) strList += (strList.size() > 1 ? "," : "") + JsonQuote(strValue);
-    return strList + "]";
-}
-
 CJsonObject& AddTextOrNull(CJsonObject& object, std::string_view key, const std::string& strValue)
 {
     return strValue.empty() ? object.AddNull(key) : object.Add(key, strValue);
@@ -49,8 +42,8 @@ CJsonObject PortJson(const SSerialDevice& device, std::optional<int> optCom, std
                      const std::string& strLabel)
 {
     CJsonObject object;
-    object.Add("event", "port").Add("node", device.strNode).AddRaw("by_path", JsonList(device.vecByPath));
-    object.AddRaw("by_id", JsonList(device.vecById));
+    object.Add("event", "port").Add("node", device.strNode).Add("by_path", device.vecByPath);
+    object.Add("by_id", device.vecById);
     AddTextOrNull(object, "id_path", device.strIdPath);
     const SUsbIdentity usb = device.optUsb.value_or(SUsbIdentity{});
     AddTextOrNull(object, "vendor_id", usb.strVendorId);

@@ -46,7 +46,7 @@ void WriteSummary(CCliOutput& out, const SSessionCounts& counts)
 int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const SFlashArgs& args)
 {
     CCliSession cli(out, ports, "station", [&](std::function<int64_t()> clock) {
-        return std::make_unique<CStationTerminalView>(out, false, std::move(clock), false);
+        return std::make_unique<CStationTerminalView>(out, false, true, std::move(clock), false);
     });
     if (!cli.Load(args)) {
         out.Object(CJsonObject().Add("event", "end").Add("port", "all").Add("result", "error")

@@ -62,17 +62,28 @@ void AddParsedOption(CLI::App& command, const char* name, const char* valueName,
         ->type_name(valueName);
 }
 
+// An unset variable in a script gives an empty word: never taken as "no file".
+CLI::Validator NotBlank(const char* what)
+{
+    return CLI::Validator(
+        [what](std::string& text) {
+            return text.find_first_not_of(" \t\r\n") == std::string::npos ? std::string(what) + " is empty." : std::string();
+        },
+        "", "not blank");
+}
+
 }  // namespace
 
 void AddFlashOptions(CLI::App& command, SFlashArgs& parsed, bool withCount)
 {
-    command.add_option("IMAGE", parsed.strImage, "the image file to write")->required()->type_name("");
+    command.add_option("IMAGE", parsed.strImage, "the image file to write")->required()->type_name("")->check(NotBlank("IMAGE"));
     AddParsedOption(command, "--type", "NAME|0-6", parsed.type, ParseType,
                     "--type takes a type name (NORMAL, EMERGENCY, FONT(NORMAL), FONT(EMRGENCY), CHANGE(NORMAL), "
                     "CHANGE(EMERGENCY), COMPARE(EMERGENCY)) or its number 0-6.",
                     "download type, as named in the window's list, or its number (default: the DLOAD_TYPE setting)");
     command.add_option("--old", parsed.strOld, "the image now in the handset, for CHANGE and COMPARE types")
-        ->type_name("OLD");
+        ->type_name("OLD")
+        ->check(NotBlank("--old"));
     AddParsedOption(command, "--font-address", "HEX", parsed.fontAddress, ParseFontAddress,
                     "--font-address takes 1 to 8 hexadecimal digits, with or without 0x.",
                     "flash address of a FONT download (default e00000)");

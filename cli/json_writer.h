@@ -1,7 +1,9 @@
 #pragma once
-// One flat JSON object, built key by key and written as a single line.
+// One JSON object, built key by key in that order and written as a single line. Texts that are
+// not valid UTF-8 get U+FFFD for each bad byte; numbers are written the same under any locale.
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,18 +19,14 @@ public:
     CJsonObject& Add(std::string_view key, uint32_t value) { return Add(key, static_cast<int64_t>(value)); }
     CJsonObject& Add(std::string_view key, double value);
     CJsonObject& Add(std::string_view key, bool value);
+    CJsonObject& Add(std::string_view key, const std::vector<std::string>& values);
+    CJsonObject& Add(std::string_view key, const std::vector<std::pair<int64_t, int64_t>>& pairs);
     CJsonObject& AddNull(std::string_view key);
-    // value must already be valid JSON (a list, for instance).
-    CJsonObject& AddRaw(std::string_view key, std::string_view json);
 
     std::string Str() const;
 
 private:
-    void Key(std::string_view key);
-    std::string m_body;
+    nlohmann::ordered_json m_object = nlohmann::ordered_json::object();
 };
-
-// A JSON string literal with quotes; bytes that are not valid UTF-8 become U+FFFD.
-std::string JsonQuote(std::string_view text);
 
 }  // namespace kestrel

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <string>
@@ -212,6 +213,8 @@ int RunChosenCommand(SCommandLine& line)
 
 int Main(int argc, char** argv)
 {
+    // A reader that goes away (`| head`) must not end a flash: writes then fail with EPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     SCommandLine line;
     DescribeProgram(line.cli);
     AddGlobalOptions(line.cli, line.global);

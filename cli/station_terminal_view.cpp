@@ -10,9 +10,13 @@ namespace {
 constexpr int kDrawIntervalMs = 100;
 }  // namespace
 
-CStationTerminalView::CStationTerminalView(CCliOutput& out, bool statusLines, std::function<int64_t()> clock,
-                                           bool everyPortRuns)
-    : m_out(out), m_bStatusLines(statusLines && !out.Json()), m_clock(std::move(clock)), m_bEveryPortRuns(everyPortRuns)
+CStationTerminalView::CStationTerminalView(CCliOutput& out, bool statusLines, bool logLines,
+                                           std::function<int64_t()> clock, bool everyPortRuns)
+    : m_out(out),
+      m_bStatusLines(statusLines && !out.Json()),
+      m_bLogLines(logLines || !m_bStatusLines),
+      m_clock(std::move(clock)),
+      m_bEveryPortRuns(everyPortRuns)
 {
     m_drawTimer.setSingleShot(true);
     QObject::connect(&m_drawTimer, &QTimer::timeout, [this] { Draw(); });
@@ -26,7 +30,7 @@ void CStationTerminalView::OnPortLog(int index, int kind, const std::string& tex
                          .Add("colour", LogKindColour(kind)).Add("text", text));
         return;
     }
-    if (m_bStatusLines) return;
+    if (!m_bLogLines) return;
     std::size_t start = 0;
     while (start <= text.size()) {
         const std::size_t end = text.find('\n', start);
@@ -41,9 +45,8 @@ void CStationTerminalView::OnPortCheckMark(int index)
 {
     const std::string port = Session().Port(index).Id().Label();
     if (m_out.Json())
-        m_out.Object(CJsonObject().Add("event", "log").Add("port", port).Add("kind", "check").Add("colour", "check")
-                         .Add("text", "  √"));
-    else if (!m_bStatusLines)
+        m_out.Object(CJsonObject().Add("event", "check").Add("port", port).Add("text", "  √"));
+    else if (m_bLogLines)
         m_out.Text("[" + port + "]   √");
 }
 
@@ -88,7 +91,7 @@ void CStationTerminalView::OnPortRunEnded(int index, RunOutcome outcome)
             .Add("slot", Session().Port(index).Id().strSlot);
         m_out.Object(AddBackupFailure(end, Session().Port(index).Engine().Statistics()));
     }
-    else if (!m_bStatusLines)
+    else if (m_bLogLines)
         m_out.Text("[" + port + "] " + StatusLine(index, status.nEndMs));
     ScheduleDraw();
 }

@@ -16,9 +16,11 @@ namespace kestrel {
 
 class CStationTerminalView final : public ICliRunView {
 public:
-    // statusLines: draw the status block on standard error (a terminal); clock: ms;
-    // everyPortRuns: each port was to run once (flash), so one that never started ends as stopped.
-    CStationTerminalView(CCliOutput& out, bool statusLines, std::function<int64_t()> clock, bool everyPortRuns);
+    // statusLines: draw the status block on standard error (a terminal); logLines: print every
+    // log line too (always without status lines); clock: ms; everyPortRuns: each port was to
+    // run once (flash), so one that never started ends as stopped.
+    CStationTerminalView(CCliOutput& out, bool statusLines, bool logLines, std::function<int64_t()> clock,
+                         bool everyPortRuns);
 
     void OnPortLog(int index, int kind, const std::string& text) override;
     void OnPortCheckMark(int index) override;
@@ -45,6 +47,7 @@ private:
 
     CCliOutput& m_out;
     bool m_bStatusLines;
+    bool m_bLogLines;
     std::function<int64_t()> m_clock;
     bool m_bEveryPortRuns;
     std::vector<SPortStatus> m_status;

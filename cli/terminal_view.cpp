@@ -36,7 +36,7 @@ void CTerminalView::OnPortCheckMark(int)
 {
     EndProgressLine();
     if (m_out.Json())
-        m_out.Object(CJsonObject().Add("event", "log").Add("kind", "check").Add("colour", "check").Add("text", "  √"));
+        m_out.Object(CJsonObject().Add("event", "check").Add("text", "  √"));
     else
         m_out.Text("  √", false);
     m_bCheckMarkOpen = !m_out.Json();

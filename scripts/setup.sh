@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kestrel needs to build, test and run: what scripts/test.sh and
-# scripts/demo.sh use. ccache keeps compiler output between builds and runs.
+# scripts/demo.sh use. ccache keeps compiler output between builds and runs. The tests also
+# need a locale with decimal commas (de_DE.UTF-8), made here.
 #   scripts/setup.sh                  build, test and run
 #   scripts/setup.sh --screenshots    also the X server the screenshot programs run under
 set -euo pipefail
@@ -9,8 +10,8 @@ packages=(
   clang libclang-rt-dev
   libgtest-dev googletest libcli11-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6svg6-dev
-  libudev-dev umockdev libumockdev-dev libsqlite3-dev
-  fonts-nanum python3
+  libudev-dev umockdev libumockdev-dev libsqlite3-dev nlohmann-json3-dev
+  fonts-nanum python3 locales
   dpkg-dev lintian bash-completion man-db groff-base
 )
 for arg in "$@"; do
@@ -24,3 +25,5 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends "${packages[@]}"
+# A locale that writes decimal commas, for the tests that numbers in JSON never do.
+$SUDO localedef -i de_DE -f UTF-8 de_DE.UTF-8

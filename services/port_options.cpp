@@ -93,8 +93,13 @@ bool ResolvePortList(const std::vector<std::string>& portArgs, const std::string
 {
     std::vector<std::string> expanded;
     for (const std::string& arg : portArgs) {
+        // An unset variable in a script: not the default port, which may be another handset.
+        if (arg.find_first_not_of(" \t\r\n") == std::string::npos) {
+            error = "--port is empty: give a COM number, COMn, a device path or a range N-M.";
+            return false;
+        }
         const std::size_t dash = arg.find('-');
-        if (arg.empty() || arg[0] == '/' || arg.rfind(kUsbSlotPrefix, 0) == 0 || dash == std::string::npos) {
+        if (arg[0] == '/' || arg.rfind(kUsbSlotPrefix, 0) == 0 || dash == std::string::npos) {
             expanded.push_back(arg);
             continue;
         }

@@ -217,7 +217,7 @@ void CHandset::WrongSpeed(std::string_view unit, uint32_t baud)
     CJsonLine line = FaultLine("wrong-speed");
     line.Text("unit", unit).Number("baud", baud);
     if (m_eStage == EStage::Jumped)
-        line.Raw("expected", "[57600,115200]");
+        line.Numbers("expected", {57600, 115200});
     else
         line.Number("expected", m_eStage == EStage::Loader || m_eStage == EStage::Blocks ? m_dwSessionBaud : kBootBaud);
     Fault(line);

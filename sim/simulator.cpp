@@ -299,12 +299,11 @@ int CSimulator::Finish()
 {
     const SHandsetStats& stats = m_handset.Stats();
     std::string ranges;
-    std::string rangesJson = "[";
+    std::vector<std::pair<int64_t, int64_t>> rangePairs;
     for (const auto& [start, end] : m_flash.WrittenRanges()) {
         ranges += (ranges.empty() ? "" : ",") + Hex(start) + "-" + Hex(end);
-        rangesJson += (rangesJson.size() > 1 ? ",[" : "[") + std::to_string(start) + "," + std::to_string(end) + "]";
+        rangePairs.emplace_back(start, end);
     }
-    rangesJson += "]";
     const std::string reason = m_optStop.value_or("?");
 
     bool dumped = true;
@@ -316,7 +315,7 @@ int CSimulator::Finish()
     m_transcript.Write(CJsonLine("end")
                            .Text("reason", reason)
                            .Number("written", static_cast<int64_t>(m_flash.WrittenBytes()))
-                           .Raw("ranges", rangesJson)
+                           .Pairs("ranges", rangePairs)
                            .Number("blocks", static_cast<int64_t>(stats.nBlocks))
                            .Number("retransmissions", static_cast<int64_t>(stats.nRetransmissions))
                            .Number("signature_blocks", static_cast<int64_t>(stats.nSignatureBlocks))

@@ -5,12 +5,15 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <optional>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace kestrel::sim {
 
@@ -22,20 +25,16 @@ public:
     CJsonLine& Flag(std::string_view key, bool value);
     // Bytes as lower-case hexadecimal pairs separated by spaces.
     CJsonLine& Hex(std::string_view key, std::span<const uint8_t> bytes);
-    // A value already written as JSON.
-    CJsonLine& Raw(std::string_view key, std::string_view json);
-    // The finished object, without a line end.
-    std::string Finish() const;
+    // Lists of numbers: [[a,b],[c,d]] or [a,b].
+    CJsonLine& Pairs(std::string_view key, const std::vector<std::pair<int64_t, int64_t>>& pairs);
+    CJsonLine& Numbers(std::string_view key, const std::vector<int64_t>& numbers);
+    // The finished object, without a line end; "t" first when given. Texts that are not UTF-8
+    // get U+FFFD for each bad byte.
+    std::string Finish(std::optional<double> t = std::nullopt) const;
 
 private:
-    void Key(std::string_view key);
-
-    std::string m_strEvent;
-    std::string m_strFields;
+    nlohmann::ordered_json m_fields = nlohmann::ordered_json::object();
 };
-
-// JSON string literal of a text, quotes included.
-std::string JsonQuote(std::string_view text);
 
 class CTranscript {
 public:

@@ -66,6 +66,12 @@ TEST(CliHelp, UsageErrorsGiveAReasonAndPointAtHelp)
         {{"station", "x.bin", "--count", "0"}, "--count takes a number", "Try 'kestrel-cli station --help'"},
         {{"--port", "3", "--port", "4", "todm"}, "todm takes one port.", "Try 'kestrel-cli todm --help'"},
         {{"todm", "now"}, "now", "Try 'kestrel-cli todm --help'"},
+        // An unset variable in a script is an empty word, never the default port or no file.
+        {{"--port", "", "flash", "x.bin"}, "--port is empty", "Try 'kestrel-cli flash --help'"},
+        {{"--port", " ", "--port", "3", "flash", "x.bin"}, "--port is empty", "Try 'kestrel-cli flash --help'"},
+        {{"flash", ""}, "IMAGE is empty", "Try 'kestrel-cli flash --help'"},
+        {{"flash", "x.bin", "--old", ""}, "--old is empty", "Try 'kestrel-cli flash --help'"},
+        {{"flash", "x.bin", "--type", ""}, "--type takes a type name", "Try 'kestrel-cli flash --help'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));

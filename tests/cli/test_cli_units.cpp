@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <map>
 #include <set>
 
@@ -10,18 +11,35 @@
 namespace kestrel {
 namespace {
 
-TEST(JsonQuote, EscapesControlsAndReplacesInvalidUtf8)
+TEST(JsonObject, EscapesControlsAndReplacesInvalidUtf8)
 {
     const std::pair<std::string, std::string> cases[] = {
-        {"plain", "\"plain\""},
-        {"a\"b\\c", R"("a\"b\\c")"},
-        {"\nline\r\t", R"("\nline\r\t")"},
-        {std::string("\x01\x7F", 2), R"("\u0001\u007f")"},
-        {"한글", "\"한글\""},
-        {"\xFF\xC3", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},
-        {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // a surrogate is not UTF-8
+        {"plain", R"({"text":"plain"})"},
+        {"a\"b\\c", R"({"text":"a\"b\\c"})"},
+        {"\nline\r\t", R"({"text":"\nline\r\t"})"},
+        {std::string("\x01", 1), R"({"text":"\u0001"})"},
+        {"한글", "{\"text\":\"한글\"}"},
+        {"\xFF", "{\"text\":\"\xEF\xBF\xBD\"}"},
+        {"a\xED\xA0\x80b", "{\"text\":\"a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDb\"}"},  // a surrogate is not UTF-8
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(JsonQuote(in), out);
+    for (const auto& [in, out] : cases) EXPECT_EQ(CJsonObject().Add("text", in).Str(), out);
+}
+
+TEST(JsonObject, KeepsTheKeysInOrderAndNumbersFreeOfTheLocale)
+{
+    // Qt takes the locale from the environment: a German one writes decimal commas.
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "scripts/setup.sh makes this locale";
+    const std::string json = CJsonObject()
+                                 .Add("event", "unit")
+                                 .Add("seconds", 2.497)
+                                 .Add("count", 3)
+                                 .Add("list", std::vector<std::string>{"a", "b"})
+                                 .AddNull("none")
+                                 .Add("ok", true)
+                                 .Str();
+    std::setlocale(LC_ALL, before.c_str());
+    EXPECT_EQ(json, R"({"event":"unit","seconds":2.497,"count":3,"list":["a","b"],"none":null,"ok":true})");
 }
 
 // What a device or a setting says must not steer the terminal it is shown on.

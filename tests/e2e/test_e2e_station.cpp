@@ -56,6 +56,26 @@ TEST_F(Station, EveryHandsetGetsTheImage)
     }
 }
 
+// `kestrel-cli ... | head -2`: the reader goes away mid-flash; the runs go on to their end,
+// their journal rows and their exit code.
+TEST_F(Station, AReaderThatGoesAwayEndsNoRun)
+{
+    for (int n = 0; n < kHandsets; ++n) ASSERT_NO_FATAL_FAILURE(StartHandset(n));
+    const Bytes image = BootImage(64 * 1024);
+    auto args = PortArgs();
+    args.insert(args.end(), {"flash", WriteImage("image.bin", image), "--type", "CHANGE(EMERGENCY)"});
+    CChildProcess cli(args);
+    ASSERT_TRUE(cli.ReadLineWith(R"("event":"progress")", 30000).has_value());
+    cli.CloseOutput();
+    EXPECT_EQ(cli.Wait(60000), 0);
+    for (int n = 0; n < kHandsets; ++n) EXPECT_EQ(FlashAt(FlashOf(n), 0, image.size()), image) << "handset " << n;
+    const auto history = CChildProcess({KESTREL_CLI_BIN, "--json", "history"}).Finish(10000);
+    for (int n = 0; n < kHandsets; ++n) {
+        const std::regex row(R"re("outcome":"completed".*"slot":")re" + Link(n) + R"re(")re");
+        EXPECT_TRUE(std::regex_search(history.strOut, row)) << Link(n) << "\n" << history.strOut;
+    }
+}
+
 TEST_F(Station, OneHandsetsFaultLeavesTheOthersToComplete)
 {
     struct Case {

@@ -177,14 +177,14 @@ TEST(SimTranscript, TextKeepsItsUtf8AndOnlyControlsAreEscaped)
         {"/tmp/handset", "\"/tmp/handset\""},
         {"a\"b\\c", R"("a\"b\\c")"},
         {"\nline\r\t", R"("\nline\r\t")"},
-        {std::string("\x01\x7F", 2), R"("\u0001\u007f")"},
+        {std::string("\x01\x1F", 2), R"("\u0001\u001f")"},
         {"/tmp/단말기/é€𝄞", "\"/tmp/단말기/é€𝄞\""},
         {"\xFF\xC3", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},           // a stray byte, a cut-off character
         {"\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},           // an overlong '/'
         {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // a surrogate
         {"\xF4\x90\x80\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // above U+10FFFF
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(JsonQuote(in), out);
+    for (const auto& [in, out] : cases) EXPECT_EQ(CJsonLine("e").Text("x", in).Finish(), "{\"event\":\"e\",\"x\":" + out + "}");
 }
 
 TEST(SimTranscript, StampsEachLineWithTheClockItIsGiven)

@@ -63,6 +63,12 @@ public:
     CChildProcess& operator=(const CChildProcess&) = delete;
 
     pid_t Pid() const { return m_pid; }
+    // Stops reading standard output, as a reader such as `head` does once it has enough.
+    void CloseOutput()
+    {
+        if (m_nOut >= 0) close(m_nOut);
+        m_nOut = -1;
+    }
     void Signal(int sig) const
     {
         if (m_pid > 0 && !m_optStatus) kill(m_pid, sig);
