@@ -20,7 +20,7 @@ TEST(JsonObject, EscapesControlsAndReplacesInvalidUtf8)
         {std::string("\x01", 1), R"({"text":"\u0001"})"},
         {"한글", "{\"text\":\"한글\"}"},
         {"\xFF", "{\"text\":\"\xEF\xBF\xBD\"}"},
-        {"a\xED\xA0\x80b", "{\"text\":\"a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDb\"}"},  // a surrogate is not UTF-8
+        {"a\xED\xA0\x80" "b", "{\"text\":\"a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" "b\"}"},  // a surrogate is not UTF-8
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(CJsonObject().Add("text", in).Str(), out);
 }
