@@ -78,8 +78,8 @@ void CCliSession::Finish()
     // A run abandoned with a second Ctrl+C may still hold its port.
     m_pSession->Station().AbandonAll();
     m_pView->Finish();
-    // Every row is written, and what the journal said is in the log, before the end line.
-    m_journal.Flush();
+    // Every row is written or told lost, and what the journal said is in the log, before the end line.
+    m_journal.Close();
     QCoreApplication::sendPostedEvents();
 }
 

@@ -14,11 +14,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// How often a statement held up by another connection tries again.
+constexpr int kBusyPollMs = 10;
+
 // Result codes that say the file is something other than an SQLite database, or a damaged one.
 bool MeansNotADatabase(int nResult)
 {
     const int nPrimary = nResult & 0xFF;
     return nPrimary == SQLITE_NOTADB || nPrimary == SQLITE_CORRUPT;
+}
+
+bool MeansBusy(int nResult)
+{
+    const int nPrimary = nResult & 0xFF;
+    return nPrimary == SQLITE_BUSY || nPrimary == SQLITE_LOCKED;
 }
 
 uint64_t InodeOf(const std::string& strPath)
@@ -76,6 +85,7 @@ bool CJournal::Fail(const std::string& strWhat)
 
 bool CJournal::Fail(const std::string& strWhat, int nResult)
 {
+    m_bBusy = MeansBusy(nResult);
     return Fail(strWhat + ": " + (m_db.IsOpen() ? m_db.Error() : sqlite3_errstr(nResult)));
 }
 
@@ -85,6 +95,7 @@ bool CJournal::Open(const std::string& strPath)
     m_strMovedAside.clear();
     m_strMovedAsideReason.clear();
     m_strError.clear();
+    m_bBusy = false;
     std::error_code error;
     fs::create_directories(fs::path(strPath).parent_path(), error);
     if (error) return Fail("The folder of " + strPath + " cannot be made: " + error.message());
@@ -99,7 +110,10 @@ bool CJournal::Open(const std::string& strPath)
     }
     if (eVerdict != EVerdict::kUsable) return false;
     std::string strError;
-    if (!MigrateJournal(m_db, kJournalSchemaVersion, strError)) return Fail(strPath + " cannot be used: " + strError);
+    if (!MigrateJournal(m_db, kJournalSchemaVersion, strError)) {
+        m_bBusy = MeansBusy(sqlite3_errcode(m_db.Get()));
+        return Fail(strPath + " cannot be used: " + strError);
+    }
     return MarkInterrupted();
 }
 
@@ -111,7 +125,7 @@ CJournal::EVerdict CJournal::OpenAndCheck(const std::string& strPath)
         return EVerdict::kUnavailable;
     }
     m_qwOpenedInode = InodeOf(strPath);
-    sqlite3_busy_timeout(m_db.Get(), kJournalBusyTimeoutMs);
+    sqlite3_busy_handler(m_db.Get(), &CJournal::OnBusy, this);
     if (sqlite3_db_readonly(m_db.Get(), "main") == 1) {
         Fail(strPath + " is read-only");
         return EVerdict::kUnavailable;
@@ -179,22 +193,45 @@ bool CJournal::MoveAside(const std::string& strPath)
     return true;
 }
 
+int CJournal::OnBusy(void* pJournal, int nTries)
+{
+    auto& journal = *static_cast<CJournal*>(pJournal);
+    const auto now = std::chrono::steady_clock::now();
+    if (nTries == 0) journal.m_busySince = now;
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - journal.m_busySince);
+    const bool bWaitOn = journal.m_keepWaiting ? journal.m_keepWaiting(waited)
+                                               : waited < std::chrono::milliseconds(kJournalBusyTimeoutMs);
+    if (bWaitOn) sqlite3_sleep(kBusyPollMs);
+    return bWaitOn ? 1 : 0;
+}
+
+// The rows of every dead process change in one transaction: a journal left with thousands of
+// them is not held up by a commit each.
 bool CJournal::MarkInterrupted()
 {
-    std::vector<int64_t> dead;
+    std::vector<std::string> deadOwners;
     {
-        CStatement running(m_db, "SELECT id, owner FROM runs WHERE outcome = ?1");
-        running.Bind(1, std::string(kOutcomeRunning));
-        while (running.Step() == SQLITE_ROW)
-            if (!IsOwnerAlive(running.Text(1))) dead.push_back(running.Int(0));
+        CStatement owners(m_db, "SELECT DISTINCT owner FROM runs WHERE outcome = ?1");
+        owners.Bind(1, std::string(kOutcomeRunning));
+        while (owners.Step() == SQLITE_ROW)
+            if (std::string strOwner = owners.Text(0); !IsOwnerAlive(strOwner)) deadOwners.push_back(std::move(strOwner));
     }
-    for (const int64_t nId : dead) {
-        CStatement mark(m_db, "UPDATE runs SET outcome = ?1 WHERE id = ?2 AND outcome = ?3");
+    if (deadOwners.empty()) return true;
+    const auto fail = [this](int nResult) {
+        const std::string strError = m_db.Error();
+        m_db.Exec("ROLLBACK");
+        m_bBusy = MeansBusy(nResult);
+        return Fail("Interrupted runs cannot be marked: " + strError);
+    };
+    if (const int nResult = m_db.Exec("BEGIN IMMEDIATE"); nResult != SQLITE_OK) return fail(nResult);
+    for (const std::string& strOwner : deadOwners) {
+        CStatement mark(m_db, "UPDATE runs SET outcome = ?1 WHERE owner = ?2 AND outcome = ?3");
         mark.Bind(1, std::string(kOutcomeInterrupted));
-        mark.Bind(2, nId);
+        mark.Bind(2, strOwner);
         mark.Bind(3, std::string(kOutcomeRunning));
-        if (const int nResult = mark.Step(); nResult != SQLITE_DONE) return Fail("Interrupted runs cannot be marked", nResult);
+        if (const int nResult = mark.Step(); nResult != SQLITE_DONE) return fail(nResult);
     }
+    if (const int nResult = m_db.Exec("COMMIT"); nResult != SQLITE_OK) return fail(nResult);
     return true;
 }
 
@@ -226,6 +263,7 @@ bool CJournal::Save(CJournalRow& row)
     const int nResult = save.Step();
     if (nResult != SQLITE_DONE) {
         m_strError = "The run cannot be recorded: " + m_db.Error();
+        m_bBusy = MeansBusy(nResult);
         return false;
     }
     if (!optId) row.Set(JournalField::Id, static_cast<int64_t>(sqlite3_last_insert_rowid(m_db.Get())));

@@ -72,17 +72,16 @@ void CRunRecorder::OnRunStarted(const SRunSetup& setup)
         if (!strDevice.empty()) SetUsbIdentity(row, LookUpUsbIdentity(strDevice));
         if (!strImage.empty()) row.Set(ImageSha256, TextOrNull(pState->digests.Find(strImage)));
         if (!strOldImage.empty()) row.Set(OldImageSha256, TextOrNull(pState->digests.Find(strOldImage)));
-        pState->row = std::move(row);
-        pState->bRunOpen = true;
-        writer.SaveRow(pState->row);
+        pState->pRow = std::make_shared<CJournalRow>(std::move(row));
+        writer.SaveRow(pState->pRow);
     });
 }
 
 void CRunRecorder::OnPortOpened(const std::string& strNode)
 {
     m_writer.Post([&writer = m_writer, pState = m_pState, strNode] {
-        if (!pState->bRunOpen) return;
-        CJournalRow& row = pState->row;
+        if (!pState->pRow) return;
+        CJournalRow& row = *pState->pRow;
         const std::optional<SUsbIdentity> optUsb = LookUpUsbIdentity(strNode);
         // The first node of a slot's run is its device, as a port's is.
         if (row.Text(Device).empty()) {
@@ -93,7 +92,7 @@ void CRunRecorder::OnPortOpened(const std::string& strNode)
         strOpened += (strOpened.empty() ? "" : "; ") + strNode;
         if (optUsb && !optUsb->strSerial.empty()) strOpened += " [" + optUsb->strSerial + "]";
         row.Set(Opened, strOpened);
-        writer.SaveRow(row);
+        writer.SaveRow(pState->pRow);
     });
 }
 
@@ -111,11 +110,11 @@ void CRunRecorder::OnRunEnded(const SRunSummary& summary, const SRunStatistics& 
     end.Set(LastRedLine, TextOrNull(stats.strLastRedLine));
 
     m_writer.Post([&writer = m_writer, pState = m_pState, end] {
-        pState->row.Merge(end);
-        writer.SaveRow(pState->row);
-        // The next run starts a row of its own.
-        pState->row = CJournalRow();
-        pState->bRunOpen = false;
+        if (!pState->pRow) return;
+        pState->pRow->Merge(end);
+        writer.SaveRow(pState->pRow);
+        // The next run starts a row of its own; this one may still wait in the writer.
+        pState->pRow.reset();
     });
 }
 

@@ -42,8 +42,7 @@ private:
     // Touched on the writer's thread only.
     struct SState {
         CImageDigests digests;
-        CJournalRow row;
-        bool bRunOpen = false;  // between a run's start and its end
+        std::shared_ptr<CJournalRow> pRow;  // between a run's start and its end
     };
 
     CJournalWriter& m_writer;

@@ -76,6 +76,28 @@ TEST_F(Station, AReaderThatGoesAwayEndsNoRun)
     }
 }
 
+// Another program holds the journal's write lock all along: the runs and the exit are not held
+// up for it, and the log names every run that could not be recorded.
+TEST_F(Station, AJournalLockedByAnotherProgramHoldsUpNoRun)
+{
+    CChildProcess lock({KESTREL_JOURNAL_RUNS, "--lock"});
+    ASSERT_EQ(lock.ReadLine(10000), "locked");
+    for (int n = 0; n < kHandsets; ++n) ASSERT_NO_FATAL_FAILURE(StartHandset(n));
+    const Bytes image = BootImage(16 * 1024);
+    // Ends while the lock is still held: a close that waited for the journal would not.
+    const auto r = FlashAll(image);
+    EXPECT_EQ(r.nExitCode, 0) << r.strOut << r.strErr;
+    const std::size_t nLost = r.strOut.find(std::to_string(kHandsets) + " runs are not recorded: ");
+    ASSERT_NE(nLost, std::string::npos) << r.strOut;
+    const std::string lost = r.strOut.substr(nLost, r.strOut.find('\n', nLost) - nLost);
+    for (int n = 0; n < kHandsets; ++n) EXPECT_NE(lost.find("the run on slot " + Link(n) + " started "), std::string::npos) << lost;
+
+    lock.Signal(SIGKILL);
+    lock.Wait(10000);
+    const auto history = CChildProcess({KESTREL_CLI_BIN, "--json", "history"}).Finish(10000);
+    EXPECT_EQ(history.strOut.find(R"("event":"run")"), std::string::npos) << "dropped, as told: " << history.strOut;
+}
+
 TEST_F(Station, OneHandsetsFaultLeavesTheOthersToComplete)
 {
     struct Case {

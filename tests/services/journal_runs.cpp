@@ -3,6 +3,8 @@
 //   journal_runs [--as-nobody] COUNT PORT  COUNT completed runs on the port; prints each notice
 //   journal_runs --hold PORT               one run that starts and never ends: prints "started"
 //                                          once its row is written, then waits to be killed
+//   journal_runs --lock                    takes the journal's write lock as another program
+//                                          may: prints "locked", then holds it until killed
 
 #include <grp.h>
 #include <unistd.h>
@@ -30,8 +32,22 @@ SRunSetup Setup(int nPort) { return {nPort, "/dev/kestrel-test-" + std::to_strin
 
 }  // namespace
 
+// Holds the write lock of the journal (made first if there is none) until the process dies.
+int HoldTheWriteLock()
+{
+    CJournal journal;
+    if (!journal.Open(JournalFilePath())) return 1;
+    journal.Close();
+    CSqliteDb db;
+    if (db.Open(JournalFilePath(), SQLITE_OPEN_READWRITE) != SQLITE_OK || db.Exec("BEGIN IMMEDIATE") != SQLITE_OK) return 1;
+    std::printf("locked\n");
+    std::fflush(stdout);
+    for (;;) pause();
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--lock") == 0) return HoldTheWriteLock();
     int nArg = 1;
     const bool bHold = argc > nArg && std::strcmp(argv[nArg], "--hold") == 0;
     const bool bAsNobody = argc > nArg && std::strcmp(argv[nArg], "--as-nobody") == 0;
@@ -57,5 +73,8 @@ int main(int argc, char** argv)
         stats.nBlocksSent = nRun;
         recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, stats, {}), stats);
     }
+    // A station's runs take minutes; these take no time, and the close would give their rows
+    // only a fraction of a second.
+    writer.Flush();
     return 0;
 }

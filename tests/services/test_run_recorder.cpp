@@ -8,8 +8,10 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <regex>
 
 #include "image/download_type.h"
 #include "services/image_digest.h"
@@ -51,6 +53,18 @@ protected:
         const std::lock_guard lock(m_mutex);
         return m_notices;
     }
+    // Waits for a notice that holds the text; the notice, or "" after the timeout.
+    std::string WaitForNotice(const std::string& strText, int nTimeoutMs = 30000)
+    {
+        std::unique_lock lock(m_mutex);
+        std::string strFound;
+        m_noticed.wait_for(lock, std::chrono::milliseconds(nTimeoutMs), [&] {
+            for (const std::string& strNotice : m_notices)
+                if (strNotice.find(strText) != std::string::npos) strFound = strNotice;
+            return !strFound.empty();
+        });
+        return strFound;
+    }
     std::vector<CJournalRow> Rows()
     {
         m_pWriter->Flush();
@@ -70,9 +84,11 @@ protected:
     test::CTempDir m_files;
     std::mutex m_mutex;
     std::vector<std::string> m_notices;
+    std::condition_variable m_noticed;
     std::unique_ptr<CJournalWriter> m_pWriter = std::make_unique<CJournalWriter>(JournalFilePath(), [this](const std::string& strText) {
         const std::lock_guard lock(m_mutex);
         m_notices.push_back(strText);
+        m_noticed.notify_all();
     });
     CRunRecorder m_recorder{*m_pWriter, "window"};
 };
@@ -204,6 +220,56 @@ TEST_F(RecorderTest, AJournalHeldByAnotherWriterDoesNotHoldUpTheRun)
     EXPECT_TRUE(Notices().empty());
 }
 
+// Another process holds the write lock for longer than a statement waits: the rows wait, in
+// order, and are written once it lets go; a row that waited is updated, not written twice.
+TEST_F(RecorderTest, RowsWaitForALockedJournalAndAreWrittenWhenItIsFree)
+{
+    m_pWriter->Flush();
+    test::CChildProcess lock({KESTREL_JOURNAL_RUNS, "--lock"});
+    ASSERT_EQ(lock.ReadLine(10000), "locked");
+    m_recorder.OnRunStarted({4, "", DLOAD_CHANGE_EMERGENCY, nullptr, nullptr});
+    m_recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, SRunStatistics{}, {}), SRunStatistics{});
+    CRunRecorder second(*m_pWriter, "station");
+    second.OnRunStarted({5, "", DLOAD_CHANGE_EMERGENCY, nullptr, nullptr});
+    const std::string waiting = WaitForNotice(" wait, and are recorded when the journal is free.");
+    EXPECT_NE(waiting.find("is held by another program"), std::string::npos) << waiting;
+    EXPECT_NE(waiting.find("the run on port 4 started "), std::string::npos) << waiting;
+
+    lock.Signal(SIGKILL);
+    lock.Wait(10000);
+    EXPECT_EQ(WaitForNotice("Journal: the runs that waited are recorded now."), "Journal: the runs that waited are recorded now.");
+    second.OnRunEnded(SummarizeRun(RunOutcome::HandsetError, SRunStatistics{}, {}), SRunStatistics{});
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].Number(JournalField::Port), 4) << "oldest first";
+    EXPECT_EQ(rows[1].Text(JournalField::Outcome), "completed");
+    EXPECT_EQ(rows[0].Number(JournalField::Port), 5);
+    EXPECT_EQ(rows[0].Text(JournalField::Outcome), "handset-error");
+    EXPECT_EQ(Notices().size(), 2u) << "nothing lost";
+}
+
+// The lock is held past the close: the close gives up after a moment instead of waiting for
+// it (were it to wait, this test would hang), and names the runs it drops.
+TEST_F(RecorderTest, TheCloseDropsWhatStillWaitsAndNamesIt)
+{
+    m_pWriter->Flush();
+    test::CChildProcess lock({KESTREL_JOURNAL_RUNS, "--lock"});
+    ASSERT_EQ(lock.ReadLine(10000), "locked");
+    for (const int nPort : {4, 5}) {
+        m_recorder.OnRunStarted({nPort, "", DLOAD_CHANGE_EMERGENCY, nullptr, nullptr});
+        m_recorder.OnRunEnded(SummarizeRun(RunOutcome::Completed, SRunStatistics{}, {}), SRunStatistics{});
+    }
+    m_pWriter->Close();
+    const std::vector<std::string> notices = Notices();
+    ASSERT_FALSE(notices.empty());
+    const std::regex lost("^Journal: 2 runs are not recorded: the run on port 4 started [-0-9T:.]+Z; "
+                          "the run on port 5 started [-0-9T:.]+Z\\.$");
+    EXPECT_TRUE(std::regex_match(notices.back(), lost)) << notices.back();
+    lock.Signal(SIGKILL);
+    lock.Wait(10000);
+    EXPECT_TRUE(Rows().empty());
+}
+
 TEST_F(RecorderTest, AFileMovedAsideIsToldOnce)
 {
     m_pWriter.reset();
@@ -298,8 +364,10 @@ TEST_F(JournalProcesses, AFolderThatMayNotBeWrittenIsToldOnceAndTheRunsGoOn)
     const auto r = Runs({"--as-nobody", "3", "2"}).Finish(30000);
     fs::permissions(folder, fs::perms::owner_write, fs::perm_options::add);
     EXPECT_EQ(r.nExitCode, 0) << r.strErr;
-    EXPECT_EQ(std::count(r.strOut.begin(), r.strOut.end(), '\n'), 1) << r.strOut;
+    // Told once when it happens, and which runs at the close.
+    EXPECT_EQ(std::count(r.strOut.begin(), r.strOut.end(), '\n'), 2) << r.strOut;
     EXPECT_EQ(r.strOut.rfind("notice: Journal: runs are not recorded.", 0), 0u) << r.strOut;
+    EXPECT_NE(r.strOut.find("\nnotice: Journal: 3 runs are not recorded: the run on port 2 started "), std::string::npos) << r.strOut;
     EXPECT_EQ(Rows().size(), 2u) << "the journal is as it was";
 }
 
