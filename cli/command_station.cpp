@@ -65,7 +65,8 @@ int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, c
         if (args.count && session.Counts().nUnits >= *args.count) endWhenIdle();
     });
     if (!cli.CatchInterrupts(endWhenIdle)) return kExitUsage;
-    station.SetStartOnArrival(true);
+    // --count N is N units exactly, however many handsets are there at once.
+    station.SetStartOnArrival(true, args.count);
     session.WatchHandsets();
     if (!out.Json()) out.Text("Waiting for handsets on " + std::to_string(ports.size()) + " port(s); Ctrl+C ends.");
     cli.Exec([] {});

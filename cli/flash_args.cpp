@@ -90,7 +90,7 @@ void AddFlashOptions(CLI::App& command, SFlashArgs& parsed, bool withCount)
     command.add_flag("--yes", parsed.bYes, "answer the handset's model-version question with Yes (default No)");
     if (withCount)
         AddParsedOption(command, "--count", "N", parsed.count, ParseCount, "--count takes a number of units from 1.",
-                        "end after N units (default: on Ctrl+C)");
+                        "flash exactly N units, then end (default: on Ctrl+C)");
 }
 
 SEnding EndingOf(RunOutcome outcome)

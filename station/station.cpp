@@ -72,7 +72,12 @@ void CStation::OnDeviceArrived(const std::string& slot)
         if (port.Id().strSlot != slot || entry.bPresent) continue;
         entry.bPresent = true;
         // A handset that re-enumerates within its own run is that run's business.
-        if (m_bStartOnArrival && !port.IsRunning() && !port.IsBusy()) port.Start();
+        if (!m_bStartOnArrival || port.IsRunning() || port.IsBusy()) continue;
+        if (m_optArrivalStartsLeft) {
+            if (*m_optArrivalStartsLeft <= 0) continue;
+            --*m_optArrivalStartsLeft;
+        }
+        port.Start();
     }
 }
 

@@ -4,6 +4,7 @@
 // or Stop never reaches another.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,13 @@ public:
     // Handsets as they come and go on the ports' slots (a front end also reports those
     // present at its start). With start on arrival, a handset that appears on an idle port is
     // flashed; one that stays connected after its run is flashed again only once it has gone
-    // and come back.
-    void SetStartOnArrival(bool on) { m_bStartOnArrival = on; }
+    // and come back. A limit counts the runs still to be started that way, from this call on;
+    // none: no limit.
+    void SetStartOnArrival(bool on, std::optional<int> optLimit = std::nullopt)
+    {
+        m_bStartOnArrival = on;
+        m_optArrivalStartsLeft = optLimit;
+    }
     void OnDeviceArrived(const std::string& slot);
     void OnDeviceGone(const std::string& slot);
 
@@ -63,6 +69,7 @@ private:
     CSlotClaims m_claims;  // before the ports, which give their claims back as they go
     std::vector<SEntry> m_ports;
     bool m_bStartOnArrival = false;
+    std::optional<int> m_optArrivalStartsLeft;
 };
 
 }  // namespace kestrel

@@ -156,6 +156,19 @@ TEST_F(Station, HandsetsAreFlashedAsTheyAppearUntilTheCount)
     for (int n : {0, 1}) EXPECT_EQ(FlashAt(FlashOf(n), 0, image.size()), image) << "handset " << n;
 }
 
+TEST_F(Station, CountUnitsAreExactlyThatManyWithMoreHandsetsPresent)
+{
+    for (int n = 0; n < 3; ++n) ASSERT_NO_FATAL_FAILURE(StartHandset(n));
+    std::vector<std::string> args = {KESTREL_CLI_BIN, "--baud", "115200", "--json"};
+    for (int n = 0; n < 3; ++n) args.insert(args.end(), {"--port", Link(n)});
+    args.insert(args.end(), {"station", WriteImage("image.bin", BootImage(8 * 1024)), "--type", "CHANGE(EMERGENCY)", "--count", "1"});
+    const auto r = CChildProcess(args).Finish(30000);
+    EXPECT_EQ(r.nExitCode, 0) << r.strOut << r.strErr;
+    EXPECT_NE(r.strOut.find(R"({"event":"summary","units":1,"completed":1,"failed":0,)"), std::string::npos) << r.strOut;
+    const auto history = CChildProcess({KESTREL_CLI_BIN, "--json", "history"}).Finish(10000);
+    EXPECT_EQ(std::count(history.strOut.begin(), history.strOut.end(), '\n'), 1) << history.strOut;
+}
+
 TEST_F(Station, ASlotWhoseFolderAppearsLaterIsFlashedAsItsHandsetArrives)
 {
     // As /dev/serial/by-path before the first USB serial device is plugged in.

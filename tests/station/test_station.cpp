@@ -252,6 +252,24 @@ TEST_F(StationTest, AHandsetIsFlashedOnArrivalAndAgainOnlyAfterItWasGone)
     EXPECT_EQ(m_observer.ports[1].outcomes, (std::vector<RunOutcome>{RunOutcome::Completed, RunOutcome::Completed}));
 }
 
+TEST_F(StationTest, ALimitOfArrivalStartsLeavesTheHandsetsBeyondItAlone)
+{
+    const auto starts = [this] {
+        int nStarts = 0;
+        for (int i = 0; i < kPorts; ++i) nStarts += m_observer.ports[i].nStarts;
+        return nStarts;
+    };
+    m_station->SetStartOnArrival(true, 1);
+    for (int i = 0; i < kPorts; ++i) m_station->OnDeviceArrived(m_station->Port(i).Id().strSlot);
+    m_scheduler.RunFor(60000);
+    EXPECT_EQ(starts(), 1);
+    // Gone and back: still beyond the limit.
+    for (int i = 0; i < kPorts; ++i) m_station->OnDeviceGone(m_station->Port(i).Id().strSlot);
+    for (int i = 0; i < kPorts; ++i) m_station->OnDeviceArrived(m_station->Port(i).Id().strSlot);
+    m_scheduler.RunFor(60000);
+    EXPECT_EQ(starts(), 1);
+}
+
 TEST_F(StationInAWaitTest, AbandonEndsEveryRunAsStoppedAtOnce)
 {
     m_station->AbandonAll();
