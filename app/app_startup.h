@@ -1,11 +1,11 @@
 #pragma once
 // From process start to the first window: the banner, the application's identity (window
-// class and desktop file name "Kestrel"), its icon and font, the command line, then the modal
-// main window or station window.
+// class and desktop file name "Kestrel"), its icon and font, then the modal main window or
+// station window.
 
-#include <QStringList>
-#include <optional>
 #include <string_view>
+
+#include "app/window_command_line.h"
 
 class QApplication;
 
@@ -19,13 +19,6 @@ inline constexpr std::string_view kIconResource = ":/icons/kestrel.svg";
 
 // Names the application and gives it its icon and a font with Korean glyphs.
 void InitApplication(QApplication& app);
-
-enum class EStartWindow { Main, Station };
-
-// The window the command line asks for: the main window, or with --station the station
-// window. For --help, or a command line the program does not take, the usage (and why) is
-// printed instead and the exit code set.
-std::optional<EStartWindow> ParseCommandLine(const QStringList& arguments, int& nExitCode);
 
 // Runs the window until it is closed.
 void InitInstance(EStartWindow eWindow);

@@ -12,9 +12,6 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     if (const auto exitCode = commandLine.Check(QApplication::arguments())) return *exitCode;
     kestrel::InitApplication(app);
-    int nExitCode = 0;
-    const auto optWindow = kestrel::ParseCommandLine(QApplication::arguments(), nExitCode);
-    if (!optWindow) return nExitCode;
-    kestrel::InitInstance(*optWindow);
+    kestrel::InitInstance(commandLine.Window());
     return 0;
 }

@@ -11,6 +11,7 @@ namespace {
 constexpr char kProgram[] = "kestrel";
 const QString kHelp = QStringLiteral("help");
 const QString kVersion = QStringLiteral("version");
+const QString kStation = QStringLiteral("station");
 
 }  // namespace
 
@@ -22,6 +23,8 @@ CWindowCommandLine::CWindowCommandLine()
                        "$XDG_CONFIG_HOME/NORVALE/TIDEWELL.ini. See kestrel(1); kestrel-cli flashes without a window."));
     m_parser.addOption(QCommandLineOption({QStringLiteral("h"), kHelp}, QStringLiteral("print this help and exit")));
     m_parser.addOption(QCommandLineOption({QStringLiteral("v"), kVersion}, QStringLiteral("print the version and exit")));
+    m_parser.addOption(QCommandLineOption(
+        kStation, QStringLiteral("open the station window: one image into the handsets on several ports at once")));
 }
 
 std::optional<int> CWindowCommandLine::AnswerHelpOrVersion(int argc, char** argv)
@@ -52,5 +55,7 @@ std::optional<int> CWindowCommandLine::Check(const QStringList& arguments)
     std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, qPrintable(error), kProgram);
     return 2;
 }
+
+EStartWindow CWindowCommandLine::Window() const { return m_parser.isSet(kStation) ? EStartWindow::Station : EStartWindow::Main; }
 
 }  // namespace kestrel

@@ -24,6 +24,8 @@ TEST(WindowCommandLine, HelpAndVersionNeedNoDisplayAndMistakesAreUsageErrors)
         {{"--help"}, "xcb", 0, "-v, --version", ""},
         {{"-h"}, "xcb", 0, "Usage: ", ""},
         {{"--version"}, "xcb", 0, "kestrel " KESTREL_PROJECT_VERSION, ""},
+        {{"--station", "--help"}, "xcb", 0, "--station", ""},
+        {{"--station", "--version"}, "xcb", 0, "kestrel " KESTREL_PROJECT_VERSION, ""},
         {{"--bogus"}, "offscreen", 2, "", "kestrel: Unknown option 'bogus'.\nTry 'kestrel --help' for more information.\n"},
         {{"-style", "fusion", "PHONE.bin"}, "offscreen", 2, "", "kestrel: unexpected argument PHONE.bin\n"},
     };

@@ -211,23 +211,24 @@ TEST(CommandLine, OpensTheMainOrTheStationWindowOrSaysWhyNot)
 {
     struct Case {
         QStringList arguments;
-        std::optional<EStartWindow> optWindow;
-        int nExitCode;  // without a window
+        std::optional<EStartWindow> optWindow;  // none: exit 2 without a window
     } cases[] = {
-        {{"kestrel"}, EStartWindow::Main, 0},
-        {{"kestrel", "--station"}, EStartWindow::Station, 0},
-        {{"kestrel", "--help"}, std::nullopt, 0},
-        {{"kestrel", "-h"}, std::nullopt, 0},
-        {{"kestrel", "--stations"}, std::nullopt, 2},
-        {{"kestrel", "--help-all"}, std::nullopt, 2},
-        {{"kestrel", "PHONE.bin"}, std::nullopt, 2},
+        {{"kestrel"}, EStartWindow::Main},
+        {{"kestrel", "--station"}, EStartWindow::Station},
+        {{"kestrel", "--stations"}, std::nullopt},
+        {{"kestrel", "--station=yes"}, std::nullopt},
+        {{"kestrel", "--help-all"}, std::nullopt},
+        {{"kestrel", "PHONE.bin"}, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
-        int nExitCode = -1;
-        EXPECT_EQ(ParseCommandLine(c.arguments, nExitCode), c.optWindow);
-        if (!c.optWindow) {
-            EXPECT_EQ(nExitCode, c.nExitCode);
+        CWindowCommandLine commandLine;
+        const std::optional<int> optExitCode = commandLine.Check(c.arguments);
+        if (c.optWindow) {
+            EXPECT_EQ(optExitCode, std::nullopt);
+            EXPECT_EQ(commandLine.Window(), *c.optWindow);
+        } else {
+            EXPECT_EQ(optExitCode, 2);
         }
     }
 }
