@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStackedWidget>
+#include <QTextDocument>
 
 #include "app/app_startup.h"
 #include "app/bitmap_button.h"
@@ -30,7 +31,7 @@ namespace kestrel {
 namespace {
 
 constexpr int kTileColumns = 4;
-constexpr uint32_t kDefaultFontAddress = 0xE00000;
+constexpr int kLogLinesKept = 20000;
 
 bool DeviceExists(const std::string& strPath)
 {
@@ -58,9 +59,12 @@ CStationDlg::CStationDlg(QWidget* pParent)
     m_controls.SetToolTips();
     connect(&m_clock, &QTimer::timeout, this, &CStationDlg::OnClockTick);
 
-    m_nDloadType = ReadNumber(kSettingDloadType, DLOAD_NORMAL);
-    m_editFontAddress->setText(QString::number(kDefaultFontAddress, 16));
-    SetPorts(PortsText(DefaultStationPorts(StoredSettingLookup(), DeviceExists)));
+    RestoreJob();
+    const std::string strPorts = ReadText(kSettingStationPorts);
+    // The ports found now until the operator chooses some; his choice is kept.
+    m_editPorts->setText(strPorts.empty() ? PortsText(DefaultStationPorts(StoredSettingLookup(), DeviceExists))
+                                          : QString::fromStdString(strPorts));
+    ApplyPortsField();
     UpdateControls();
 }
 
@@ -74,12 +78,17 @@ void CStationDlg::SetPorts(const QString& strPorts)
 
 void CStationDlg::OnPortsEdited()
 {
+    if (ApplyPortsField()) WriteText(kSettingStationPorts, m_strPortsApplied.toStdString());
+}
+
+bool CStationDlg::ApplyPortsField()
+{
     if (IsAnyRunOn()) {
         m_editPorts->setText(m_strPortsApplied);
-        return;
+        return false;
     }
     const QString strPorts = m_editPorts->text().simplified();
-    if (m_pSession && strPorts == m_strPortsApplied) return;
+    if (m_pSession && strPorts == m_strPortsApplied) return true;
     std::vector<std::string> args;
     for (const QString& strArg : strPorts.split(QRegularExpression(QStringLiteral("[\\s,;]+")), Qt::SkipEmptyParts))
         args.push_back(strArg.toStdString());
@@ -88,12 +97,13 @@ void CStationDlg::OnPortsEdited()
     std::string error;
     if (!args.empty() && !ResolvePortList(args, "", StoredSettingLookup(), ports, error)) {
         ShowMessageLine(error);
-        return;
+        return false;
     }
     m_strPortsApplied = strPorts;
     std::vector<SStationPortId> ids;
     for (const CPortOptions& port : ports) ids.push_back({port.nPort, port.strDevicePath, port.strLabel});
     BuildStation(ids);
+    return true;
 }
 
 void CStationDlg::BuildStation(const std::vector<SStationPortId>& ids)
@@ -109,6 +119,8 @@ void CStationDlg::BuildStation(const std::vector<SStationPortId>& ids)
         m_gridTiles->addWidget(view.pTile, nIndex / kTileColumns, nIndex % kTileColumns);
         connect(view.pTile, &CStationTile::Clicked, this, [this, nIndex] { SelectTile(nIndex); });
         view.pLog = new CLogPane;
+        // A port's log keeps its runs one after another; a day's worth, not forever.
+        view.pLog->document()->setMaximumBlockCount(kLogLinesKept);
         m_stackLogs->addWidget(view.pLog);
         m_ports.push_back(view);
     }
@@ -131,6 +143,12 @@ void CStationDlg::ClearPorts()
 void CStationDlg::ApplyStartOnArrival()
 {
     if (m_pSession) m_pSession->Station().SetStartOnArrival(m_checkStartOnArrival->isChecked() && m_bJobLoaded);
+}
+
+void CStationDlg::OnStartOnArrivalToggled()
+{
+    WriteNumber(kSettingStationStartOnArrival, m_checkStartOnArrival->isChecked() ? 1 : 0);
+    ApplyStartOnArrival();
 }
 
 void CStationDlg::SelectTile(int nIndex)

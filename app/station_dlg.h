@@ -94,7 +94,9 @@ private:
     QLayout* CreateButtonRow();
     void ConnectControls();
 
-    // The job: what every port runs.
+    // The job: what every port runs, as the window last had it.
+    void RestoreJob();
+    void StoreJob() const;
     void OnOpenNewImage();
     void OnOpenOldImage();
     // The chosen path when it names an image file, its folder then kept for the next choice;
@@ -109,9 +111,12 @@ private:
 
     // Ports and tiles.
     void OnPortsEdited();
+    // The ports field made into tiles; false when it cannot be now.
+    bool ApplyPortsField();
     void BuildStation(const std::vector<SStationPortId>& ids);
     void ClearPorts();
     void ApplyStartOnArrival();
+    void OnStartOnArrivalToggled();
 
     // IStationObserver
     void OnPortLog(int index, int kind, const std::string& text) override;

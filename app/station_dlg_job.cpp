@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QSignalBlocker>
 
 #include "app/font_address_dlg.h"
 #include "app/image_chooser.h"
@@ -15,6 +16,35 @@
 #include "services/settings_store.h"
 
 namespace kestrel {
+namespace {
+
+constexpr uint32_t kDefaultFontAddress = 0xE00000;
+
+}  // namespace
+
+void CStationDlg::RestoreJob()
+{
+    m_nDloadType = ReadNumber(kSettingStationType, ReadNumber(kSettingDloadType, DLOAD_NORMAL));
+    m_strBinPath = ReadText(kSettingStationImage);
+    m_strOldBinPath = ReadText(kSettingStationOldImage);
+    const std::string strFontAddress = ReadText(kSettingStationFontAddress);
+    m_editFontAddress->setText(strFontAddress.empty() ? QString::number(kDefaultFontAddress, 16) : QString::fromStdString(strFontAddress));
+    // The ports are not made yet: nothing is loaded on the way.
+    const QSignalBlocker blockYes(m_checkYes);
+    const QSignalBlocker blockArrival(m_checkStartOnArrival);
+    // A station runs unattended: the model-version question is answered Yes unless the operator said No.
+    m_checkYes->setChecked(ReadNumber(kSettingStationAnswerYes, 1) != 0);
+    m_checkStartOnArrival->setChecked(ReadNumber(kSettingStationStartOnArrival, 0) != 0);
+}
+
+void CStationDlg::StoreJob() const
+{
+    WriteText(kSettingStationImage, m_strBinPath);
+    WriteText(kSettingStationOldImage, m_strOldBinPath);
+    WriteNumber(kSettingStationType, m_nDloadType);
+    WriteText(kSettingStationFontAddress, m_editFontAddress->text().toStdString());
+    WriteNumber(kSettingStationAnswerYes, m_checkYes->isChecked() ? 1 : 0);
+}
 
 void CStationDlg::OnOpenNewImage()
 {
@@ -73,6 +103,7 @@ void CStationDlg::LoadJob()
 {
     // While a run goes on the controls keep showing the job it runs.
     if (!IsAnyRunOn()) m_bJobLoaded = LoadJobIntoPorts();
+    if (m_bJobLoaded) StoreJob();
     ShowImageInfo();
     ApplyStartOnArrival();
     UpdateControls();

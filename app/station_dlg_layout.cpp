@@ -188,7 +188,7 @@ void CStationDlg::ConnectControls()
     connect(m_editPorts, &QLineEdit::editingFinished, this, &CStationDlg::OnPortsEdited);
     connect(m_btnStartAll, &QPushButton::clicked, this, &CStationDlg::OnStartAll);
     connect(m_btnStopAll, &QPushButton::clicked, this, &CStationDlg::OnStopAll);
-    connect(m_checkStartOnArrival, &QCheckBox::toggled, this, &CStationDlg::ApplyStartOnArrival);
+    connect(m_checkStartOnArrival, &QCheckBox::toggled, this, &CStationDlg::OnStartOnArrivalToggled);
 }
 
 void CStationDlg::ShowMessageLine(const std::string& text) { m_labelMessage->setText(QString::fromStdString(text)); }

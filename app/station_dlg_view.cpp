@@ -1,6 +1,7 @@
 // The station window as the station's observer: each port's log, bar, step and elapsed time,
 // and how its run ended.
 
+#include <QTextDocument>
 #include <QTimer>
 
 #include "app/log_pane.h"
@@ -56,7 +57,8 @@ void CStationDlg::OnPortProgress(int index, const SBlockProgress& progress)
 void CStationDlg::OnPortRunStarted(int index)
 {
     SPortView& view = m_ports[static_cast<std::size_t>(index)];
-    view.pLog->clear();
+    // The port's earlier runs stay above, a blank line apart.
+    if (!view.pLog->document()->isEmpty()) view.pLog->WriteLog(kLogInfo, {});
     view.timeLeft = CTimeLeft{};
     view.pTile->ShowRunStarted();
     ShowRunning(index);

@@ -22,6 +22,14 @@ inline constexpr std::string_view kSettingChangeEnable = "CHANGE_ENABLE";
 inline constexpr std::string_view kSettingBackupOldFile = "BACKUP_OLD_FILE";
 inline constexpr std::string_view kSettingSoundSuccess = "KESTREL_SND_SUCCESS";
 inline constexpr std::string_view kSettingSoundError = "KESTREL_SND_ERROR";
+// The station window's job and ports, as it last had them, under [station].
+inline constexpr std::string_view kSettingStationImage = "station/BIN_PATH";
+inline constexpr std::string_view kSettingStationOldImage = "station/BIN_PATH2";
+inline constexpr std::string_view kSettingStationType = "station/DLOAD_TYPE";
+inline constexpr std::string_view kSettingStationFontAddress = "station/FONT_ADDRESS";
+inline constexpr std::string_view kSettingStationPorts = "station/PORTS";
+inline constexpr std::string_view kSettingStationAnswerYes = "station/ANSWER_YES";
+inline constexpr std::string_view kSettingStationStartOnArrival = "station/START_ON_ARRIVAL";
 
 // Longest text the store keeps, in characters.
 inline constexpr std::size_t kMaxSettingLength = 127;

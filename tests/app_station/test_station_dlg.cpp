@@ -3,13 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QTextDocument>
 #include <filesystem>
 #include <fstream>
 
+#include "app/log_pane.h"
 #include "app/station_dlg.h"
 #include "app/station_tile.h"
 #include "image/download_type.h"
@@ -66,6 +69,8 @@ protected:
         return {};
     }
     bool IsEnabled(int nId) const { return m_pDlg->GetDlgItem(nId)->isEnabled(); }
+    bool IsChecked(int nId) const { return qobject_cast<QCheckBox*>(m_pDlg->GetDlgItem(nId))->isChecked(); }
+    void SetChecked(int nId, bool bChecked) { qobject_cast<QCheckBox*>(m_pDlg->GetDlgItem(nId))->setChecked(bChecked); }
     void EditFontAddress(const char* pszAddress)
     {
         auto* pEdit = qobject_cast<QLineEdit*>(m_pDlg->GetDlgItem(IDC_STATION_FONT_ADDRESS));
@@ -209,6 +214,57 @@ TEST_F(StationDlgTest, EnterAndEscapeNeitherStartNorCloseTheCloseBoxCloses)
     m_pDlg->close();
     EXPECT_FALSE(m_pDlg->isVisible());
     EXPECT_EQ(m_pDlg->TileCount(), 0);
+}
+
+TEST_F(StationDlgTest, TheJobAndThePortsAreThereAgainAtTheNextOpening)
+{
+    Open();
+    // A station runs unattended: it answers the model-version question Yes until told otherwise.
+    EXPECT_TRUE(IsChecked(IDC_STATION_ANSWER_YES));
+    EXPECT_FALSE(IsChecked(IDC_STATION_START_ON_ARRIVAL));
+    m_pDlg->SetPorts(QStringLiteral("COM3 COM5"));
+    const std::string strImage = Write("PHONE.bin", Image(4096, true));
+    const std::string strOld = Write("OLD.bin", Image(4096, true));
+    m_pDlg->OpenNewImage(QString::fromStdString(strImage));
+    m_pDlg->OpenOldImage(QString::fromStdString(strOld));
+    EditFontAddress("8000");
+    SetChecked(IDC_STATION_ANSWER_YES, false);
+    SetChecked(IDC_STATION_START_ON_ARRIVAL, true);
+    ASSERT_TRUE(m_pDlg->IsJobLoaded());
+    m_pDlg.reset();
+
+    Open();
+    EXPECT_EQ(Text(IDC_STATION_PORTS), "COM3 COM5");
+    EXPECT_EQ(Text(IDC_BIN_PATH).toStdString(), strImage);
+    EXPECT_EQ(Text(IDC_OLD_BIN_PATH).toStdString(), strOld);
+    EXPECT_EQ(Text(IDC_COMBO_TYPE), "COMPARE(EMERGENCY)");
+    EXPECT_EQ(Text(IDC_STATION_FONT_ADDRESS), "8000");
+    EXPECT_FALSE(IsChecked(IDC_STATION_ANSWER_YES));
+    EXPECT_TRUE(IsChecked(IDC_STATION_START_ON_ARRIVAL));
+    EXPECT_TRUE(m_pDlg->IsJobLoaded());
+    EXPECT_EQ(m_pDlg->TileCount(), 2);
+    // Kept apart from the main window's settings.
+    std::ifstream file(SettingsFilePath());
+    const std::string strStore((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(strStore.find("[station]"), std::string::npos) << strStore;
+}
+
+TEST_F(StationDlgTest, APortsLogKeepsItsEarlierRuns)
+{
+    WriteText("COM3", m_dir.path().toStdString() + "/no-such-device");
+    Open();
+    m_pDlg->SetPorts(QStringLiteral("COM3"));
+    m_pDlg->OpenNewImage(QString::fromStdString(Write("PHONE.bin", Image(4096, true))));
+    const auto runOnce = [this] {
+        QTest::mouseClick(m_pDlg->GetDlgItem(IDC_BTN_RUN), Qt::LeftButton);
+        return QTest::qWaitFor([this] { return !m_pDlg->Station()->AnyRunning() && !m_pDlg->Station()->AnyBusy(); }, 30000);
+    };
+    ASSERT_TRUE(runOnce());
+    const QString strFirst = m_pDlg->Log(0).toPlainText();
+    ASSERT_FALSE(strFirst.isEmpty());
+    ASSERT_TRUE(runOnce());
+    // Each run's lines end with a line break; a blank line sets the next run apart.
+    EXPECT_EQ(m_pDlg->Log(0).toPlainText().toStdString(), (strFirst + "\n" + strFirst).toStdString());
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ TEST_P(StationRun, StartAllTakesEveryTileToItsOwnEnd)
     ASSERT_EQ(m_pDlg->TileCount(), kHandsets);
     const Bytes image = BootImage(24 * 1024 + 100);
     OpenImage(image);
-    if (c.bAnswerYes) Click(IDC_STATION_ANSWER_YES);
+    static_cast<QCheckBox*>(m_pDlg->GetDlgItem(IDC_STATION_ANSWER_YES))->setChecked(c.bAnswerYes);
     ASSERT_TRUE(m_pDlg->IsJobLoaded());
     EXPECT_EQ(States(), std::vector<std::string>(kHandsets, std::string(kWaitingText)));
     EXPECT_FALSE(m_pDlg->GetDlgItem(IDC_BTN_STOP)->isEnabled());
