@@ -38,6 +38,8 @@ enum StationControlId : int {
     IDC_STATION_START_ON_ARRIVAL = 1103,
     IDC_STATION_MESSAGE = 1104,
     IDC_STATION_LOG_GROUP = 1105,
+    IDC_STATION_COUNTS = 1106,
+    IDC_STATION_RESET_COUNTS = 1107,
 };
 
 }  // namespace kestrel

@@ -108,9 +108,12 @@ bool CStationDlg::ApplyPortsField()
 
 void CStationDlg::BuildStation(const std::vector<SStationPortId>& ids)
 {
+    // The station's counts go on over a change of its ports; a slot's begin with its tile.
+    const std::optional<SUnitCounts> optKept = m_pSession ? std::optional(m_pSession->Counts()) : std::nullopt;
     ClearPorts();
     m_pSession = std::make_unique<CRunSession>(m_qtScheduler, m_settings, m_journal, "station",
                                                static_cast<IStationObserver&>(*this));
+    if (optKept) m_pSession->ContinueCounts(*optKept);
     for (const SStationPortId& id : ids) {
         const int nIndex = m_pSession->AddPort(id);
         SPortView view;
@@ -125,6 +128,7 @@ void CStationDlg::BuildStation(const std::vector<SStationPortId>& ids)
         m_ports.push_back(view);
     }
     SelectTile(ids.empty() ? -1 : 0);
+    ShowCounts();
     LoadJob();
     m_pSession->WatchHandsets();
 }

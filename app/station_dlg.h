@@ -92,6 +92,7 @@ private:
     QWidget* CreateTileArea();
     QWidget* CreateLogGroup();
     QLayout* CreateButtonRow();
+    QLayout* CreateCountsRow();
     void ConnectControls();
 
     // The job: what every port runs, as the window last had it.
@@ -127,6 +128,9 @@ private:
     // The step and elapsed time of a port whose run goes on.
     void ShowRunning(int nIndex);
     void OnClockTick();
+    // The counts of the station and of every slot since the window opened or Reset.
+    void ShowCounts();
+    void OnResetCounts();
 
     bool IsAnyRunOn() const;
     void UpdateControls();
@@ -162,6 +166,8 @@ private:
     QPushButton* m_btnStopAll = nullptr;
     QCheckBox* m_checkStartOnArrival = nullptr;
     QLabel* m_labelMessage = nullptr;
+    QLabel* m_labelCounts = nullptr;
+    QPushButton* m_btnResetCounts = nullptr;
 
     // Fields.
     std::string m_strBinPath;

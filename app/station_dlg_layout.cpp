@@ -48,6 +48,7 @@ void CStationDlg::CreateControls()
     pLayout->addWidget(CreateTileArea(), 1);
     pLayout->addWidget(CreateLogGroup(), 1);
     pLayout->addLayout(CreateButtonRow());
+    pLayout->addLayout(CreateCountsRow());
     ConnectControls();
 }
 
@@ -177,6 +178,18 @@ QLayout* CStationDlg::CreateButtonRow()
     return pButtons;
 }
 
+// The station's counts, under everything else so that they are always in sight.
+QLayout* CStationDlg::CreateCountsRow()
+{
+    auto* pRow = new QHBoxLayout;
+    m_labelCounts = m_controls.Add(IDC_STATION_COUNTS, new QLabel(this));
+    m_btnResetCounts = m_controls.Add(IDC_STATION_RESET_COUNTS, new QPushButton(QStringLiteral("Reset"), this));
+    m_btnResetCounts->setAutoDefault(false);
+    pRow->addWidget(m_labelCounts, 1);
+    pRow->addWidget(m_btnResetCounts);
+    return pRow;
+}
+
 void CStationDlg::ConnectControls()
 {
     connect(m_btnOpen, &QAbstractButton::clicked, this, &CStationDlg::OnOpenNewImage);
@@ -189,6 +202,7 @@ void CStationDlg::ConnectControls()
     connect(m_btnStartAll, &QPushButton::clicked, this, &CStationDlg::OnStartAll);
     connect(m_btnStopAll, &QPushButton::clicked, this, &CStationDlg::OnStopAll);
     connect(m_checkStartOnArrival, &QCheckBox::toggled, this, &CStationDlg::OnStartOnArrivalToggled);
+    connect(m_btnResetCounts, &QPushButton::clicked, this, &CStationDlg::OnResetCounts);
 }
 
 void CStationDlg::ShowMessageLine(const std::string& text) { m_labelMessage->setText(QString::fromStdString(text)); }

@@ -1,6 +1,7 @@
 // The station window as the station's observer: each port's log, bar, step and elapsed time,
 // and how its run ended.
 
+#include <QLabel>
 #include <QTextDocument>
 #include <QTimer>
 
@@ -74,6 +75,7 @@ void CStationDlg::OnPortRunEnded(int index, RunOutcome)
     tile.ShowState(end.eState, end.text);
     tile.ShowElapsed(summary.nDurationMs);
     if (!m_pSession->Station().AnyRunning()) m_clock.stop();
+    ShowCounts();
     UpdateControls();
 }
 
@@ -93,6 +95,25 @@ void CStationDlg::OnClockTick()
 {
     for (int i = 0; i < TileCount(); ++i)
         if (m_pSession->Port(i).IsRunning()) ShowRunning(i);
+    // The pace follows the clock.
+    ShowCounts();
+}
+
+void CStationDlg::ShowCounts()
+{
+    const int64_t nNowMs = m_qtScheduler.NowMs();
+    m_labelCounts->setText(QStringLiteral("Station: ") + QString::fromStdString(CountsText(m_pSession->Counts(), nNowMs)));
+    for (int i = 0; i < TileCount(); ++i) {
+        const SUnitCounts& counts = m_pSession->Counts(i);
+        Tile(i).ShowCounts(counts.nCompleted, counts.Failed(), CountsText(counts, nNowMs));
+    }
+}
+
+void CStationDlg::OnResetCounts()
+{
+    if (!m_pSession) return;
+    m_pSession->ResetCounts();
+    ShowCounts();
 }
 
 }  // namespace kestrel

@@ -91,7 +91,10 @@ CStationTile::CStationTile(const SStationPortId& id, QWidget* pParent) : QFrame(
     pLayout->addWidget(m_labelState);
     m_labelElapsed = MakeLabel(this, false);
     pLayout->addWidget(m_labelElapsed);
+    m_labelCounts = MakeLabel(this, false);
+    pLayout->addWidget(m_labelCounts);
     pLayout->addStretch(1);
+    ShowCounts(0, 0, {});
     SetSelected(false);
 }
 
@@ -140,6 +143,14 @@ void CStationTile::SetSelected(bool bSelected)
 int CStationTile::Percent() const { return m_bar->GetPos(); }
 
 QString CStationTile::ElapsedText() const { return m_labelElapsed->text(); }
+
+void CStationTile::ShowCounts(int nCompleted, int nFailed, const std::string& strWhole)
+{
+    m_labelCounts->setText(QStringLiteral("%1 completed, %2 failed").arg(nCompleted).arg(nFailed));
+    m_labelCounts->setToolTip(QString::fromStdString(strWhole));
+}
+
+QString CStationTile::CountsText() const { return m_labelCounts->text(); }
 
 void CStationTile::mousePressEvent(QMouseEvent* pEvent)
 {

@@ -32,11 +32,15 @@ public:
     // With the time left of the write ("0:42 left") while there is one.
     void ShowElapsed(int64_t nMs, const std::string& strTimeLeft = {});
     void SetSelected(bool bSelected);
+    // The slot's units since the counts began: how many completed and failed, with the whole
+    // count (yield, pace, mean time) on hover.
+    void ShowCounts(int nCompleted, int nFailed, const std::string& strWhole);
 
     const QString& StateText() const { return m_strState; }
     EState State() const { return m_eState; }
     int Percent() const;
     QString ElapsedText() const;
+    QString CountsText() const;
     bool IsSelected() const { return m_bSelected; }
 
 signals:
@@ -48,6 +52,7 @@ protected:
 private:
     QLabel* m_labelState = nullptr;
     QLabel* m_labelElapsed = nullptr;
+    QLabel* m_labelCounts = nullptr;
     CPercentProgressCtrl* m_bar = nullptr;
     EState m_eState = EState::Waiting;
     QString m_strState;  // whole, where the label may cut it

@@ -49,6 +49,7 @@ public:
     bool Loaded() const { return m_bLoaded; }
 
     CRunSession& Session() { return *m_pSession; }
+    int64_t NowMs() const { return m_scheduler.NowMs(); }
     // Told of each run's end, after the view.
     void SetOnUnitEnded(std::function<void(int nIndex, const SRunSummary& summary)> onUnitEnded)
     {

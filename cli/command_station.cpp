@@ -27,18 +27,15 @@ void WriteUnit(CCliOutput& out, const CStationPort& port, const SRunSummary& sum
     out.Text(line);
 }
 
-void WriteSummary(CCliOutput& out, const SSessionCounts& counts)
+void WriteSummary(CCliOutput& out, const SUnitCounts& counts, int64_t nNowMs)
 {
-    const int failed = counts.nUnits - counts.nCompleted;
-    const double mean = counts.nUnits > 0 ? static_cast<double>(counts.nTotalDurationMs) / 1000.0 / counts.nUnits : 0.0;
     if (out.Json()) {
         out.Object(CJsonObject().Add("event", "summary").Add("units", counts.nUnits).Add("completed", counts.nCompleted)
-                       .Add("failed", failed).Add("mean_seconds", mean));
+                       .Add("failed", counts.Failed()).Add("yield_percent", counts.YieldPercent())
+                       .Add("units_per_hour", counts.UnitsPerHour(nNowMs)).Add("mean_seconds", counts.MeanSeconds()));
         return;
     }
-    char line[256];
-    std::snprintf(line, sizeof line, "units: %d completed, %d failed; %.1f s per unit", counts.nCompleted, failed, mean);
-    out.Text(line);
+    out.Text("units: " + CountsText(counts, nNowMs));
 }
 
 }  // namespace
@@ -71,7 +68,7 @@ int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, c
     if (!out.Json()) out.Text("Waiting for handsets on " + std::to_string(ports.size()) + " port(s); Ctrl+C ends.");
     cli.Exec([] {});
     cli.Finish();
-    WriteSummary(out, session.Counts());
+    WriteSummary(out, session.Counts(), cli.NowMs());
     return cli.ExitCode();
 }
 

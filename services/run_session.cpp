@@ -28,16 +28,17 @@ SRunSetup SetupOf(const CStationPort& port)
 
 CRunSession::CRunSession(IScheduler& scheduler, ISettingsReader& settings, CJournalWriter& journal,
                          std::string strFrontEnd, IStationObserver& view)
-    : m_journal(journal), m_strFrontEnd(std::move(strFrontEnd)), m_view(view), m_station(scheduler, settings, *this)
+    : m_scheduler(scheduler), m_journal(journal), m_strFrontEnd(std::move(strFrontEnd)), m_view(view), m_station(scheduler, settings, *this)
 {
     m_station.SetSlotResolver([](const std::string& slot) { return SlotNodeToOpen(slot, StoredSettingLookup()); });
+    ResetCounts();
 }
 
 CRunSession::~CRunSession() = default;
 
 int CRunSession::AddPort(const SStationPortId& id, std::unique_ptr<IPortDevice> device)
 {
-    m_ports.push_back({std::make_unique<CRunRecorder>(m_journal, m_strFrontEnd), {}, {}});
+    m_ports.push_back({std::make_unique<CRunRecorder>(m_journal, m_strFrontEnd), {}, {}, SUnitCounts{.nSinceMs = m_counts.nSinceMs}});
     return m_station.AddPort(id, std::move(device));
 }
 
@@ -123,12 +124,17 @@ void CRunSession::OnPortRunEnded(int index, RunOutcome outcome)
     const SRunStatistics& stats = Port(index).Engine().Statistics();
     port.summary = SummarizeRun(outcome, stats, port.strLastLine);
     port.pRecorder->OnRunEnded(port.summary, stats);
-    ++m_counts.nUnits;
-    if (IsSuccess(outcome)) ++m_counts.nCompleted;
-    m_counts.nTotalDurationMs += port.summary.nDurationMs;
+    m_counts.Add(port.summary);
+    port.counts.Add(port.summary);
     m_view.OnPortRunEnded(index, outcome);
     if (m_onUnitEnded) m_onUnitEnded(index, port.summary);
     CallIfIdle();
+}
+
+void CRunSession::ResetCounts()
+{
+    m_counts = SUnitCounts{.nSinceMs = m_scheduler.NowMs()};
+    for (SPort& port : m_ports) port.counts = m_counts;
 }
 
 void CRunSession::OnPortFree(int index)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "protocol/run_summary.h"
+#include "protocol/unit_counts.h"
 #include "services/journal_writer.h"
 #include "services/run_recorder.h"
 #include "station/station.h"
@@ -17,13 +18,6 @@
 namespace kestrel {
 
 class CDevicePresence;
-
-// Runs that ended since the session began.
-struct SSessionCounts {
-    int nUnits = 0;
-    int nCompleted = 0;          // completed, or nothing to do
-    int64_t nTotalDurationMs = 0;
-};
 
 class CRunSession final : private IStationObserver {
 public:
@@ -53,7 +47,13 @@ public:
     const SRunSummary& Summary(int nIndex) const { return m_ports[static_cast<std::size_t>(nIndex)].summary; }
     // The port's last log line with something on it.
     const std::string& LastLogLine(int nIndex) const { return m_ports[static_cast<std::size_t>(nIndex)].strLastLine; }
-    const SSessionCounts& Counts() const { return m_counts; }
+    // The units that ended since the session began or the counts were reset: of the station,
+    // and of one port.
+    const SUnitCounts& Counts() const { return m_counts; }
+    const SUnitCounts& Counts(int nIndex) const { return m_ports[static_cast<std::size_t>(nIndex)].counts; }
+    void ResetCounts();
+    // The station's counts of an earlier session over other ports go on in this one.
+    void ContinueCounts(const SUnitCounts& station) { m_counts = station; }
     // Told after the view of every run's end.
     void SetOnUnitEnded(std::function<void(int nIndex, const SRunSummary& summary)> onUnitEnded)
     {
@@ -70,6 +70,7 @@ private:
         std::unique_ptr<CRunRecorder> pRecorder;
         std::string strLastLine;
         SRunSummary summary;
+        SUnitCounts counts;
     };
 
     void OnPortLog(int index, int kind, const std::string& text) override;
@@ -82,13 +83,14 @@ private:
     void OnPortAnswered(int index, const std::string& question, bool bYes) override;
     void CallIfIdle();
 
+    IScheduler& m_scheduler;
     CJournalWriter& m_journal;
     const std::string m_strFrontEnd;
     IStationObserver& m_view;
     std::vector<SPort> m_ports;  // before the station, whose ports report into them as they go
     CStation m_station;
     std::unique_ptr<CDevicePresence> m_pPresence;
-    SSessionCounts m_counts;
+    SUnitCounts m_counts;
     std::function<void(int, const SRunSummary&)> m_onUnitEnded;
     std::function<void()> m_whenIdle;
 };

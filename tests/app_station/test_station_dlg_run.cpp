@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QStackedWidget>
 #include <QTextBlock>
 
@@ -104,6 +105,17 @@ TEST_P(StationRun, StartAllTakesEveryTileToItsOwnEnd)
         5000));
     const auto outcomes = stationRuns();
     EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), "completed"), eEnd == CStationTile::EState::Done ? 3 : 2);
+
+    // The counts of the station and of each slot, and Reset.
+    const bool bDone = eEnd == CStationTile::EState::Done;
+    const auto countsText = [this] { return qobject_cast<QLabel*>(m_pDlg->GetDlgItem(IDC_STATION_COUNTS))->text().toStdString(); };
+    EXPECT_EQ(countsText().rfind(bDone ? "Station: 3 completed, 0 failed, yield 100.0 %, " : "Station: 2 completed, 1 failed, yield 66.7 %, ", 0), 0u)
+        << countsText();
+    EXPECT_EQ(m_pDlg->Tile(1).CountsText(), bDone ? "1 completed, 0 failed" : "0 completed, 1 failed");
+    EXPECT_EQ(m_pDlg->Tile(0).CountsText(), "1 completed, 0 failed");
+    Click(IDC_STATION_RESET_COUNTS);
+    EXPECT_EQ(countsText(), "Station: 0 completed, 0 failed, yield 0.0 %, 0.0 units/h, 0.0 s per unit");
+    EXPECT_EQ(m_pDlg->Tile(1).CountsText(), "0 completed, 0 failed");
 
     // A click on a tile shows its log; the job can be changed again.
     QTest::mouseClick(&m_pDlg->Tile(1), Qt::LeftButton);

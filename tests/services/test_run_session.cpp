@@ -128,6 +128,24 @@ TEST_F(RunSessionTest, TheViewTheJournalAndTheCountsAgreeOnHowEachRunEnded)
     EXPECT_EQ(m_session.Counts().nUnits, 3);
     EXPECT_EQ(m_session.Counts().nCompleted, 1);
     EXPECT_EQ(m_session.Counts().nTotalDurationMs, nTotalMs);
+    for (int i = 0; i < kPorts; ++i) {
+        EXPECT_EQ(m_session.Counts(i).nUnits, 1) << "port " << i;
+        EXPECT_EQ(m_session.Counts(i).nCompleted, i == 0 ? 1 : 0) << "port " << i;
+        EXPECT_EQ(m_session.Counts(i).nTotalDurationMs, m_session.Summary(i).nDurationMs) << "port " << i;
+    }
+
+    // A reset counts from now, for the station and each port; the next series alone counts.
+    const int64_t nResetAt = m_scheduler.NowMs();
+    m_session.ResetCounts();
+    EXPECT_EQ(m_session.Counts().nUnits, 0);
+    EXPECT_EQ(m_session.Counts().nSinceMs, nResetAt);
+    EXPECT_EQ(m_session.Counts(1).nUnits, 0);
+    EXPECT_EQ(m_session.Counts(1).nSinceMs, nResetAt);
+    m_session.Station().Port(0).Start();
+    m_scheduler.RunFor(120000);
+    EXPECT_EQ(m_session.Counts().nUnits, 1);
+    EXPECT_EQ(m_session.Counts(0).nUnits, 1);
+    EXPECT_EQ(m_session.Counts(1).nUnits, 0);
 }
 
 TEST_F(RunSessionTest, AnIdleCallWaitsForTheLastEngineAndComesOnce)
