@@ -1,12 +1,17 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include <clocale>
 #include <map>
 #include <set>
 
+#include "cli_output.h"
+#include "display_columns.h"
 #include "json_writer.h"
 #include "services/port_options.h"
 #include "terminal_text.h"
+#include "tests/support/pty_pair.h"
 
 namespace kestrel {
 namespace {
@@ -59,6 +64,68 @@ TEST(TerminalSafe, EscapesControlAndFormatCharactersAndKeepsTheRest)
         {"\xFF", "\xEF\xBF\xBD"},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(TerminalSafe(in), out) << testing::PrintToString(in);
+}
+
+TEST(ClipToColumns, WideCharactersTakeTwoColumnsAndNoneStraddlesTheEdge)
+{
+    // As a factory script often runs it: no UTF-8 locale of its own.
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    std::setlocale(LC_ALL, "C");
+    struct Case {
+        std::string text;
+        int columns;
+        std::string kept;
+    } cases[] = {
+        {"Flash", 9, "Flash"},
+        {"Flash", 5, "Flash"},
+        {"Flash", 3, "Fla"},
+        {"Flash", 0, ""},
+        {"", 4, ""},
+        {"Programming 중", 14, "Programming 중"},
+        {"Programming 중", 13, "Programming "},  // 중 would straddle the edge
+        {"한국어", 5, "한국"},
+        {"한국어", 1, ""},
+        {"\xEF\xBC\xA1\xEF\xBC\xA2", 3, "\xEF\xBC\xA1"},       // fullwidth Latin letters
+        {"\xF0\x9F\x98\x80!", 2, "\xF0\x9F\x98\x80"},           // a four-byte wide character
+        {"e\xCC\x81x", 1, "e\xCC\x81"},                        // a combining accent stays with its letter
+        {"\xE2\x88\x9A ok", 2, "\xE2\x88\x9A "},                 // the check mark is narrow
+        {"a\xFF" "bc", 2, "a\xFF"},                            // a byte that is not UTF-8 takes one column
+        {"ab\xED\x95", 3, "ab\xED"},                          // so does each byte of a cut-off sequence
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.text) + " in " + std::to_string(c.columns));
+        EXPECT_EQ(ClipToColumns(c.text, c.columns), c.kept);
+    }
+    std::setlocale(LC_ALL, before.c_str());
+}
+
+// The width is read from the terminal at every redraw: one resized meanwhile is followed.
+TEST(CliOutput, StatusLinesFitTheTerminalAsItIsNow)
+{
+    test::CPtyPair terminal;
+    ASSERT_TRUE(terminal.Ok());
+    const int slave = open(terminal.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(slave, 0);
+    std::FILE* err = fdopen(slave, "w");
+    ASSERT_NE(err, nullptr);
+    const CCliOutput out(stdout, err, false);
+    const std::string line = "COM3   Flash Programming 중";
+    struct Case {
+        unsigned short columns;  // 0: the terminal does not tell
+        std::string shown;
+    } cases[] = {{80, line}, {27, line}, {26, "COM3   Flash Programming "}, {10, "COM3   Fla"}, {0, line}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.columns);
+        const winsize size{24, c.columns, 0, 0};
+        ASSERT_EQ(ioctl(terminal.Master(), TIOCSWINSZ, &size), 0);
+        EXPECT_EQ(out.FitToTerminal(line), c.shown);
+    }
+    std::fclose(err);
+
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(CCliOutput(stdout, file, false).FitToTerminal(line), line) << "not a terminal";
+    std::fclose(file);
 }
 
 TEST(PortOptions, CommandLineSettingsAndDefaults)
