@@ -1,10 +1,12 @@
-// kestrel-cli with its standard error on a terminal: the status lines redrawn there.
+// kestrel-cli with its standard error on a terminal: the status lines redrawn there, and the
+// terminal going away in the middle of a run.
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
 
 #include <functional>
 #include <optional>
+#include <set>
 
 #include "several_handsets.h"
 #include "tests/support/pty_pair.h"
@@ -157,6 +159,35 @@ TEST_F(Terminal, StatusLinesAreCutToTheWidthAndFollowAResize)
             EXPECT_GE(*columns, width - 1) << line;
         }
     }
+}
+
+// `kestrel-cli ... 2>&1 | tee log` in a terminal that is closed: the terminal and the pipe both
+// go, and the hang-up stops the runs as Ctrl+C does; the process ends by itself, with the runs
+// stopped in the journal.
+TEST_F(Terminal, ATerminalThatGoesAwayUnderTeeStopsTheRuns)
+{
+    for (int n = 0; n < 2; ++n) ASSERT_NO_FATAL_FAILURE(StartHandset(n, "block@* late 40\n"));
+    LabelSlots(2);
+    ASSERT_NO_FATAL_FAILURE(OpenTerminal());
+    auto cli = StartOnTerminal(FlashArgs(2, "5"));
+    // In the boot write Stop is taken at once.
+    std::set<std::string> writing;
+    while (writing.size() < 2) {
+        const auto line = cli->ReadLineWith("] Boot Programming 중", 30000);
+        ASSERT_TRUE(line.has_value()) << "the boot write did not start";
+        writing.insert(*line);
+    }
+    m_pTerminal->HangUp();
+    cli->CloseOutput();
+    cli->Signal(SIGHUP);
+    EXPECT_EQ(cli->Wait(60000), 130) << "-N: ended by signal N";
+
+    const auto history = CChildProcess({KESTREL_CLI_BIN, "--json", "history"}).Finish(10000);
+    for (int n = 0; n < 2; ++n) {
+        const std::regex row(R"re("outcome":"stopped".*"slot":")re" + Link(n) + R"re(")re");
+        EXPECT_TRUE(std::regex_search(history.strOut, row)) << Link(n) << "\n" << history.strOut;
+    }
+    EXPECT_EQ(history.strOut.find("interrupted"), std::string::npos) << history.strOut;
 }
 
 }  // namespace
