@@ -169,6 +169,55 @@ TEST(PortOptions, CommandLineSettingsAndDefaults)
     }
 }
 
+TEST(PortOptions, AListNamesTheNumberWithoutADeviceAndRefusesAPortGivenTwice)
+{
+    unsetenv("KESTREL_COM22");
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::map<std::string, std::string> settings;
+        const char* env22;                 // KESTREL_COM22, or null
+        std::vector<std::string> devices;  // when the list is taken
+        std::string refusal;               // else a part of the message
+    } cases[] = {
+        {"numbers of the fixed map", {"3", "COM20"}, {}, nullptr, {"/dev/ttyACM0", "/dev/ttyUSB9"}, ""},
+        {"numbers past it", {"21", "22"}, {}, nullptr, {}, "--port 21: no device is mapped to COM21"},
+        {"a range that runs past it", {"19-22"}, {}, nullptr, {}, "--port 21: no device is mapped to COM21"},
+        {"mapped by a setting and the variable", {"21", "22"}, {{"COM21", "/tmp/h21"}}, "/tmp/h22",
+         {"/tmp/h21", "/tmp/h22"}, ""},
+        {"one of them mapped", {"21", "22"}, {{"COM21", "/tmp/h21"}}, nullptr, {}, "no device is mapped to COM22"},
+        {"the PORT setting", {}, {{"PORT", "25"}}, nullptr, {}, "The PORT setting 25: no device is mapped to COM25"},
+        {"a slot that names a number", {"SLOT1"}, {{"SLOT1", "COM30"}}, nullptr, {},
+         "--port SLOT1: no device is mapped to COM30"},
+        {"the same number twice", {"3", "COM3"}, {}, nullptr, {},
+         "--port COM3 is given twice: it is /dev/ttyACM0, as --port 3 is."},
+        {"two numbers of one device", {"3", "4"}, {{"COM4", "/dev/ttyACM0"}}, nullptr, {},
+         "--port 4 is given twice: it is /dev/ttyACM0, as --port 3 is."},
+        {"a number and a slot of one device", {"21", "SLOT2"}, {{"COM21", "/tmp/h21"}, {"SLOT2", "/tmp/h21"}}, nullptr,
+         {}, "--port SLOT2 is given twice"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.env22 != nullptr) setenv("KESTREL_COM22", c.env22, 1);
+        const SettingLookup lookup = [&c](const std::string& name) {
+            const auto it = c.settings.find(name);
+            return it == c.settings.end() ? std::string() : it->second;
+        };
+        std::vector<CPortOptions> ports;
+        std::string error;
+        const bool taken = ResolvePortList(c.args, "", lookup, ports, error);
+        unsetenv("KESTREL_COM22");
+        ASSERT_EQ(taken, c.refusal.empty()) << error;
+        if (!taken) {
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+            continue;
+        }
+        std::vector<std::string> devices;
+        for (const CPortOptions& port : ports) devices.push_back(port.strDevicePath);
+        EXPECT_EQ(devices, c.devices);
+    }
+}
+
 TEST(PortOptions, AStationStartsWithTheStoredTheMappedAndThePresentPorts)
 {
     unsetenv("KESTREL_COM30");
