@@ -128,6 +128,15 @@ TEST(CliOutput, StatusLinesFitTheTerminalAsItIsNow)
     std::fclose(file);
 }
 
+// Settings read from a table, as the store would give them.
+SettingLookup LookupIn(const std::map<std::string, std::string>& settings)
+{
+    return [&settings](const std::string& name) {
+        const auto it = settings.find(name);
+        return it == settings.end() ? std::string() : it->second;
+    };
+}
+
 TEST(PortOptions, CommandLineSettingsAndDefaults)
 {
     unsetenv("KESTREL_COM3");
@@ -199,10 +208,7 @@ TEST(PortOptions, AListNamesTheNumberWithoutADeviceAndRefusesAPortGivenTwice)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.env22 != nullptr) setenv("KESTREL_COM22", c.env22, 1);
-        const SettingLookup lookup = [&c](const std::string& name) {
-            const auto it = c.settings.find(name);
-            return it == c.settings.end() ? std::string() : it->second;
-        };
+        const SettingLookup lookup = LookupIn(c.settings);
         std::vector<CPortOptions> ports;
         std::string error;
         const bool taken = ResolvePortList(c.args, "", lookup, ports, error);
@@ -240,10 +246,7 @@ TEST(PortOptions, AStationStartsWithTheStoredTheMappedAndThePresentPorts)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.env30 != nullptr) setenv("KESTREL_COM30", c.env30, 1);
-        const SettingLookup lookup = [&c](const std::string& name) {
-            const auto it = c.settings.find(name);
-            return it == c.settings.end() ? std::string() : it->second;
-        };
+        const SettingLookup lookup = LookupIn(c.settings);
         EXPECT_EQ(DefaultStationPorts(lookup, [&c](const std::string& device) { return c.devices.count(device) > 0; }),
                   c.ports);
         unsetenv("KESTREL_COM30");
