@@ -1,7 +1,10 @@
 #include "cli_output.h"
 
+#include <sys/ioctl.h>
+
 #include <cerrno>
-#include <string>
+
+#include "display_columns.h"
 
 namespace kestrel {
 
@@ -37,6 +40,15 @@ void CCliOutput::Object(const CJsonObject& object)
 }
 
 void CCliOutput::Error(std::string_view line) { Put(m_err, m_bErrClosed, line, true); }
+
+void CCliOutput::Status(std::string_view text) { Put(m_err, m_bErrClosed, text, false); }
+
+std::string CCliOutput::FitToTerminal(std::string_view line) const
+{
+    winsize size{};
+    if (ioctl(fileno(m_err), TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return std::string(line);
+    return ClipToColumns(line, size.ws_col);
+}
 
 void CCliOutput::Put(std::FILE* stream, bool& closed, std::string_view text, bool endLine)
 {

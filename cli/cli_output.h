@@ -3,6 +3,7 @@
 // or with --json one JSON object per line on standard output.
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "json_writer.h"
@@ -23,6 +24,13 @@ public:
     void Object(const CJsonObject& object);
     // A problem of the command line itself, always on standard error.
     void Error(std::string_view line);
+    // Status lines redrawn in place on standard error (a terminal), with the cursor moves
+    // that place them, as they are.
+    void Status(std::string_view text);
+    // A status line cut to the width of the terminal standard error is on, read now so that a
+    // resized terminal is followed; whole when the width is not known. A line that ran past
+    // the edge would wrap, and the next redraw would leave its tail behind.
+    std::string FitToTerminal(std::string_view line) const;
 
 private:
     // Writes and flushes; a stream whose reader has gone (a closed pipe or terminal) is written

@@ -115,7 +115,8 @@ void DescribeProgram(CLI::App& cli)
 // The options every command takes, before or after its name.
 void AddGlobalOptions(CLI::App& cli, SGlobalOptions& global)
 {
-    cli.add_option("--port", global.ports, "port: a COM number, COMn, a device path, or a range N-M; may be repeated")
+    cli.add_option("--port", global.ports,
+                   "port: a COM number, COMn, a device path, usb:ID_PATH, SLOTn or a range N-M; may be repeated")
         ->type_name("N|COMn|PATH|N-M")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);

@@ -136,10 +136,12 @@ void CStationTerminalView::Draw()
 {
     if (!m_bStatusLines) return;
     const int64_t now = m_clock();
-    // Back to the top of the block, then every line anew.
-    if (m_nLinesDrawn > 0) std::fprintf(stderr, "\x1b[%dA", m_nLinesDrawn);
-    for (int i = 0; i < Session().PortCount(); ++i) std::fprintf(stderr, "\r\x1b[2K%s\n", StatusLine(i, now).c_str());
-    std::fflush(stderr);
+    // Back to the top of the block, then every line anew, in one write so that no half-drawn
+    // block shows.
+    std::string block = m_nLinesDrawn > 0 ? "\x1b[" + std::to_string(m_nLinesDrawn) + "A" : std::string();
+    for (int i = 0; i < Session().PortCount(); ++i)
+        block += "\r\x1b[2K" + m_out.FitToTerminal(StatusLine(i, now)) + "\n";
+    m_out.Status(block);
     m_nLinesDrawn = Session().PortCount();
 }
 

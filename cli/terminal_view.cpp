@@ -14,7 +14,7 @@ CTerminalView::CTerminalView(CCliOutput& out, bool progressLine, std::function<i
 void CTerminalView::EndProgressLine()
 {
     if (!m_bProgressShown) return;
-    std::fputc('\n', stderr);
+    m_out.Status("\n");
     m_bProgressShown = false;
 }
 
@@ -68,9 +68,11 @@ void CTerminalView::OnPortProgress(int, const SBlockProgress& progress)
     EndCheckMarkLine();
     const auto rate = static_cast<long long>(m_timeLeft.BytesPerSecond().value_or(0));
     const auto elapsed = static_cast<int>(now / 1000);
-    std::fprintf(stderr, "\r%3d%%  Addr 0x%08x  blocks %d/%d  %7lld B/s  %d:%02d  %-11s", percent, progress.dwAddress,
-                 progress.nBlock, progress.nTotal, rate, elapsed / 60, elapsed % 60, TimeLeftText(m_timeLeft).c_str());
-    std::fflush(stderr);
+    char line[160];
+    std::snprintf(line, sizeof line, "%3d%%  Addr 0x%08x  blocks %d/%d  %7lld B/s  %d:%02d  %-11s", percent,
+                  progress.dwAddress, progress.nBlock, progress.nTotal, rate, elapsed / 60, elapsed % 60,
+                  TimeLeftText(m_timeLeft).c_str());
+    m_out.Status("\r" + m_out.FitToTerminal(line));
     m_bProgressShown = true;
 }
 

@@ -74,6 +74,13 @@ bool ResolvePortOptions(const std::string& portArg, const std::string& baudArg, 
         }
         options.nPort = *port;
         options.strDevicePath = DevicePathForPort(*port, settings);
+        if (options.strDevicePath.empty()) {
+            const std::string name = PortName(*port);
+            error = (portArg.empty() ? "The PORT setting " + text : "--port " + portArg) + ": no device is mapped to " +
+                    name + " (the fixed map ends at COM20; the setting " + name + " or the variable KESTREL_" + name +
+                    " maps one).";
+            return false;
+        }
     }
 
     if (baudArg.empty()) {
@@ -113,13 +120,14 @@ bool ResolvePortList(const std::vector<std::string>& portArgs, const std::string
     }
     if (expanded.empty()) expanded.emplace_back();
     ports.clear();
-    for (const std::string& arg : expanded) {
+    for (std::size_t i = 0; i < expanded.size(); ++i) {
         CPortOptions options;
-        if (!ResolvePortOptions(arg, baudArg, settings, options, error)) return false;
-        for (const CPortOptions& other : ports)
-            if ((options.nPort > 0 && other.nPort == options.nPort) ||
-                (!options.strDevicePath.empty() && other.strDevicePath == options.strDevicePath)) {
-                error = "--port " + arg + " is given twice (" + options.strDevicePath + ").";
+        if (!ResolvePortOptions(expanded[i], baudArg, settings, options, error)) return false;
+        // Every port has a device by now, and one number always maps to the same device.
+        for (std::size_t j = 0; j < ports.size(); ++j)
+            if (ports[j].strDevicePath == options.strDevicePath) {
+                error = "--port " + expanded[i] + " is given twice: it is " + options.strDevicePath + ", as --port " +
+                        expanded[j] + " is.";
                 return false;
             }
         ports.push_back(options);

@@ -42,12 +42,14 @@ uint32_t BaudRateForIndex(long index);
 // Builds the options from what the command line gave (empty when not given) and the
 // settings (PORT, BAUD, COM<n>, SLOT<n> and SLOT<n>_LABEL). A port is a COM number, a device
 // path or link, usb:ID_PATH, or SLOT<n>: the slot the setting SLOT<n> names, labelled by
-// SLOT<n>_LABEL. False with a message in error when they make no sense.
+// SLOT<n>_LABEL. False with a message in error when they make no sense, or name a COM number
+// that the map gives no device.
 bool ResolvePortOptions(const std::string& portArg, const std::string& baudArg, const SettingLookup& settings,
                         CPortOptions& options, std::string& error);
 
 // Every --port given (a range N-M stands for each number in it; none given: the PORT
-// setting), each resolved as above; a port given twice is refused.
+// setting), each resolved as above; a port given twice (the same number, or two that map to
+// one device) is refused.
 bool ResolvePortList(const std::vector<std::string>& portArgs, const std::string& baudArg, const SettingLookup& settings,
                      std::vector<CPortOptions>& ports, std::string& error);
 

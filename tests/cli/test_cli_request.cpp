@@ -118,6 +118,7 @@ TEST(CliUsage, BadInvocationsAndMissingPorts)
         {{"frobnicate"}, 2, "unknown command"},
         {{"--port"}, 2, "needs a value"},
         {{"--port", "COM0", "request", "start"}, 2, "--port"},
+        {{"--port", "21", "--port", "22", "flash", "PHONE.bin"}, 2, "no device is mapped to COM21"},
         {{"--port", "/dev/null", "--baud", "9600", "request", "start"}, 2, "--baud"},
         {{"--port", "/dev/null", "request", "erase", "1"}, 2, "usage"},
         {{"--port", "/dev/null", "request", "erase", "-1", "2"}, 2, "START and LENGTH"},

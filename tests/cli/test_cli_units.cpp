@@ -1,12 +1,17 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include <clocale>
 #include <map>
 #include <set>
 
+#include "cli_output.h"
+#include "display_columns.h"
 #include "json_writer.h"
 #include "services/port_options.h"
 #include "terminal_text.h"
+#include "tests/support/pty_pair.h"
 
 namespace kestrel {
 namespace {
@@ -61,6 +66,77 @@ TEST(TerminalSafe, EscapesControlAndFormatCharactersAndKeepsTheRest)
     for (const auto& [in, out] : cases) EXPECT_EQ(TerminalSafe(in), out) << testing::PrintToString(in);
 }
 
+TEST(ClipToColumns, WideCharactersTakeTwoColumnsAndNoneStraddlesTheEdge)
+{
+    // As a factory script often runs it: no UTF-8 locale of its own.
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    std::setlocale(LC_ALL, "C");
+    struct Case {
+        std::string text;
+        int columns;
+        std::string kept;
+    } cases[] = {
+        {"Flash", 9, "Flash"},
+        {"Flash", 5, "Flash"},
+        {"Flash", 3, "Fla"},
+        {"Flash", 0, ""},
+        {"", 4, ""},
+        {"Programming 중", 14, "Programming 중"},
+        {"Programming 중", 13, "Programming "},  // 중 would straddle the edge
+        {"한국어", 5, "한국"},
+        {"한국어", 1, ""},
+        {"\xEF\xBC\xA1\xEF\xBC\xA2", 3, "\xEF\xBC\xA1"},       // fullwidth Latin letters
+        {"\xF0\x9F\x98\x80!", 2, "\xF0\x9F\x98\x80"},           // a four-byte wide character
+        {"e\xCC\x81x", 1, "e\xCC\x81"},                        // a combining accent stays with its letter
+        {"\xE2\x88\x9A ok", 2, "\xE2\x88\x9A "},                 // the check mark is narrow
+        {"a\xFF" "bc", 2, "a\xFF"},                            // a byte that is not UTF-8 takes one column
+        {"ab\xED\x95", 3, "ab\xED"},                          // so does each byte of a cut-off sequence
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.text) + " in " + std::to_string(c.columns));
+        EXPECT_EQ(ClipToColumns(c.text, c.columns), c.kept);
+    }
+    std::setlocale(LC_ALL, before.c_str());
+}
+
+// The width is read from the terminal at every redraw: one resized meanwhile is followed.
+TEST(CliOutput, StatusLinesFitTheTerminalAsItIsNow)
+{
+    test::CPtyPair terminal;
+    ASSERT_TRUE(terminal.Ok());
+    const int slave = open(terminal.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(slave, 0);
+    std::FILE* err = fdopen(slave, "w");
+    ASSERT_NE(err, nullptr);
+    const CCliOutput out(stdout, err, false);
+    const std::string line = "COM3   Flash Programming 중";
+    struct Case {
+        unsigned short columns;  // 0: the terminal does not tell
+        std::string shown;
+    } cases[] = {{80, line}, {27, line}, {26, "COM3   Flash Programming "}, {10, "COM3   Fla"}, {0, line}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.columns);
+        const winsize size{24, c.columns, 0, 0};
+        ASSERT_EQ(ioctl(terminal.Master(), TIOCSWINSZ, &size), 0);
+        EXPECT_EQ(out.FitToTerminal(line), c.shown);
+    }
+    std::fclose(err);
+
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(CCliOutput(stdout, file, false).FitToTerminal(line), line) << "not a terminal";
+    std::fclose(file);
+}
+
+// Settings read from a table, as the store would give them.
+SettingLookup LookupIn(const std::map<std::string, std::string>& settings)
+{
+    return [&settings](const std::string& name) {
+        const auto it = settings.find(name);
+        return it == settings.end() ? std::string() : it->second;
+    };
+}
+
 TEST(PortOptions, CommandLineSettingsAndDefaults)
 {
     unsetenv("KESTREL_COM3");
@@ -102,6 +178,52 @@ TEST(PortOptions, CommandLineSettingsAndDefaults)
     }
 }
 
+TEST(PortOptions, AListNamesTheNumberWithoutADeviceAndRefusesAPortGivenTwice)
+{
+    unsetenv("KESTREL_COM22");
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::map<std::string, std::string> settings;
+        const char* env22;                 // KESTREL_COM22, or null
+        std::vector<std::string> devices;  // when the list is taken
+        std::string refusal;               // else a part of the message
+    } cases[] = {
+        {"numbers of the fixed map", {"3", "COM20"}, {}, nullptr, {"/dev/ttyACM0", "/dev/ttyUSB9"}, ""},
+        {"numbers past it", {"21", "22"}, {}, nullptr, {}, "--port 21: no device is mapped to COM21"},
+        {"a range that runs past it", {"19-22"}, {}, nullptr, {}, "--port 21: no device is mapped to COM21"},
+        {"mapped by a setting and the variable", {"21", "22"}, {{"COM21", "/tmp/h21"}}, "/tmp/h22",
+         {"/tmp/h21", "/tmp/h22"}, ""},
+        {"one of them mapped", {"21", "22"}, {{"COM21", "/tmp/h21"}}, nullptr, {}, "no device is mapped to COM22"},
+        {"the PORT setting", {}, {{"PORT", "25"}}, nullptr, {}, "The PORT setting 25: no device is mapped to COM25"},
+        {"a slot that names a number", {"SLOT1"}, {{"SLOT1", "COM30"}}, nullptr, {},
+         "--port SLOT1: no device is mapped to COM30"},
+        {"the same number twice", {"3", "COM3"}, {}, nullptr, {},
+         "--port COM3 is given twice: it is /dev/ttyACM0, as --port 3 is."},
+        {"two numbers of one device", {"3", "4"}, {{"COM4", "/dev/ttyACM0"}}, nullptr, {},
+         "--port 4 is given twice: it is /dev/ttyACM0, as --port 3 is."},
+        {"a number and a slot of one device", {"21", "SLOT2"}, {{"COM21", "/tmp/h21"}, {"SLOT2", "/tmp/h21"}}, nullptr,
+         {}, "--port SLOT2 is given twice"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.env22 != nullptr) setenv("KESTREL_COM22", c.env22, 1);
+        const SettingLookup lookup = LookupIn(c.settings);
+        std::vector<CPortOptions> ports;
+        std::string error;
+        const bool taken = ResolvePortList(c.args, "", lookup, ports, error);
+        unsetenv("KESTREL_COM22");
+        ASSERT_EQ(taken, c.refusal.empty()) << error;
+        if (!taken) {
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+            continue;
+        }
+        std::vector<std::string> devices;
+        for (const CPortOptions& port : ports) devices.push_back(port.strDevicePath);
+        EXPECT_EQ(devices, c.devices);
+    }
+}
+
 TEST(PortOptions, AStationStartsWithTheStoredTheMappedAndThePresentPorts)
 {
     unsetenv("KESTREL_COM30");
@@ -124,10 +246,7 @@ TEST(PortOptions, AStationStartsWithTheStoredTheMappedAndThePresentPorts)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.env30 != nullptr) setenv("KESTREL_COM30", c.env30, 1);
-        const SettingLookup lookup = [&c](const std::string& name) {
-            const auto it = c.settings.find(name);
-            return it == c.settings.end() ? std::string() : it->second;
-        };
+        const SettingLookup lookup = LookupIn(c.settings);
         EXPECT_EQ(DefaultStationPorts(lookup, [&c](const std::string& device) { return c.devices.count(device) > 0; }),
                   c.ports);
         unsetenv("KESTREL_COM30");

@@ -9,6 +9,13 @@ source "$1"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" && touch PHONE.bin OLD.BIN notes.txt && mkdir images
+# Settings that name two slots (and one empty), away from the files offered as images.
+settings=$(mktemp -d)
+trap 'rm -rf "$work" "$settings"' EXIT
+mkdir "$settings/NORVALE"
+printf '[General]\nSLOT1=usb:pci-0000:00:14.0-usb-0:3:1.0\nSLOT1_LABEL=Hub A\nSLOT12=COM5\nSLOT3=\n' \
+    >"$settings/NORVALE/TIDEWELL.ini"
+export XDG_CONFIG_HOME=$settings
 
 failures=0
 check() {
@@ -33,6 +40,7 @@ check 'kestrel-cli st' 'station'
 check 'kestrel-cli --' '--baud --help --json --port --version'
 check 'kestrel-cli --baud ' '115200 57600'
 check 'kestrel-cli --port COM1' 'COM1 COM10 COM11 COM12 COM13 COM14 COM15 COM16 COM17 COM18 COM19'
+check 'kestrel-cli flash PHONE.bin --port SL' 'SLOT1 SLOT12'
 check 'kestrel-cli --port 3 --baud 57600 fl' 'flash'
 check 'kestrel-cli flash ' 'OLD.BIN PHONE.bin images'
 check 'kestrel-cli --json flash PHONE.bin --' '--baud --font-address --help --json --old --port --type --yes'

@@ -27,11 +27,12 @@ struct ChildResult {
 
 class CChildProcess {
 public:
-    explicit CChildProcess(const std::vector<std::string>& argv)
+    // errFd: where standard error goes instead of being collected (a terminal, say); -1 collects it.
+    explicit CChildProcess(const std::vector<std::string>& argv, int errFd = -1)
     {
-        int out[2], err[2];
+        int out[2], err[2] = {-1, errFd};
         if (pipe2(out, O_CLOEXEC) != 0) return;
-        if (pipe2(err, O_CLOEXEC) != 0) {
+        if (errFd < 0 && pipe2(err, O_CLOEXEC) != 0) {
             close(out[0]);
             close(out[1]);
             return;
@@ -46,7 +47,7 @@ public:
         if (posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0) m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
-        close(err[1]);
+        if (errFd < 0) close(err[1]);
         m_nOut = out[0];
         m_nErr = err[0];
     }
