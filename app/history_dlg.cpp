@@ -81,9 +81,11 @@ void CHistoryDlg::LoadRuns()
     for (int nColumn = 0; nColumn < headers.size(); ++nColumn)
         m_pModel->setHeaderData(nColumn, Qt::Horizontal, Qt::AscendingOrder, Qt::InitialSortOrderRole);
 
+    // The window only reads here: a journal the user may not write is shown all the same.
     CJournal journal;
-    if (journal.Open(JournalFilePath()))
-        m_rows = journal.Runs({});
+    const auto optRows = journal.OpenReadOnly(JournalFilePath()) ? journal.Runs({}) : std::nullopt;
+    if (optRows)
+        m_rows = *optRows;
     else
         m_strJournalError = FromStd(journal.LastError());
     for (std::size_t n = 0; n < m_rows.size(); ++n) {

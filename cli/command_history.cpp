@@ -1,4 +1,5 @@
-// kestrel-cli history: the runs in the journal, newest first, or one run in full.
+// kestrel-cli history: the runs in the journal, newest first, or one run in full. It only reads
+// the journal, so that a user who may not write it can read it too.
 
 #include <QDateTime>
 #include <algorithm>
@@ -101,25 +102,28 @@ int RunHistoryCommand(CCliOutput& globalOut, const CliArgs& args)
 
     CJournal journal;
     const std::string strPath = JournalFilePath();
-    if (!journal.Open(strPath)) {
+    if (!journal.OpenReadOnly(strPath)) {
         out.Error(journal.LastError());
         return kExitFileError;
     }
-    if (!journal.MovedAside().empty())
-        out.Error("The journal could not be read (" + journal.MovedAsideReason() + "); it was moved to " + journal.MovedAside() + ".");
-
+    if (journal.NoJournalYet()) out.Error("There is no journal yet at " + strPath + ".");
+    parsed.filter.optId = parsed.optShowId;
+    const auto optRows = journal.Runs(parsed.filter);
+    if (!optRows) {
+        out.Error(journal.LastError());
+        return kExitFileError;
+    }
+    const std::vector<CJournalRow>& rows = *optRows;
     if (parsed.optShowId) {
-        const auto row = journal.Run(*parsed.optShowId);
-        if (!row) {
+        if (rows.empty()) {
             out.Error("There is no run " + std::to_string(*parsed.optShowId) + " in " + strPath + ".");
             return kExitFileError;
         }
-        out.Text(HistoryDetails(*row), false);
-        out.Object(HistoryJson(*row));
+        out.Text(HistoryDetails(rows.front()), false);
+        out.Object(HistoryJson(rows.front()));
         return kExitOk;
     }
 
-    const std::vector<CJournalRow> rows = journal.Runs(parsed.filter);
     if (!parsed.strCsv.empty()) {
         if (!WriteJournalCsv(parsed.strCsv, rows, error)) {
             out.Error(error);
