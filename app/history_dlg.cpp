@@ -14,6 +14,7 @@
 
 #include "services/journal.h"
 #include "services/journal_csv.h"
+#include "services/journal_files.h"
 
 namespace kestrel {
 namespace {
@@ -131,7 +132,10 @@ bool CHistoryDlg::ExportCsv(const QString& strPath)
     for (int nLine = 0; nLine < m_pProxy->rowCount(); ++nLine)
         shown.push_back(m_rows[m_pProxy->index(nLine, 0).data(Qt::UserRole).toULongLong()]);
     std::string strError;
-    if (WriteJournalCsv(strPath.toStdString(), shown, strError)) return true;
+    if (IsJournalFile(strPath.toStdString(), JournalFilePath()))
+        strError = JournalFileRefusal(strPath.toStdString());
+    else if (WriteJournalCsv(strPath.toStdString(), shown, strError))
+        return true;
     QMessageBox box(QMessageBox::Warning, windowTitle(), FromStd(strError), QMessageBox::Ok, this);
     box.exec();
     return false;

@@ -10,6 +10,7 @@
 #include "history_format.h"
 #include "services/journal.h"
 #include "services/journal_csv.h"
+#include "services/journal_files.h"
 
 namespace kestrel {
 namespace {
@@ -100,8 +101,12 @@ int RunHistoryCommand(CCliOutput& globalOut, const CliArgs& args)
     CCliOutput jsonOut(stdout, stderr, true);
     CCliOutput& out = parsed.bJson ? jsonOut : globalOut;
 
-    CJournal journal;
     const std::string strPath = JournalFilePath();
+    if (!parsed.strCsv.empty() && IsJournalFile(parsed.strCsv, strPath)) {
+        out.Error("--csv " + JournalFileRefusal(parsed.strCsv));
+        return kExitUsage;
+    }
+    CJournal journal;
     if (!journal.OpenReadOnly(strPath)) {
         out.Error(journal.LastError());
         return kExitFileError;

@@ -1,6 +1,6 @@
 // The History dialog offscreen on a journal of four known runs: the table, sorting by a
-// column, the filter box, the export of what it shows, a journal that cannot be read, and the
-// way to it from the window's context menu.
+// column, the filter box, the export of what it shows (never over the journal), a journal that
+// cannot be read, and the way to it from the window's context menu.
 
 #include <gtest/gtest.h>
 
@@ -148,6 +148,17 @@ TEST_F(HistoryDlgTest, ExportWritesTheRowsShownInTheirOrderWithEveryField)
                           "1,2026-01-05T08:00:00.000Z,,cli,3,/dev/ttyACM0,,,,/img/a.bin,,,,,,CHANGE(EMERGENCY),completed,,,,262144,,,,,,\r\n"
                           "3,2026-03-01T12:00:00.000Z,,cli,3,/dev/ttyACM0,,,,/img/a.bin,,,,,,CHANGE(EMERGENCY),handset-error,,,,8192,,,"
                           "\"Flash failed, \"\"jump\"\" NAK\",,,\r\n");
+}
+
+TEST_F(HistoryDlgTest, ExportRefusesTheJournalItself)
+{
+    const std::string strJournal = JournalFilePath();
+    const std::string before = FileBytes(strJournal);
+    m_answerer.Then(CDialogAnswerer::AnswerDefault);
+    EXPECT_FALSE(m_pDlg->ExportCsv(QString::fromStdString(strJournal)));
+    ASSERT_FALSE(m_answerer.Seen().empty());
+    EXPECT_TRUE(m_answerer.Seen().back().contains("is the journal or one of its files")) << m_answerer.Seen().back().toStdString();
+    EXPECT_EQ(FileBytes(strJournal), before);
 }
 
 // The dialog only reads: what it cannot read is said, and left where it is.

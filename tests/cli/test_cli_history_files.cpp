@@ -1,5 +1,6 @@
 // kestrel-cli history and the journal's files: it reads a journal its user may not write and
-// leaves it as it was, calls a missing journal no runs yet, and refuses what is not a journal.
+// leaves it as it was, calls a missing journal no runs yet, refuses what is not a journal,
+// and never writes its CSV over the journal or leaves a partial file behind.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -135,6 +136,79 @@ TEST_F(CliHistoryFiles, AFileThatIsNotAJournalIsAnErrorAndLeftAsItWas)
         EXPECT_EQ(r.strErr, Journal() + " cannot be read as a journal: " + c.pszReason + "\n");
         EXPECT_EQ(FolderContent(), before) << "nothing is moved aside or written";
     }
+}
+
+TEST_F(CliHistoryFiles, TheCsvNeverGoesOverTheJournalOrItsFiles)
+{
+    ASSERT_NO_FATAL_FAILURE(test::AddSampleRuns(m_journal));
+    const std::string strLinks = m_journal.Folder() + "/links";
+    fs::create_directories(strLinks);
+    fs::create_symlink(Journal(), strLinks + "/to-journal");
+    fs::create_symlink(Journal() + "-wal", strLinks + "/to-wal-not-there");
+    fs::create_symlink(Folder(), strLinks + "/to-folder");
+    fs::create_hard_link(Journal(), strLinks + "/hard-link");
+    const std::string strName = fs::path(Journal()).filename();
+
+    const std::string targets[] = {
+        Journal(),
+        Journal() + "-wal",
+        Journal() + "-shm",
+        Journal() + "-journal",
+        Folder().string() + "/./" + strName,
+        Folder().string() + "//" + strName,
+        Folder().string() + "/../TIDEWELL/" + strName,
+        fs::relative(Journal(), fs::current_path()).string(),
+        strLinks + "/to-journal",
+        strLinks + "/to-wal-not-there",
+        strLinks + "/to-folder/" + strName + "-shm",
+        strLinks + "/hard-link",
+    };
+    const auto before = FolderContent();
+    for (const std::string& strTarget : targets) {
+        SCOPED_TRACE(strTarget);
+        const auto r = RunHistory({"--csv", strTarget});
+        EXPECT_EQ(r.nExitCode, 2);
+        EXPECT_EQ(r.strOut, "");
+        EXPECT_EQ(r.strErr.rfind("--csv " + strTarget + " is the journal or one of its files;", 0), 0u) << r.strErr;
+        EXPECT_EQ(FolderContent(), before);
+    }
+}
+
+TEST_F(CliHistoryFiles, ACsvThroughALinkReplacesTheFileItLeadsTo)
+{
+    ASSERT_NO_FATAL_FAILURE(test::AddSampleRuns(m_journal));
+    const std::string strFile = m_journal.Folder() + "/runs.csv";
+    const std::string strLink = m_journal.Folder() + "/latest.csv";
+    std::ofstream(strFile) << "old runs";
+    fs::create_symlink("runs.csv", strLink);
+    const auto r = RunHistory({"--limit", "1", "--csv", strLink});
+    EXPECT_EQ(r.nExitCode, 0) << r.strErr;
+    EXPECT_TRUE(fs::is_symlink(strLink));
+    EXPECT_EQ(test::FileBytes(strFile).rfind("id,started_at,", 0), 0u) << test::FileBytes(strFile);
+}
+
+// Standard error says which step failed; the file keeps its old text and nothing is left beside it.
+TEST_F(CliHistoryFiles, ACsvThatCannotBeWrittenWholeLeavesTheOldFile)
+{
+    std::vector<CJournalRow> rows;
+    for (int n = 0; n < 20; ++n) rows.push_back(test::SampleRow(test::kSampleRuns[n % 4]));
+    ASSERT_NO_FATAL_FAILURE(m_journal.Add(rows));
+    const std::string strCsv = m_journal.Folder() + "/runs.csv";
+    std::ofstream(strCsv) << "old runs";
+    const auto entries = [this] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_journal.Folder())) names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const auto before = entries();
+    // The CSV of 20 runs is larger than the 1 KiB the shell lets it write.
+    test::CChildProcess cli({"/bin/bash", "-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" history --csv \"$1\"", KESTREL_CLI_PATH, strCsv});
+    const auto r = cli.Finish(20000);
+    EXPECT_EQ(r.nExitCode, 3);
+    EXPECT_EQ(r.strErr.rfind(strCsv + " cannot be written: cannot write ", 0), 0u) << r.strErr;
+    EXPECT_EQ(test::FileBytes(strCsv), "old runs");
+    EXPECT_EQ(entries(), before);
 }
 
 }  // namespace
