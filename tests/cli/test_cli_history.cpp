@@ -1,5 +1,6 @@
 // kestrel-cli history on a journal of four known runs: the listing and its filters, JSON,
-// CSV, one run in full, and what the command refuses; and --since under several time zones.
+// CSV, one run in full, and what the command refuses; text that would steer a terminal, and
+// --since under several time zones.
 
 #include <gtest/gtest.h>
 
@@ -131,6 +132,39 @@ TEST_F(CliHistory, RefusesWhatItCannotDo)
         EXPECT_NE(r.strErr.find(c.pszError), std::string::npos) << r.strErr;
         EXPECT_EQ(r.strOut, "");
     }
+}
+
+// A run's text came from files and devices: on a terminal it must not steer it, in JSON and
+// CSV it is exact.
+TEST(CliHistoryText, ControlCharactersAreEscapedForTheTerminalOnly)
+{
+    test::CScopedJournal journal;
+    CJournalRow row = test::SampleRow(test::kSampleRuns[2]);
+    row.Set(JournalField::Image, std::string("/img/\x1b[2Jevil\nline.bin"));
+    row.Set(JournalField::LastRedLine, std::string("NAK\r\x07\xC2\x9B" "31m"));
+    ASSERT_NO_FATAL_FAILURE(journal.Add({row}));
+    const std::string strCsv = journal.Folder() + "/runs.csv";
+
+    const struct {
+        std::vector<std::string> args;
+        bool bTerminal;
+        std::vector<std::string> says;
+    } cases[] = {
+        {{}, true, {"  /img/\\x1b[2Jevil\\x0aline.bin\n"}},
+        {{"show", "1"}, true, {"Image:             /img/\\x1b[2Jevil\\x0aline.bin\n", "Last red line:     NAK\\x0d\\x07\\x9b31m\n"}},
+        {{"--json"}, false, {R"("image":"/img/\u001b[2Jevil\nline.bin")", R"("last_red_line":"NAK\r\u0007)" "\xC2\x9B" "31m\""}},
+        {{"--csv", strCsv}, false, {"1 runs written to " + strCsv + "\n"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const auto r = RunHistory(c.args);
+        ASSERT_EQ(r.nExitCode, 0) << r.strErr;
+        for (const std::string& strSays : c.says) EXPECT_NE(r.strOut.find(strSays), std::string::npos) << strSays << "\n" << r.strOut;
+        if (!c.bTerminal) continue;
+        for (const char* pszRaw : {"\x1b", "\r", "\x07", "\xC2\x9B", "\nline"})
+            EXPECT_EQ(r.strOut.find(pszRaw), std::string::npos) << testing::PrintToString(pszRaw);
+    }
+    EXPECT_NE(test::FileBytes(strCsv).find("\"/img/\x1b[2Jevil\nline.bin\","), std::string::npos) << test::FileBytes(strCsv);
 }
 
 // --since names an instant: a time without an offset is UTC whatever TZ the caller has, also
