@@ -14,6 +14,7 @@
 
 #include "services/journal.h"
 #include "services/journal_csv.h"
+#include "services/journal_files.h"
 
 namespace kestrel {
 namespace {
@@ -81,9 +82,11 @@ void CHistoryDlg::LoadRuns()
     for (int nColumn = 0; nColumn < headers.size(); ++nColumn)
         m_pModel->setHeaderData(nColumn, Qt::Horizontal, Qt::AscendingOrder, Qt::InitialSortOrderRole);
 
+    // The window only reads here: a journal the user may not write is shown all the same.
     CJournal journal;
-    if (journal.Open(JournalFilePath()))
-        m_rows = journal.Runs({});
+    const auto optRows = journal.OpenReadOnly(JournalFilePath()) ? journal.Runs({}) : std::nullopt;
+    if (optRows)
+        m_rows = *optRows;
     else
         m_strJournalError = FromStd(journal.LastError());
     for (std::size_t n = 0; n < m_rows.size(); ++n) {
@@ -129,7 +132,10 @@ bool CHistoryDlg::ExportCsv(const QString& strPath)
     for (int nLine = 0; nLine < m_pProxy->rowCount(); ++nLine)
         shown.push_back(m_rows[m_pProxy->index(nLine, 0).data(Qt::UserRole).toULongLong()]);
     std::string strError;
-    if (WriteJournalCsv(strPath.toStdString(), shown, strError)) return true;
+    if (IsJournalFile(strPath.toStdString(), JournalFilePath()))
+        strError = JournalFileRefusal(strPath.toStdString());
+    else if (WriteJournalCsv(strPath.toStdString(), shown, strError))
+        return true;
     QMessageBox box(QMessageBox::Warning, windowTitle(), FromStd(strError), QMessageBox::Ok, this);
     box.exec();
     return false;

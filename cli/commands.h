@@ -10,6 +10,7 @@
 namespace kestrel {
 
 struct SFlashArgs;
+struct SHistoryArgs;
 
 // The words after a command's name that the command reads itself.
 using CliArgs = std::vector<std::string>;
@@ -22,7 +23,8 @@ int RunCompareCommand(CCliOutput& out, const CliArgs& args);
 int RunFlashCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const SFlashArgs& args);
 // Flashes handsets as they appear on the ports, until Ctrl+C or --count units.
 int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const SFlashArgs& args);
-int RunHistoryCommand(CCliOutput& out, const CliArgs& args);
+// The runs of the journal, or one of them in full; it only reads the journal.
+int RunHistoryCommand(CCliOutput& out, const SHistoryArgs& args);
 // The serial ports there are now, with the COM number and the SLOT<n> setting that lead to each.
 int RunPortsCommand(CCliOutput& out, const SettingLookup& settings);
 

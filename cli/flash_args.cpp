@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "checked_option.h"
 #include "exit_codes.h"
 #include "image/download_type.h"
 #include "protocol/font_address.h"
@@ -43,33 +44,6 @@ int Severity(int exitCode)
     case kExitOk: return 0;
     default: return 1;
     }
-}
-
-// An option whose text parse turns into target; a text it refuses is a usage error that
-// says what the option takes.
-template <class T>
-void AddParsedOption(CLI::App& command, const char* name, const char* valueName, std::optional<T>& target,
-                     std::optional<T> (*parse)(std::string_view), std::string refusal, const char* help)
-{
-    command
-        .add_option_function<std::string>(
-            name,
-            [&target, parse, refusal](const std::string& text) {
-                target = parse(text);
-                if (!target) throw CLI::ValidationError(refusal);
-            },
-            help)
-        ->type_name(valueName);
-}
-
-// An unset variable in a script gives an empty word: never taken as "no file".
-CLI::Validator NotBlank(const char* what)
-{
-    return CLI::Validator(
-        [what](std::string& text) {
-            return text.find_first_not_of(" \t\r\n") == std::string::npos ? std::string(what) + " is empty." : std::string();
-        },
-        "", "not blank");
 }
 
 }  // namespace

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 
+#include "terminal_text.h"
+
 namespace kestrel {
 namespace {
 
+// A name in the journal came from a file or a device: it must not steer the terminal.
 std::string Shown(const CJournalRow& row, JournalField eField)
 {
-    std::string strText = row.Text(eField);
-    return strText.empty() ? "-" : strText;
+    const std::string strText = row.Text(eField);
+    return strText.empty() ? "-" : TerminalSafe(strText);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 
 namespace kestrel {
 
+// In the listing and in full, control characters are escaped as TerminalSafe escapes them.
+
 // The listed fields in aligned columns, "-" where a value is absent; the last column is not padded.
 std::string HistoryListing(const std::vector<CJournalRow>& rows);
 // Every field on a line of its own: "Header: value".

@@ -13,6 +13,7 @@
 #include "commands.h"
 #include "exit_codes.h"
 #include "flash_args.h"
+#include "history_args.h"
 #include "kestrel_version.h"
 #include "services/port_options.h"
 #include "services/settings_store.h"
@@ -95,6 +96,7 @@ struct SCommandLine {
     CLI::App cli{"Writes a firmware image into a mobile handset over a serial line.", kProgram};
     SGlobalOptions global;
     SFlashArgs flash;
+    SHistoryArgs history;
     CliArgs words;
     SettingLookup settings = StoredSettingLookup();
     std::vector<SCommand> commands;
@@ -175,14 +177,18 @@ void AddCommands(SCommandLine& line)
     });
     add("ports", "list the serial ports there are now, with their links, USB identity, COM number and slot", false,
         [&](CCliOutput& out, const std::vector<CPortOptions>&) { return RunPortsCommand(out, settings); });
-    // history reads its own options (its --port is a filter, not the port to open).
+    const std::vector<std::string>& ports = line.global.ports;
     CLI::App* pHistory = add("history", "list the runs of the journal, newest first, or show one in full", false,
                              [&](CCliOutput& out, const std::vector<CPortOptions>&) {
-                                 return RunHistoryCommand(out, cli.get_subcommands().front()->remaining());
+                                 // Before the command --port names a port to open, which history never does.
+                                 if (!ports.empty()) {
+                                     out.Error("history takes --port after its name, to pick the runs of a port.");
+                                     return static_cast<int>(kExitUsage);
+                                 }
+                                 return RunHistoryCommand(out, line.history);
                              });
-    pHistory->fallthrough(false);
-    pHistory->prefix_command();
-    pHistory->set_help_flag();
+    pHistory->footer("--json goes before or after the command; see " + std::string(kProgram) + " --help.");
+    AddHistoryOptions(*pHistory, line.history);
 }
 
 // Runs the command the parser chose, with the ports it names when it uses any.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kestrel needs to build, test and run: what scripts/test.sh and
 # scripts/demo.sh use. ccache keeps compiler output between builds and runs. The tests also
-# need a locale with decimal commas (de_DE.UTF-8), made here.
+# need a locale with decimal commas (de_DE.UTF-8), made here, and tzdata's time zones.
 #   scripts/setup.sh                  build, test and run
 #   scripts/setup.sh --screenshots    also the X server the screenshot programs run under
 set -euo pipefail
@@ -11,7 +11,7 @@ packages=(
   libgtest-dev googletest libcli11-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6svg6-dev
   libudev-dev umockdev libumockdev-dev libsqlite3-dev nlohmann-json3-dev
-  fonts-nanum python3 locales
+  fonts-nanum python3 locales tzdata
   dpkg-dev lintian bash-completion man-db groff-base
 )
 for arg in "$@"; do

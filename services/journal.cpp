@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "services/journal_columns.h"
 #include "services/process_owner.h"
 
 namespace kestrel {
@@ -48,12 +49,12 @@ std::string AsideName(const std::string& strPath)
     return strAside;
 }
 
-// The columns of the fields, in order, for statements that list them.
-std::string ColumnList(bool bWithId)
+// The columns of the fields but the id, in order, for the statement that inserts a row.
+std::string InsertedColumns()
 {
     std::string strColumns;
     for (const SJournalFieldInfo& info : JournalFields()) {
-        if (!bWithId && info.eField == JournalField::Id) continue;
+        if (info.eField == JournalField::Id) continue;
         if (!strColumns.empty()) strColumns += ", ";
         strColumns += info.strColumn;
     }
@@ -89,13 +90,21 @@ bool CJournal::Fail(const std::string& strWhat, int nResult)
     return Fail(strWhat + ": " + (m_db.IsOpen() ? m_db.Error() : sqlite3_errstr(nResult)));
 }
 
-bool CJournal::Open(const std::string& strPath)
+void CJournal::Reset(const std::string& strPath)
 {
     m_db.Close();
     m_strMovedAside.clear();
     m_strMovedAsideReason.clear();
     m_strError.clear();
     m_bBusy = false;
+    m_strPath = strPath;
+    m_bNoJournalYet = false;
+    m_bImmutable = false;
+}
+
+bool CJournal::Open(const std::string& strPath)
+{
+    Reset(strPath);
     std::error_code error;
     fs::create_directories(fs::path(strPath).parent_path(), error);
     if (error) return Fail("The folder of " + strPath + " cannot be made: " + error.message());
@@ -114,6 +123,7 @@ bool CJournal::Open(const std::string& strPath)
         m_bBusy = MeansBusy(sqlite3_errcode(m_db.Get()));
         return Fail(strPath + " cannot be used: " + strError);
     }
+    if (!JournalSelectList(m_db, kJournalSchemaVersion, m_strColumns, strError)) return Fail(strPath + " cannot be read: " + strError);
     return MarkInterrupted();
 }
 
@@ -251,7 +261,7 @@ bool CJournal::Save(CJournalRow& row)
         }
         strSql += " WHERE id = ?" + std::to_string(nParam);
     } else {
-        strSql = "INSERT INTO runs (" + ColumnList(false) + ", owner) VALUES (";
+        strSql = "INSERT INTO runs (" + InsertedColumns() + ", owner) VALUES (";
         for (int n = 1; n < kJournalFieldCount; ++n) strSql += "?" + std::to_string(n) + ", ";
         strSql += "?" + std::to_string(kJournalFieldCount) + ")";
     }
@@ -270,36 +280,51 @@ bool CJournal::Save(CJournalRow& row)
     return true;
 }
 
-std::vector<CJournalRow> CJournal::Runs(const SJournalFilter& filter)
+std::optional<std::vector<CJournalRow>> CJournal::Runs(const SJournalFilter& filter)
 {
-    std::vector<CJournalRow> rows;
-    if (!IsOpen()) return rows;
+    if (m_bNoJournalYet) return std::vector<CJournalRow>{};
+    auto optRows = Query(filter);
+    // A writer that came meanwhile may have changed what was read: read again, sharing its locks.
+    for (int nRead = 1; optRows && !ReadWasSound(); ++nRead) {
+        if (nRead == 3) {
+            m_strError = m_strPath + " kept changing while it was read.";
+            return std::nullopt;
+        }
+        if (!OpenReadOnly(m_strPath)) return std::nullopt;
+        optRows = m_bNoJournalYet ? std::vector<CJournalRow>{} : Query(filter);
+    }
+    return optRows;
+}
+
+std::optional<std::vector<CJournalRow>> CJournal::Query(const SJournalFilter& filter)
+{
+    if (!IsOpen()) {
+        m_strError = "The journal is not open.";
+        return std::nullopt;
+    }
     std::string strWhere;
     std::vector<JournalValue> params;
     const auto condition = [&](const char* pszTest, JournalValue value) {
         params.push_back(std::move(value));
         strWhere += (strWhere.empty() ? " WHERE " : " AND ") + std::string(pszTest) + std::to_string(params.size());
     };
+    if (filter.optId) condition("id = ?", *filter.optId);
     if (filter.optPort) condition("port = ?", int64_t{*filter.optPort});
     if (!filter.strDevice.empty()) condition("device = ?", filter.strDevice);
     if (!filter.strSince.empty()) condition("started_at >= ?", filter.strSince);
     if (!filter.strOutcome.empty()) condition("outcome = ?", filter.strOutcome);
-    CStatement query(m_db, "SELECT " + ColumnList(true) + " FROM runs" + strWhere + " ORDER BY id DESC LIMIT " +
+    // The filters see the rows as they read: a running row whose process died is interrupted.
+    CStatement query(m_db, "SELECT * FROM (SELECT " + m_strColumns + " FROM runs)" + strWhere + " ORDER BY id DESC LIMIT " +
                                std::to_string(filter.nLimit));
     for (std::size_t n = 0; n < params.size(); ++n) query.Bind(static_cast<int>(n + 1), params[n]);
+    std::vector<CJournalRow> rows;
     int nResult;
     while ((nResult = query.Step()) == SQLITE_ROW) rows.push_back(ReadRow(query));
-    if (nResult != SQLITE_DONE) m_strError = "The journal cannot be read: " + m_db.Error();
+    if (nResult != SQLITE_DONE) {
+        m_strError = m_strPath + " cannot be read: " + m_db.Error();
+        return std::nullopt;
+    }
     return rows;
-}
-
-std::optional<CJournalRow> CJournal::Run(int64_t nId)
-{
-    if (!IsOpen()) return std::nullopt;
-    CStatement query(m_db, "SELECT " + ColumnList(true) + " FROM runs WHERE id = ?1");
-    query.Bind(1, nId);
-    if (query.Step() != SQLITE_ROW) return std::nullopt;
-    return ReadRow(query);
 }
 
 }  // namespace kestrel

@@ -27,10 +27,11 @@ std::string JournalFilePath();
 
 // Which runs the history shows; empty or absent members do not filter.
 struct SJournalFilter {
+    std::optional<int64_t> optId;
     std::optional<int> optPort;
     std::string strDevice;
     std::string strSince;    // runs started at or after this UTC time, as ISO 8601 text
-    std::string strOutcome;
+    std::string strOutcome;  // as the rows read: a running row whose process died is interrupted
     int nLimit = -1;         // negative: all
 };
 
@@ -46,6 +47,13 @@ public:
     // process has died are marked interrupted. False, with LastError(), when the journal
     // cannot be used now; a journal of a newer schema is left as it is.
     bool Open(const std::string& strPath);
+    // Opens the journal to read it only, also for a user who may not write it or its folder:
+    // nothing is created, migrated, moved aside or written. A missing file (or an empty
+    // database) is a journal without runs, NoJournalYet(). False, with LastError(), for a file
+    // that cannot be read as a journal: not a database, another program's, a newer schema, or
+    // without the runs table or one of its columns.
+    bool OpenReadOnly(const std::string& strPath);
+    bool NoJournalYet() const { return m_bNoJournalYet; }
     bool IsOpen() const { return m_db.IsOpen(); }
     void Close() { m_db.Close(); }
     const std::string& MovedAside() const { return m_strMovedAside; }
@@ -57,18 +65,33 @@ public:
 
     // Inserts a row without an id (and gives it one) or updates the row with its id.
     bool Save(CJournalRow& row);
-    // Newest first.
-    std::vector<CJournalRow> Runs(const SJournalFilter& filter);
-    std::optional<CJournalRow> Run(int64_t nId);
+    // Newest first; a running row whose process has died reads as interrupted. Nullopt, with
+    // LastError(), when the journal cannot be read.
+    std::optional<std::vector<CJournalRow>> Runs(const SJournalFilter& filter);
 
 private:
     enum class EVerdict { kUsable, kNotAJournal, kUnavailable };
+    // What a file looked like when it was opened: a write changes it.
+    struct SFileStamp {
+        uint64_t qwDevice = 0;
+        uint64_t qwInode = 0;
+        int64_t nSize = 0;
+        int64_t nModifiedNs = 0;
+        bool operator==(const SFileStamp&) const = default;
+    };
 
+    // Closes and forgets what an earlier open found.
+    void Reset(const std::string& strPath);
     EVerdict OpenAndCheck(const std::string& strPath);
     EVerdict CheckContent();
     bool MoveAside(const std::string& strPath);
     bool Migrate();
     bool MarkInterrupted();
+    bool CheckReadable();
+    bool ReadWasSound() const;
+    // Nullopt, with errno, when the file cannot be reached.
+    static std::optional<SFileStamp> StampOf(const std::string& strPath);
+    std::optional<std::vector<CJournalRow>> Query(const SJournalFilter& filter);
     bool Fail(const std::string& strWhat);
     bool Fail(const std::string& strWhat, int nResult);
     static int OnBusy(void* pJournal, int nTries);
@@ -82,6 +105,11 @@ private:
     std::chrono::steady_clock::time_point m_busySince;
     std::string m_strNotAJournal;  // why the file was taken for something else
     uint64_t m_qwOpenedInode = 0;
+    std::string m_strPath;
+    std::string m_strColumns;  // what a SELECT lists to read the fields, in order
+    bool m_bNoJournalYet = false;
+    bool m_bImmutable = false;  // read as a file nothing writes: see OpenReadOnly
+    SFileStamp m_openedStamp;
 };
 
 // Runs the schema's steps from the database's PRAGMA user_version up to `toVersion`, in one

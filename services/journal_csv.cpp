@@ -1,8 +1,7 @@
 #include "services/journal_csv.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
+#include "image/replacing_file.h"
+#include "services/journal_files.h"
 
 namespace kestrel {
 namespace {
@@ -38,12 +37,11 @@ std::string JournalCsv(const std::vector<CJournalRow>& rows)
 
 bool WriteJournalCsv(const std::string& strPath, const std::vector<CJournalRow>& rows, std::string& strError)
 {
-    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
+    // Through a link, the file it leads to is replaced, not the link.
+    CReplacingFile file(ResolvedPath(strPath));
     const std::string strCsv = JournalCsv(rows);
-    if (out) out.write(strCsv.data(), static_cast<std::streamsize>(strCsv.size()));
-    out.close();
-    if (out) return true;
-    strError = strPath + " cannot be written: " + std::strerror(errno);
+    if (file.Write(strCsv.data(), strCsv.size()) && file.Commit()) return true;
+    strError = strPath + " cannot be written: " + file.Failure();
     return false;
 }
 

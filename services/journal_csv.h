@@ -10,7 +10,8 @@
 namespace kestrel {
 
 std::string JournalCsv(const std::vector<CJournalRow>& rows);
-// False with a message in strError when the file cannot be written.
+// Replaces the file only once the whole text is written: a failure leaves the file as it was
+// and nothing beside it. False with a message in strError when it cannot be written.
 bool WriteJournalCsv(const std::string& strPath, const std::vector<CJournalRow>& rows, std::string& strError);
 
 }  // namespace kestrel

@@ -32,9 +32,9 @@ constexpr std::array<SJournalFieldInfo, kJournalFieldCount> kFields{{
     {DurationMs, "duration_ms", "Duration (ms)"},
     {BytesPerSecond, "bytes_per_second", "Bytes/s"},
     {LastRedLine, "last_red_line", "Last red line"},
-    {Slot, "slot", "Slot"},
-    {SlotLabel, "slot_label", "Slot label"},
-    {Opened, "opened", "Opened"},
+    {Slot, "slot", "Slot", 3},
+    {SlotLabel, "slot_label", "Slot label", 3},
+    {Opened, "opened", "Opened", 3},
 }};
 
 constexpr std::array kListed{Id, StartedAt, FrontEnd, Port, Device, DownloadType, ImageVersion, Outcome, BytesWritten, DurationMs, Image};

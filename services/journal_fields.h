@@ -52,6 +52,7 @@ struct SJournalFieldInfo {
     JournalField eField;
     std::string_view strColumn;  // column, JSON key and CSV header
     std::string_view strHeader;  // as the history listing and the History dialog head it
+    int nSchemaVersion = 1;      // the journal's schema version that brought the column
 };
 
 // Every field, in column order.

@@ -90,10 +90,10 @@ TEST_P(StationRun, StartAllTakesEveryTileToItsOwnEnd)
     // Every port's run is in the journal, as a run of the station (written on the journal's
     // own thread, so it may take a moment).
     const auto stationRuns = [] {
-        CJournal rows;
+        CJournal reader;
         std::vector<std::string> outcomes;
-        if (!rows.Open(JournalFilePath())) return outcomes;
-        for (const CJournalRow& row : rows.Runs({}))
+        const auto optRows = reader.Open(JournalFilePath()) ? reader.Runs({}) : std::nullopt;
+        for (const CJournalRow& row : optRows.value_or(std::vector<CJournalRow>{}))
             if (row.Text(JournalField::FrontEnd) == "station") outcomes.push_back(row.Text(JournalField::Outcome));
         return outcomes;
     };
@@ -198,9 +198,7 @@ TEST_F(StationWindow, ClosingMidRunEndsEveryRunAsStopped)
     EXPECT_EQ(m_pDlg->Station(), nullptr);
     m_pDlg.reset();
 
-    CJournal journal;
-    ASSERT_TRUE(journal.Open(JournalFilePath())) << journal.LastError();
-    const std::vector<CJournalRow> rows = journal.Runs({});
+    const std::vector<CJournalRow> rows = test::JournalRuns();
     ASSERT_EQ(rows.size(), std::size_t{kHandsets});
     for (const CJournalRow& row : rows) {
         EXPECT_EQ(row.Text(JournalField::Outcome), "stopped") << row.Text(JournalField::Slot);

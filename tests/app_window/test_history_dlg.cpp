@@ -1,6 +1,6 @@
 // The History dialog offscreen on a journal of four known runs: the table, sorting by a
-// column, the filter box, the export of what it shows, a journal that cannot be opened, and
-// the way to it from the window's context menu.
+// column, the filter box, the export of what it shows (never over the journal), a journal that
+// cannot be read, and the way to it from the window's context menu.
 
 #include <gtest/gtest.h>
 
@@ -11,11 +11,12 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "app/history_dlg.h"
 #include "tests/app_window/window_test_support.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/scoped_journal.h"
 
 namespace kestrel::test {
@@ -79,8 +80,7 @@ protected:
             dlg.accept();
         });
         QTest::mouseClick(Button(*m_pDlg, "Export CSV..."), Qt::LeftButton);
-        std::ifstream in(strPath.toStdString(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return FileBytes(strPath.toStdString());
     }
 
     CScopedJournal m_journal;
@@ -150,16 +150,44 @@ TEST_F(HistoryDlgTest, ExportWritesTheRowsShownInTheirOrderWithEveryField)
                           "\"Flash failed, \"\"jump\"\" NAK\",,,\r\n");
 }
 
-TEST(HistoryDlg, AJournalThatCannotBeOpenedIsSaid)
+TEST_F(HistoryDlgTest, ExportRefusesTheJournalItself)
 {
-    CScopedJournal journal;
-    std::ofstream(journal.Folder() + "/NORVALE") << "a file where the folder should be";
-    CHistoryDlg dlg;
-    dlg.show();
-    EXPECT_EQ(dlg.findChild<QTableView*>()->model()->rowCount(), 0);
-    bool bSaid = false;
-    for (const QLabel* pLabel : dlg.findChildren<QLabel*>()) bSaid |= pLabel->text().contains("cannot be made");
-    EXPECT_TRUE(bSaid);
+    const std::string strJournal = JournalFilePath();
+    const std::string before = FileBytes(strJournal);
+    m_answerer.Then(CDialogAnswerer::AnswerDefault);
+    EXPECT_FALSE(m_pDlg->ExportCsv(QString::fromStdString(strJournal)));
+    ASSERT_FALSE(m_answerer.Seen().empty());
+    EXPECT_TRUE(m_answerer.Seen().back().contains("is the journal or one of its files")) << m_answerer.Seen().back().toStdString();
+    EXPECT_EQ(FileBytes(strJournal), before);
+}
+
+// The dialog only reads: what it cannot read is said, and left where it is.
+TEST(HistoryDlg, AJournalThatCannotBeReadIsSaidAndLeftAsItIs)
+{
+    const struct {
+        const char* pszWhat;
+        const char* pszFile;  // under XDG_DATA_HOME
+        const char* pszSaid;
+    } cases[] = {
+        {"a file where the folder should be", "NORVALE", "cannot be read: Not a directory"},
+        {"a file that is not a database", "NORVALE/TIDEWELL/journal.sqlite", "cannot be read as a journal: file is not a database"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        CScopedJournal journal;
+        const std::string strFile = journal.Folder() + "/" + c.pszFile;
+        std::filesystem::create_directories(std::filesystem::path(strFile).parent_path());
+        std::ofstream(strFile) << "some text, 1234567890 and more text to be sure it is no database at all";
+        const std::string before = FileBytes(strFile);
+        CHistoryDlg dlg;
+        dlg.show();
+        EXPECT_EQ(dlg.findChild<QTableView*>()->model()->rowCount(), 0);
+        bool bSaid = false;
+        for (const QLabel* pLabel : dlg.findChildren<QLabel*>()) bSaid |= pLabel->text().contains(c.pszSaid);
+        EXPECT_TRUE(bSaid);
+        EXPECT_EQ(FileBytes(strFile), before);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(std::filesystem::path(strFile).parent_path()), {}), 1);
+    }
 }
 
 TEST(HistoryDlg, TheWindowsContextMenuOpensIt)

@@ -12,6 +12,7 @@
 #include "app/font_address_dlg.h"
 #include "controls/percent_progress_ctrl.h"
 #include "services/journal.h"
+#include "tests/support/scoped_journal.h"
 #include "tests/app_window/window_run_fixture.h"
 
 namespace kestrel::test {
@@ -158,9 +159,7 @@ TEST_F(WindowRun, TheRunIsInTheJournal)
     m_pWatcher.reset();
     m_pDlg.reset();
 
-    CJournal journal;
-    ASSERT_TRUE(journal.Open(JournalFilePath())) << journal.LastError();
-    const auto rows = journal.Runs({});
+    const auto rows = test::JournalRuns();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].Text(JournalField::FrontEnd), "window");
     EXPECT_EQ(rows[0].Number(JournalField::Port), 3);

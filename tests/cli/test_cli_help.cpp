@@ -33,6 +33,9 @@ TEST(CliHelp, EveryLevelPrintsItsHelpOnStandardOutput)
         {{"request", "--help"}, {"Usage: kestrel-cli request [OPTIONS] REQUEST", "erase START LENGTH"}},
         {{"todm", "--help"}, {"Usage: kestrel-cli todm"}},
         {{"ports", "--help"}, {"Usage: kestrel-cli ports", "--json"}},
+        {{"history", "--help"}, {"Usage: kestrel-cli history [OPTIONS] [COMMAND]", "--limit N", "--port N|COMn|/dev/PATH",
+                                  "--since DATE", "--outcome O", "--csv FILE", "show", "--json goes before or after"}},
+        {{"history", "show", "-h"}, {"Usage: kestrel-cli history show [OPTIONS] ID"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -72,6 +75,10 @@ TEST(CliHelp, UsageErrorsGiveAReasonAndPointAtHelp)
         {{"flash", ""}, "IMAGE is empty", "Try 'kestrel-cli flash --help'"},
         {{"flash", "x.bin", "--old", ""}, "--old is empty", "Try 'kestrel-cli flash --help'"},
         {{"flash", "x.bin", "--type", ""}, "--type takes a type name", "Try 'kestrel-cli flash --help'"},
+        {{"history", "--since", "2026-12-10T99:99"}, "such as 2026-12-10,", "Try 'kestrel-cli history --help'"},
+        {{"history", "--bogus"}, "--bogus", "Try 'kestrel-cli history --help'"},
+        // Before the command --port is a port to open; history opens none.
+        {{"--port", "3", "history"}, "history takes --port after its name", "Try 'kestrel-cli history --help'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));

@@ -8,6 +8,7 @@
 
 #include "cli_output.h"
 #include "display_columns.h"
+#include "history_since.h"
 #include "json_writer.h"
 #include "services/port_options.h"
 #include "terminal_text.h"
@@ -135,6 +136,41 @@ SettingLookup LookupIn(const std::map<std::string, std::string>& settings)
         const auto it = settings.find(name);
         return it == settings.end() ? std::string() : it->second;
     };
+}
+
+// --since is read as the instant it names, in the form the journal writes, whatever TZ says.
+TEST(HistorySince, TakesStrictIso8601AndGivesTheInstantInUtc)
+{
+    const std::pair<const char*, const char*> taken[] = {
+        {"2026-12-10", "2026-12-10T00:00:00.000Z"},
+        {"2026-12-10T08:30", "2026-12-10T08:30:00.000Z"},
+        {"2026-12-10T08:30:01", "2026-12-10T08:30:01.000Z"},
+        {"2026-12-10T08:30:01.5", "2026-12-10T08:30:01.500Z"},
+        {"2026-12-10T08:30:01.123Z", "2026-12-10T08:30:01.123Z"},
+        // A run at .123 started before .1231: the fraction rounds up, never down.
+        {"2026-12-10T08:30:01.1231", "2026-12-10T08:30:01.124Z"},
+        {"2026-12-10T23:59:59.9999", "2026-12-11T00:00:00.000Z"},
+        {"2026-12-10T08:30:01.000000000", "2026-12-10T08:30:01.000Z"},
+        {"2026-12-10T17:30+09:00", "2026-12-10T08:30:00.000Z"},
+        {"2026-12-10T03:30-05:00", "2026-12-10T08:30:00.000Z"},
+        {"2026-12-10T08:30-00:00", "2026-12-10T08:30:00.000Z"},
+        {"2026-01-01T05:00+09:30", "2025-12-31T19:30:00.000Z"},
+        {"2026-12-31T20:00-04:00", "2027-01-01T00:00:00.000Z"},
+        {"2024-02-29", "2024-02-29T00:00:00.000Z"},
+        {"0000-01-01T00:00Z", "0000-01-01T00:00:00.000Z"},
+    };
+    for (const auto& [pszIn, pszOut] : taken) EXPECT_EQ(SinceUtc(pszIn), std::optional<std::string>(pszOut)) << pszIn;
+
+    const char* const refused[] = {
+        "", "yesterday", "2026-12-10garbage", "2026-12-10 ", " 2026-12-10", "2026-13-01", "2026-00-10", "2026-02-30",
+        "2025-02-29", "2026-12-32", "26-12-10", "2026-1-10", "20261210", "2026-12-10T", "2026-12-10T08", "2026-12-10T99:99",
+        "2026-12-10T24:00", "2026-12-10T08:60", "2026-12-10T08:30:60", "2026-12-10T8:30", "2026-12-10 08:30",
+        "2026-12-10t08:30", "2026-12-10T08:30z", "2026-12-10T08:30:01.", "2026-12-10T08:30:01.1234567891",
+        "2026-12-10T08:30:01,5", "2026-12-10T08:30.5", "2026-12-10T08:30+0900", "2026-12-10T08:30+09",
+        "2026-12-10T08:30+24:00", "2026-12-10T08:30+09:60", "2026-12-10T08:30Z+09:00", "2026-12-10T08:30+09:00Z",
+        "2026-12-10Z", "0000-01-01T00:00+00:01", "9999-12-31T23:59-00:01", "+2026-12-10", "２０２６-12-10",
+    };
+    for (const char* pszIn : refused) EXPECT_EQ(SinceUtc(pszIn), std::nullopt) << pszIn;
 }
 
 TEST(PortOptions, CommandLineSettingsAndDefaults)

@@ -6,6 +6,7 @@
 
 #include "e2e_fixture.h"
 #include "services/journal.h"
+#include "tests/support/scoped_journal.h"
 
 namespace kestrel::test {
 namespace {
@@ -23,12 +24,7 @@ void PrintTo(const JournalCase& c, std::ostream* os) { *os << c.name; }
 
 class JournalOfRuns : public EndToEnd, public testing::WithParamInterface<JournalCase> {
 protected:
-    static std::vector<CJournalRow> Rows()
-    {
-        CJournal journal;
-        EXPECT_TRUE(journal.Open(JournalFilePath())) << journal.LastError();
-        return journal.Runs({});
-    }
+    static std::vector<CJournalRow> Rows() { return test::JournalRuns(); }
 };
 
 TEST_P(JournalOfRuns, TheRunHasItsRow)

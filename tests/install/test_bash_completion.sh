@@ -35,7 +35,7 @@ check() {
     fi
 }
 
-check 'kestrel-cli ' 'compare flash info ports request station todm'
+check 'kestrel-cli ' 'compare flash history info ports request station todm'
 check 'kestrel-cli st' 'station'
 check 'kestrel-cli --' '--baud --help --json --port --version'
 check 'kestrel-cli --baud ' '115200 57600'
@@ -56,6 +56,17 @@ check 'kestrel-cli todm ' ''
 check 'kestrel-cli ports ' ''
 check 'kestrel-cli ports --' '--baud --help --json --port'
 check 'kestrel-cli p' 'ports'
+touch runs.csv
+check 'kestrel-cli h' 'history'
+check 'kestrel-cli history ' 'show'
+check 'kestrel-cli history --' '--csv --help --json --limit --outcome --port --since'
+check 'kestrel-cli --json history --limit 5 --' '--csv --help --json --limit --outcome --port --since'
+check 'kestrel-cli history --outcome n' 'no-response nothing-to-do'
+check 'kestrel-cli history --csv ' 'images runs.csv'
+check 'kestrel-cli history --since ' ''
+check 'kestrel-cli history --limit 5 ' ''
+check 'kestrel-cli history show ' ''
+check 'kestrel-cli history show 3 --' '--help --json'
 
 if ((failures > 0)); then
     echo "$failures completion case(s) failed"

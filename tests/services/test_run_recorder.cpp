@@ -68,9 +68,7 @@ protected:
     std::vector<CJournalRow> Rows()
     {
         m_pWriter->Flush();
-        CJournal journal;
-        EXPECT_TRUE(journal.Open(JournalFilePath())) << journal.LastError();
-        return journal.Runs({});
+        return test::JournalRuns();
     }
     std::string LoadImage(CImageFile& image, const std::string& strName, const Bytes& bytes, int nType = DLOAD_CHANGE_EMERGENCY)
     {
@@ -298,12 +296,7 @@ protected:
         args.insert(args.begin(), KESTREL_JOURNAL_RUNS);
         return test::CChildProcess(args);
     }
-    static std::vector<CJournalRow> Rows(SJournalFilter filter = {})
-    {
-        CJournal journal;
-        EXPECT_TRUE(journal.Open(JournalFilePath())) << journal.LastError();
-        return journal.Runs(filter);
-    }
+    static std::vector<CJournalRow> Rows(SJournalFilter filter = {}) { return test::JournalRuns(filter); }
 
     test::CScopedJournal m_journal;
 };

@@ -67,9 +67,7 @@ protected:
     std::vector<CJournalRow> Rows()
     {
         m_writer.Flush();
-        CJournal journal;
-        EXPECT_TRUE(journal.Open(JournalFilePath())) << journal.LastError();
-        return journal.Runs({});
+        return test::JournalRuns();
     }
 
     CScopedJournal m_journal;

@@ -1,7 +1,8 @@
 #pragma once
-// A journal of its own for as long as it lives, in a fresh XDG_DATA_HOME, and four finished
-// runs to fill it with.
+// A journal of its own for as long as it lives, in a fresh XDG_DATA_HOME, four finished runs
+// to fill it with, the runs a journal holds, and SQL from outside.
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,26 @@ public:
         for (CJournalRow& row : rows) ASSERT_TRUE(journal.Save(row)) << journal.LastError();
     }
 };
+
+// The runs the filter selects in the journal at JournalFilePath(); a journal that cannot be
+// opened or read fails the test.
+inline std::vector<CJournalRow> JournalRuns(const SJournalFilter& filter = {})
+{
+    CJournal journal;
+    EXPECT_TRUE(journal.Open(JournalFilePath())) << journal.LastError();
+    auto optRows = journal.Runs(filter);
+    EXPECT_TRUE(optRows.has_value()) << journal.LastError();
+    return optRows.value_or(std::vector<CJournalRow>{});
+}
+
+// Runs SQL on a database file as another program would.
+inline void RunSql(const std::string& strPath, const char* pszSql)
+{
+    std::filesystem::create_directories(std::filesystem::path(strPath).parent_path());
+    CSqliteDb db;
+    ASSERT_EQ(db.Open(strPath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), SQLITE_OK);
+    ASSERT_EQ(db.Exec(pszSql), SQLITE_OK) << db.Error();
+}
 
 struct SampleRun {
     const char* pszStarted;
