@@ -85,7 +85,6 @@ private:
     EVerdict OpenAndCheck(const std::string& strPath);
     EVerdict CheckContent();
     bool MoveAside(const std::string& strPath);
-    bool Migrate();
     bool MarkInterrupted();
     bool CheckReadable();
     bool ReadWasSound() const;
