@@ -40,6 +40,7 @@ enum StationControlId : int {
     IDC_STATION_LOG_GROUP = 1105,
     IDC_STATION_COUNTS = 1106,
     IDC_STATION_RESET_COUNTS = 1107,
+    IDC_STATION_FLASH_FAILED = 1108,
 };
 
 }  // namespace kestrel

@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -13,6 +15,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTextDocument>
 
@@ -30,7 +34,6 @@
 namespace kestrel {
 namespace {
 
-constexpr int kTileColumns = 4;
 constexpr int kLogLinesKept = 20000;
 
 bool DeviceExists(const std::string& strPath)
@@ -118,8 +121,6 @@ void CStationDlg::BuildStation(const std::vector<SStationPortId>& ids)
         const int nIndex = m_pSession->AddPort(id);
         SPortView view;
         view.pTile = new CStationTile(id);
-        view.pTile->ShowState(CStationTile::EState::Waiting, std::string(kWaitingText));
-        m_gridTiles->addWidget(view.pTile, nIndex / kTileColumns, nIndex % kTileColumns);
         connect(view.pTile, &CStationTile::Clicked, this, [this, nIndex] { SelectTile(nIndex); });
         view.pLog = new CLogPane;
         // A port's log keeps its runs one after another; a day's worth, not forever.
@@ -127,10 +128,41 @@ void CStationDlg::BuildStation(const std::vector<SStationPortId>& ids)
         m_stackLogs->addWidget(view.pLog);
         m_ports.push_back(view);
     }
+    for (int i = 0; i < TileCount(); ++i) ShowPresence(i);
+    m_nTileColumns = 0;
+    ReflowTiles();
     SelectTile(ids.empty() ? -1 : 0);
     ShowCounts();
     LoadJob();
     m_pSession->WatchHandsets();
+}
+
+bool CStationDlg::eventFilter(QObject* pWatched, QEvent* pEvent)
+{
+    if (pEvent->type() == QEvent::Resize && pWatched == m_scrollTiles->viewport()) ReflowTiles();
+    return QDialog::eventFilter(pWatched, pEvent);
+}
+
+void CStationDlg::ReflowTiles()
+{
+    if (TileCount() == 0) return;
+    const int nSpacing = m_gridTiles->spacing();
+    const QMargins margins = m_gridTiles->contentsMargins();
+    const int nTileWidth = Tile(0).width(), nTileHeight = Tile(0).height();
+    const int nWidth = m_scrollTiles->viewport()->width() - margins.left() - margins.right();
+    const int nColumns = std::max(1, (nWidth + nSpacing) / (nTileWidth + nSpacing));
+    if (nColumns != m_nTileColumns) {
+        m_nTileColumns = nColumns;
+        for (int i = 0; i < TileCount(); ++i) m_gridTiles->removeWidget(&Tile(i));
+        for (int i = 0; i < TileCount(); ++i) m_gridTiles->addWidget(&Tile(i), i / nColumns, i % nColumns);
+    }
+    if (m_bSplitterMoved) return;
+    const int nRows = (TileCount() + nColumns - 1) / nColumns;
+    const int nFrame = 2 * m_scrollTiles->frameWidth();
+    const int nNeeded = nRows * nTileHeight + (nRows - 1) * nSpacing + margins.top() + margins.bottom() + nFrame;
+    const int nTotal = m_splitter->height() - m_splitter->handleWidth();
+    const int nTiles = std::min(nNeeded, nTotal);
+    m_splitter->setSizes({nTiles, nTotal - nTiles});
 }
 
 void CStationDlg::ClearPorts()
@@ -174,6 +206,23 @@ void CStationDlg::OnStartAll()
     m_pSession->Station().StartAll();
 }
 
+void CStationDlg::OnFlashFailedAgain()
+{
+    if (!m_pSession || !m_bJobLoaded) return;
+    m_pSession->Station().Start(FailedSlotsPresent());
+}
+
+std::vector<int> CStationDlg::FailedSlotsPresent() const
+{
+    std::vector<int> failed;
+    for (int i = 0; i < TileCount(); ++i) {
+        // Before its first run a port's summary is a stop, not a failure.
+        if (IsFailure(m_pSession->Summary(i).eOutcome) && !m_pSession->Port(i).IsRunning() && m_pSession->Station().IsPresent(i))
+            failed.push_back(i);
+    }
+    return failed;
+}
+
 void CStationDlg::OnStopAll()
 {
     if (m_pSession) m_pSession->Station().StopAll();
@@ -196,6 +245,7 @@ void CStationDlg::UpdateControls()
     bool bAnyIdlePort = false;
     for (int i = 0; i < TileCount(); ++i) bAnyIdlePort = bAnyIdlePort || !m_pSession->Port(i).IsRunning();
     m_btnStartAll->setEnabled(m_bJobLoaded && bAnyIdlePort);
+    m_btnFlashFailed->setEnabled(m_bJobLoaded && m_pSession && !FailedSlotsPresent().empty());
     m_btnStopAll->setEnabled(!bIdle);
 }
 

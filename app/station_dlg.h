@@ -29,14 +29,17 @@ class QLabel;
 class QLayout;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
+class QSplitter;
 class QStackedWidget;
 
 namespace kestrel {
 
 // The window's title; the main window's context menu names it too.
 inline constexpr std::string_view kStationTitle = "Kestrel 스테이션";
-// A tile's state before its port's first run.
+// A tile's state before its port's first run: without a handset, and with one.
 inline constexpr std::string_view kWaitingText = "waiting for handset";
+inline constexpr std::string_view kReadyText = "handset connected";
 
 class CBitmapButton;
 class CFlatComboBox;
@@ -68,6 +71,8 @@ public:
     void SelectTile(int nIndex);
     void OnStartAll();
     void OnStopAll();
+    // Starts every slot whose last run failed and whose handset is still there.
+    void OnFlashFailedAgain();
 
     // Enter and Escape do not end the window.
     void accept() override {}
@@ -75,6 +80,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
+    // The tiles follow the width of their area.
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
     struct SPortView {
@@ -117,6 +124,9 @@ private:
     void BuildStation(const std::vector<SStationPortId>& ids);
     void ClearPorts();
     void ApplyStartOnArrival();
+    // Lays the tiles out in as many columns as the area's width takes, and gives the tiles
+    // the height they need before the log, until the operator moves the splitter himself.
+    void ReflowTiles();
     void OnStartOnArrivalToggled();
 
     // IStationObserver
@@ -125,6 +135,9 @@ private:
     void OnPortProgress(int index, const SBlockProgress& progress) override;
     void OnPortRunStarted(int index) override;
     void OnPortRunEnded(int index, RunOutcome outcome) override;
+    void OnPortPresence(int index, bool bPresent) override;
+    // Before the port's first run: whether its handset is there.
+    void ShowPresence(int nIndex);
     // The step and elapsed time of a port whose run goes on.
     void ShowRunning(int nIndex);
     void OnClockTick();
@@ -133,6 +146,7 @@ private:
     void OnResetCounts();
 
     bool IsAnyRunOn() const;
+    std::vector<int> FailedSlotsPresent() const;
     void UpdateControls();
     void ShowMessageLine(const std::string& text);
 
@@ -160,10 +174,13 @@ private:
     QCheckBox* m_checkYes = nullptr;
     QLineEdit* m_editPorts = nullptr;
     QGridLayout* m_gridTiles = nullptr;
+    QScrollArea* m_scrollTiles = nullptr;
+    QSplitter* m_splitter = nullptr;
     QGroupBox* m_groupLog = nullptr;
     QStackedWidget* m_stackLogs = nullptr;
     QPushButton* m_btnStartAll = nullptr;
     QPushButton* m_btnStopAll = nullptr;
+    QPushButton* m_btnFlashFailed = nullptr;
     QCheckBox* m_checkStartOnArrival = nullptr;
     QLabel* m_labelMessage = nullptr;
     QLabel* m_labelCounts = nullptr;
@@ -176,6 +193,8 @@ private:
     bool m_bJobLoaded = false;
     int m_nSelected = -1;
     QString m_strPortsApplied;
+    int m_nTileColumns = 0;
+    bool m_bSplitterMoved = false;
 };
 
 }  // namespace kestrel

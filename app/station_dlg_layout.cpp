@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -45,8 +46,14 @@ void CStationDlg::CreateControls()
     auto* pLayout = new QVBoxLayout(this);
     pLayout->addLayout(CreateJobRow());
     pLayout->addWidget(CreatePortsGroup());
-    pLayout->addWidget(CreateTileArea(), 1);
-    pLayout->addWidget(CreateLogGroup(), 1);
+    // The tiles first; the log takes what they leave and can be folded away.
+    m_splitter = new QSplitter(Qt::Vertical, this);
+    m_splitter->addWidget(CreateTileArea());
+    m_splitter->addWidget(CreateLogGroup());
+    m_splitter->setCollapsible(0, false);
+    m_splitter->setCollapsible(1, true);
+    connect(m_splitter, &QSplitter::splitterMoved, this, [this] { m_bSplitterMoved = true; });
+    pLayout->addWidget(m_splitter, 1);
     pLayout->addLayout(CreateButtonRow());
     pLayout->addLayout(CreateCountsRow());
     ConnectControls();
@@ -132,15 +139,18 @@ QWidget* CStationDlg::CreatePortsGroup()
     return pPorts;
 }
 
-// The tiles, four to a row, scrolled when there are many.
+// The tiles, as many to a row as the width takes, scrolled when there are more than fit.
 QWidget* CStationDlg::CreateTileArea()
 {
     auto* pScroll = new QScrollArea(this);
+    m_scrollTiles = pScroll;
     pScroll->setWidgetResizable(true);
+    pScroll->viewport()->installEventFilter(this);
     auto* pTiles = new QWidget(pScroll);
     m_gridTiles = new QGridLayout(pTiles);
     m_gridTiles->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_gridTiles->setSpacing(8);
+    m_gridTiles->setContentsMargins(4, 4, 4, 4);
     pScroll->setWidget(pTiles);
     return pScroll;
 }
@@ -152,6 +162,8 @@ QWidget* CStationDlg::CreateLogGroup()
     auto* pLogBox = new QVBoxLayout(m_groupLog);
     m_stackLogs = m_controls.Add(IDC_RICH_LOG, new QStackedWidget(m_groupLog));
     pLogBox->addWidget(m_stackLogs);
+    // A few lines are enough beside many tiles; the splitter gives it more.
+    m_groupLog->setMinimumHeight(m_groupLog->fontMetrics().lineSpacing() * 4);
     return m_groupLog;
 }
 
@@ -160,9 +172,9 @@ QLayout* CStationDlg::CreateButtonRow()
     auto* pButtons = new QHBoxLayout;
     m_btnStartAll = m_controls.Add(IDC_BTN_RUN, new QPushButton(QStringLiteral("Start all"), this));
     m_btnStopAll = m_controls.Add(IDC_BTN_STOP, new QPushButton(QStringLiteral("Stop all"), this));
+    m_btnFlashFailed = m_controls.Add(IDC_STATION_FLASH_FAILED, new QPushButton(QStringLiteral("Flash failed again"), this));
     // Enter in the ports field must not start the runs.
-    m_btnStartAll->setAutoDefault(false);
-    m_btnStopAll->setAutoDefault(false);
+    for (QPushButton* pButton : {m_btnStartAll, m_btnStopAll, m_btnFlashFailed}) pButton->setAutoDefault(false);
     m_checkStartOnArrival =
         m_controls.Add(IDC_STATION_START_ON_ARRIVAL, new QCheckBox(QStringLiteral("start when a handset appears"), this));
     m_labelMessage = m_controls.Add(IDC_STATION_MESSAGE, new QLabel(this));
@@ -171,6 +183,7 @@ QLayout* CStationDlg::CreateButtonRow()
     m_labelMessage->setPalette(palette);
     pButtons->addWidget(m_btnStartAll);
     pButtons->addWidget(m_btnStopAll);
+    pButtons->addWidget(m_btnFlashFailed);
     pButtons->addSpacing(12);
     pButtons->addWidget(m_checkStartOnArrival);
     pButtons->addStretch(1);
@@ -201,6 +214,7 @@ void CStationDlg::ConnectControls()
     connect(m_editPorts, &QLineEdit::editingFinished, this, &CStationDlg::OnPortsEdited);
     connect(m_btnStartAll, &QPushButton::clicked, this, &CStationDlg::OnStartAll);
     connect(m_btnStopAll, &QPushButton::clicked, this, &CStationDlg::OnStopAll);
+    connect(m_btnFlashFailed, &QPushButton::clicked, this, &CStationDlg::OnFlashFailedAgain);
     connect(m_checkStartOnArrival, &QCheckBox::toggled, this, &CStationDlg::OnStartOnArrivalToggled);
     connect(m_btnResetCounts, &QPushButton::clicked, this, &CStationDlg::OnResetCounts);
 }

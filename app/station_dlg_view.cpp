@@ -25,9 +25,9 @@ SEnd EndOfRun(const SRunSummary& summary)
 {
     using EState = CStationTile::EState;
     switch (summary.eOutcome) {
-    case RunOutcome::Completed: return {EState::Done, "completed"};
-    case RunOutcome::Stopped: return {EState::Done, "stopped"};
-    case RunOutcome::NothingToDo: return {EState::Done, summary.strReason};
+    case RunOutcome::Completed: return {EState::Completed, "completed"};
+    case RunOutcome::Stopped: return {EState::Stopped, "stopped"};
+    case RunOutcome::NothingToDo: return {EState::Completed, summary.strReason};
     case RunOutcome::HandsetError:
     case RunOutcome::NoResponse:
     case RunOutcome::PortError:
@@ -79,16 +79,35 @@ void CStationDlg::OnPortRunEnded(int index, RunOutcome)
     UpdateControls();
 }
 
+void CStationDlg::OnPortPresence(int index, bool)
+{
+    UpdateControls();
+    // How the last run ended stays until the next one starts.
+    if (m_pSession->Port(index).IsRunning() || m_pSession->Port(index).IsBusy()) return;
+    const CStationTile::EState eState = Tile(index).State();
+    if (eState == CStationTile::EState::Waiting || eState == CStationTile::EState::Ready) ShowPresence(index);
+}
+
+void CStationDlg::ShowPresence(int nIndex)
+{
+    if (m_pSession->Station().IsPresent(nIndex))
+        Tile(nIndex).ShowState(CStationTile::EState::Ready, std::string(kReadyText));
+    else
+        Tile(nIndex).ShowState(CStationTile::EState::Waiting, std::string(kWaitingText));
+}
+
 void CStationDlg::ShowRunning(int nIndex)
 {
     const CStationPort& port = m_pSession->Port(nIndex);
     std::string step = port.StepText();
     // Before its first request (the mode switch, say) a run has no step of its own.
     if (step.empty()) step = m_pSession->LastLogLine(nIndex);
+    // The time left of the write on the step's second line, where the tile has room for it.
+    const std::string strTimeLeft = TimeLeftText(m_ports[static_cast<std::size_t>(nIndex)].timeLeft);
+    if (!strTimeLeft.empty()) step += "\n" + strTimeLeft;
     CStationTile& tile = Tile(nIndex);
-    tile.ShowState(CStationTile::EState::Step, step);
-    tile.ShowElapsed(m_qtScheduler.NowMs() - port.Engine().Statistics().nStartMs,
-                     TimeLeftText(m_ports[static_cast<std::size_t>(nIndex)].timeLeft));
+    tile.ShowState(CStationTile::EState::Running, step);
+    tile.ShowElapsed(m_qtScheduler.NowMs() - port.Engine().Statistics().nStartMs);
 }
 
 void CStationDlg::OnClockTick()

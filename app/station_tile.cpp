@@ -5,9 +5,7 @@
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
-#include "app/log_colours.h"
 #include "app/run_bar.h"
-#include "controls/color_ref.h"
 #include "controls/percent_progress_ctrl.h"
 #include "protocol/text_format.h"
 #include "station/station_port.h"
@@ -15,21 +13,49 @@
 namespace kestrel {
 namespace {
 
-constexpr int kTileWidth = 220;
-constexpr int kTileHeight = 100;
+constexpr int kTileWidth = 190;
+constexpr int kTileHeight = 132;
 constexpr int kBarHeight = 20;
 constexpr int kMargin = 8;
 constexpr int kTextWidth = kTileWidth - 2 * kMargin;
+constexpr int kStateLines = 2;
 
-uint32_t StateColour(CStationTile::EState eState)
+struct SFace {
+    QColor clrBack;
+    QColor clrText;
+};
+
+SFace FaceOf(CStationTile::EState eState)
 {
+    using EState = CStationTile::EState;
     switch (eState) {
-    case CStationTile::EState::Waiting:
-    case CStationTile::EState::Done: return kColourBlue;
-    case CStationTile::EState::Step: return kColourBlack;
-    case CStationTile::EState::Failed: return kColourRed;
+    case EState::Waiting: return {QColor(0xE4, 0xE4, 0xE4), QColor(0x50, 0x50, 0x50)};
+    case EState::Ready: return {QColor(Qt::white), QColor(0x00, 0x00, 0xFF)};
+    case EState::Running: return {QColor(0xFF, 0xF6, 0xD0), QColor(Qt::black)};
+    case EState::Completed: return {QColor(0xB8, 0xE8, 0xB8), QColor(0x00, 0x50, 0x00)};
+    case EState::Failed: return {QColor(0xF8, 0xB8, 0xB8), QColor(0x90, 0x00, 0x00)};
+    case EState::Stopped: return {QColor(0xF8, 0xD8, 0xA0), QColor(0x60, 0x38, 0x00)};
     }
-    return kColourBlack;
+    return {QColor(Qt::white), QColor(Qt::black)};
+}
+
+// The text wrapped at word ends within the width, on at most nLines lines; what does not fit
+// ends the last line with "…".
+QString WrapToLines(const QFontMetrics& metrics, const QString& strText, int nWidth, int nLines)
+{
+    const auto fits = [&](const QString& strTry) {
+        return metrics.boundingRect(QRect(0, 0, nWidth, 1 << 20), Qt::TextWordWrap | Qt::TextWrapAnywhere, strTry).height() <=
+               nLines * metrics.lineSpacing();
+    };
+    if (fits(strText)) return strText;
+    // The longest start that fits with the ellipsis after it.
+    qsizetype nLow = 0, nHigh = strText.size();
+    while (nLow < nHigh) {
+        const qsizetype nMid = (nLow + nHigh + 1) / 2;
+        if (fits(strText.left(nMid).trimmed() + QChar(0x2026))) nLow = nMid;
+        else nHigh = nMid - 1;
+    }
+    return strText.left(nLow).trimmed() + QChar(0x2026);
 }
 
 // A label that keeps to the tile's width: a longer text is cut in the middle and shown whole
@@ -88,6 +114,9 @@ CStationTile::CStationTile(const SStationPortId& id, QWidget* pParent) : QFrame(
     m_bar->setFixedHeight(kBarHeight);
     pLayout->addWidget(m_bar);
     m_labelState = MakeLabel(this, true);
+    m_labelState->setWordWrap(true);
+    m_labelState->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_labelState->setFixedHeight(kStateLines * m_labelState->fontMetrics().lineSpacing());
     pLayout->addWidget(m_labelState);
     m_labelElapsed = MakeLabel(this, false);
     pLayout->addWidget(m_labelElapsed);
@@ -95,6 +124,7 @@ CStationTile::CStationTile(const SStationPortId& id, QWidget* pParent) : QFrame(
     pLayout->addWidget(m_labelCounts);
     pLayout->addStretch(1);
     ShowCounts(0, 0, {});
+    ShowState(EState::Waiting, {});
     SetSelected(false);
 }
 
@@ -108,35 +138,50 @@ void CStationTile::ShowRunStarted()
 void CStationTile::ShowState(EState eState, const std::string& text)
 {
     const QString strText = QString::fromStdString(text);
-    if (eState == m_eState && strText == m_strState) return;
+    if (eState == m_eState && strText == m_strState && !m_labelState->text().isEmpty()) return;
     m_eState = eState;
     m_strState = strText;
-    QPalette palette = m_labelState->palette();
-    palette.setColor(QPalette::WindowText, ColorFromRef(StateColour(eState)));
-    m_labelState->setPalette(palette);
-    SetElided(m_labelState, strText, kTextWidth, Qt::ElideRight);
+    const SFace face = FaceOf(eState);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, face.clrBack);
+    setPalette(palette);
+    // The labels' own colour, so that the frame's stays the selection's.
+    for (QLabel* pLabel : findChildren<QLabel*>()) {
+        QPalette labelPalette = pLabel->palette();
+        labelPalette.setColor(QPalette::WindowText, face.clrText);
+        pLabel->setPalette(labelPalette);
+    }
+    // A bar half filled would say a failed or stopped run got further than it did.
+    m_bar->setVisible(eState == EState::Running);
+    const QString strShown = WrapToLines(m_labelState->fontMetrics(), strText, kTextWidth, kStateLines);
+    m_labelState->setText(strShown);
+    m_labelState->setToolTip(strShown == strText ? QString() : strText);
 }
+
+QString CStationTile::ShownStateText() const { return m_labelState->text(); }
+
+bool CStationTile::IsBarShown() const { return !m_bar->isHidden(); }
 
 void CStationTile::ShowPercent(int nPercent)
 {
     if (nPercent != m_bar->GetPos()) m_bar->SetPos(nPercent);
 }
 
-void CStationTile::ShowElapsed(int64_t nMs, const std::string& strTimeLeft)
+void CStationTile::ShowElapsed(int64_t nMs)
 {
     // In the words of the main window's elapsed time.
     const auto nSeconds = static_cast<int>(nMs / 1000);
-    std::string strElapsed = Format("Elapsed time : %d min %d sec", nSeconds / 60, nSeconds % 60);
-    if (!strTimeLeft.empty()) strElapsed += ", " + strTimeLeft;
-    const QString strText = QString::fromStdString(strElapsed);
+    const QString strText = QString::fromStdString(Format("Elapsed time : %d min %d sec", nSeconds / 60, nSeconds % 60));
     if (strText != m_labelElapsed->text()) m_labelElapsed->setText(strText);
 }
 
 void CStationTile::SetSelected(bool bSelected)
 {
+    // The face keeps its state's colour: the selection is the frame.
     m_bSelected = bSelected;
+    setLineWidth(bSelected ? 3 : 1);
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, bSelected ? QColor(0xDC, 0xE6, 0xF5) : QColor(Qt::white));
+    palette.setColor(QPalette::WindowText, bSelected ? QColor(0x20, 0x50, 0xC0) : QColor(0x80, 0x80, 0x80));
     setPalette(palette);
 }
 

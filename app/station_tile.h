@@ -1,7 +1,8 @@
 #pragma once
 // One port of the station window: its COM label and device, the percentage bar of the main
-// window, what the port is doing (or how its last run ended) and the run's elapsed time. A
-// click selects it, and the window then shows its log.
+// window, what the port is doing (or how its last run ended), the run's elapsed time and the
+// slot's counts. The whole face takes the colour of its state, so that an operator reads it
+// from across the bench. A click selects it, and the window then shows its log.
 
 #include <QFrame>
 #include <QString>
@@ -19,9 +20,10 @@ class CStationTile final : public QFrame {
     Q_OBJECT
 
 public:
-    // The colour of the state text follows the log's: blue for notices (waiting, completed or
-    // stopped), black for a step, red for an error.
-    enum class EState { Waiting, Step, Done, Failed };
+    // Waiting: no handset on the slot. Ready: a handset is there, no run yet. Running: the
+    // step, with the bar. Completed (or nothing to do), Failed with the reason, Stopped: how the
+    // last run ended, until the next one starts.
+    enum class EState { Waiting, Ready, Running, Completed, Failed, Stopped };
 
     CStationTile(const SStationPortId& id, QWidget* pParent = nullptr);
 
@@ -29,14 +31,16 @@ public:
     void ShowRunStarted();
     void ShowState(EState eState, const std::string& text);
     void ShowPercent(int nPercent);
-    // With the time left of the write ("0:42 left") while there is one.
-    void ShowElapsed(int64_t nMs, const std::string& strTimeLeft = {});
+    void ShowElapsed(int64_t nMs);
     void SetSelected(bool bSelected);
     // The slot's units since the counts began: how many completed and failed, with the whole
     // count (yield, pace, mean time) on hover.
     void ShowCounts(int nCompleted, int nFailed, const std::string& strWhole);
 
     const QString& StateText() const { return m_strState; }
+    // The state text as the tile shows it: wrapped on two lines, cut with "…" beyond them.
+    QString ShownStateText() const;
+    bool IsBarShown() const;
     EState State() const { return m_eState; }
     int Percent() const;
     QString ElapsedText() const;

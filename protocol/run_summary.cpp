@@ -17,6 +17,8 @@ std::string LastTextLine(const std::string& text)
 
 bool IsSuccess(RunOutcome eOutcome) { return eOutcome == RunOutcome::Completed || eOutcome == RunOutcome::NothingToDo; }
 
+bool IsFailure(RunOutcome eOutcome) { return !IsSuccess(eOutcome) && eOutcome != RunOutcome::Stopped; }
+
 SRunSummary SummarizeRun(RunOutcome eOutcome, const SRunStatistics& stats, const std::string& strLastLogLine)
 {
     SRunSummary summary;

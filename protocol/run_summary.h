@@ -27,5 +27,7 @@ std::string LastTextLine(const std::string& text);
 
 // A run that did what it was asked: completed, or found nothing to do.
 bool IsSuccess(RunOutcome eOutcome);
+// A run that ended in an error: neither a success nor stopped by the operator.
+bool IsFailure(RunOutcome eOutcome);
 
 }  // namespace kestrel

@@ -80,6 +80,7 @@ private:
     void OnPortRunEnded(int index, RunOutcome outcome) override;
     void OnPortFree(int index) override;
     void OnPortOpened(int index, const std::string& node) override;
+    void OnPortPresence(int index, bool bPresent) override { m_view.OnPortPresence(index, bPresent); }
     void OnPortAnswered(int index, const std::string& question, bool bYes) override;
     void CallIfIdle();
 

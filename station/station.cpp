@@ -26,7 +26,17 @@ bool CStation::LoadJob(const SStationJob& job, std::string& error)
 
 void CStation::StartAll()
 {
-    for (auto& entry : m_ports) entry.bStartPending = !entry.pPort->IsRunning() && !entry.pPort->IsBusy();
+    std::vector<int> all(m_ports.size());
+    for (std::size_t n = 0; n < all.size(); ++n) all[n] = static_cast<int>(n);
+    Start(all);
+}
+
+void CStation::Start(const std::vector<int>& indices)
+{
+    for (const int index : indices) {
+        SEntry& entry = m_ports[static_cast<std::size_t>(index)];
+        entry.bStartPending = !entry.pPort->IsRunning() && !entry.pPort->IsBusy();
+    }
     // A start waits for the port to open, and everything else happens meanwhile.
     for (auto& entry : m_ports) {
         if (!entry.bStartPending) continue;
@@ -71,6 +81,7 @@ void CStation::OnDeviceArrived(const std::string& slot)
         CStationPort& port = *entry.pPort;
         if (port.Id().strSlot != slot || entry.bPresent) continue;
         entry.bPresent = true;
+        m_observer.OnPortPresence(static_cast<int>(&entry - m_ports.data()), true);
         // A handset that re-enumerates within its own run is that run's business.
         if (!m_bStartOnArrival || port.IsRunning() || port.IsBusy()) continue;
         if (m_optArrivalStartsLeft) {
@@ -83,8 +94,11 @@ void CStation::OnDeviceArrived(const std::string& slot)
 
 void CStation::OnDeviceGone(const std::string& slot)
 {
-    for (auto& entry : m_ports)
-        if (entry.pPort->Id().strSlot == slot) entry.bPresent = false;
+    for (auto& entry : m_ports) {
+        if (entry.pPort->Id().strSlot != slot || !entry.bPresent) continue;
+        entry.bPresent = false;
+        m_observer.OnPortPresence(static_cast<int>(&entry - m_ports.data()), false);
+    }
 }
 
 }  // namespace kestrel

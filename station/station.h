@@ -33,6 +33,8 @@ public:
 
     // Starts every idle port, one after another; a StopAll meanwhile cancels the rest.
     void StartAll();
+    // The same for the ports of these indices.
+    void Start(const std::vector<int>& indices);
     // Stop on every running port, each with its own Stop rule; a port in the middle of a
     // wait gets it as soon as the wait is over.
     void StopAll();
@@ -53,6 +55,7 @@ public:
         m_optArrivalStartsLeft = optLimit;
     }
     void OnDeviceArrived(const std::string& slot);
+    bool IsPresent(int index) const { return m_ports[static_cast<std::size_t>(index)].bPresent; }
     void OnDeviceGone(const std::string& slot);
 
 private:

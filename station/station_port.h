@@ -55,6 +55,8 @@ public:
     virtual void OnPortFree(int /*index*/) {}
     // The port opened this device node for its run (again, when the handset came back).
     virtual void OnPortOpened(int /*index*/, const std::string& /*node*/) {}
+    // A handset appeared on the port's slot, or left it.
+    virtual void OnPortPresence(int /*index*/, bool /*bPresent*/) {}
     // The job answered the model-version question; by default a line of the port's log.
     virtual void OnPortAnswered(int index, const std::string& question, bool bYes)
     {

@@ -7,10 +7,12 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSplitter>
 #include <QTest>
 #include <QTextDocument>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "app/log_pane.h"
 #include "app/station_dlg.h"
@@ -265,6 +267,90 @@ TEST_F(StationDlgTest, APortsLogKeepsItsEarlierRuns)
     ASSERT_TRUE(runOnce());
     // Each run's lines end with a line break; a blank line sets the next run apart.
     EXPECT_EQ(m_pDlg->Log(0).toPlainText().toStdString(), (strFirst + "\n" + strFirst).toStdString());
+}
+
+// Read from across the bench: no two states share a face, a bar shows only a running write,
+// and a reason too long for the tile is cut with "…" and whole in its tooltip.
+TEST_F(StationDlgTest, ATileSaysItsStateByItsWholeFace)
+{
+    using EState = CStationTile::EState;
+    CStationTile tile(SStationPortId{3, "/dev/ttyACM0", {}});
+    tile.show();
+    struct Case {
+        EState eState;
+        const char* pszText;
+        bool bBar;
+    } cases[] = {
+        {EState::Waiting, "waiting for handset", false}, {EState::Ready, "handset connected", false},
+        {EState::Running, "Flash Programming", true},    {EState::Completed, "completed", false},
+        {EState::Failed, "Flash error!!", false},        {EState::Stopped, "stopped", false},
+    };
+    std::set<QRgb> faces;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszText);
+        tile.ShowState(c.eState, c.pszText);
+        EXPECT_EQ(tile.State(), c.eState);
+        EXPECT_EQ(tile.ShownStateText(), c.pszText);
+        EXPECT_EQ(tile.IsBarShown(), c.bBar);
+        faces.insert(tile.palette().color(QPalette::Window).rgb());
+    }
+    EXPECT_EQ(faces.size(), std::size(cases)) << "each state has a face of its own";
+
+    const std::string reason = "모델 버전이 틀립니다. The handset answered NAK to the erase of 0x00E00000, length 0x00200000, "
+                               "three times in a row; the run was ended";
+    tile.ShowState(EState::Failed, reason);
+    EXPECT_EQ(tile.StateText().toStdString(), reason);
+    EXPECT_TRUE(tile.ShownStateText().endsWith(QChar(0x2026))) << tile.ShownStateText().toStdString();
+    EXPECT_TRUE(reason.starts_with(tile.ShownStateText().chopped(1).toStdString()));
+    bool bWholeInATooltip = false;
+    for (const QLabel* pLabel : tile.findChildren<QLabel*>())
+        bWholeInATooltip = bWholeInATooltip || pLabel->toolTip().toStdString() == reason;
+    EXPECT_TRUE(bWholeInATooltip);
+}
+
+// Sixteen ports at 1280x800: every tile in sight without scrolling, the log under a splitter
+// that folds away; a narrower window puts fewer tiles in a row.
+TEST_F(StationDlgTest, SixteenTilesFitAt1280By800AndReflowToTheWidth)
+{
+    Open();
+    m_pDlg->resize(1280, 800);
+    m_pDlg->SetPorts(QStringLiteral("3-18"));
+    ASSERT_EQ(m_pDlg->TileCount(), 16);
+    QApplication::processEvents();
+    const auto columns = [this] {
+        std::set<int> xs;
+        for (int i = 0; i < m_pDlg->TileCount(); ++i) xs.insert(m_pDlg->Tile(i).x());
+        return xs.size();
+    };
+    for (int i = 0; i < m_pDlg->TileCount(); ++i) {
+        const CStationTile& tile = m_pDlg->Tile(i);
+        EXPECT_EQ(tile.visibleRegion().boundingRect(), tile.rect()) << "tile " << i;
+    }
+    const std::size_t nWide = columns();
+    m_pDlg->resize(760, 800);
+    QApplication::processEvents();
+    EXPECT_LT(columns(), nWide);
+    EXPECT_GE(columns(), 2u);
+
+    auto* pSplitter = m_pDlg->findChild<QSplitter*>();
+    ASSERT_NE(pSplitter, nullptr);
+    EXPECT_TRUE(pSplitter->isCollapsible(1));
+    EXPECT_FALSE(pSplitter->isCollapsible(0));
+}
+
+// A handset on the slot turns a waiting tile ready; gone, it waits again.
+TEST_F(StationDlgTest, ATileSaysWhetherItsHandsetIsThere)
+{
+    const std::string strSlot = m_dir.path().toStdString() + "/handset0";
+    Open();
+    m_pDlg->SetPorts(QString::fromStdString(strSlot));
+    ASSERT_EQ(m_pDlg->TileCount(), 1);
+    EXPECT_EQ(m_pDlg->Tile(0).State(), CStationTile::EState::Waiting);
+    std::ofstream(strSlot) << "";
+    EXPECT_TRUE(QTest::qWaitFor([this] { return m_pDlg->Tile(0).State() == CStationTile::EState::Ready; }, 10000));
+    EXPECT_EQ(m_pDlg->Tile(0).StateText().toStdString(), kReadyText);
+    std::filesystem::remove(strSlot);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return m_pDlg->Tile(0).State() == CStationTile::EState::Waiting; }, 10000));
 }
 
 }  // namespace
