@@ -1,8 +1,8 @@
 #include "services/journal_writer.h"
 
-#include <QMetaObject>
-#include <QObject>
 #include <algorithm>
+
+#include "services/notice_inbox.h"
 
 namespace kestrel {
 namespace {
@@ -186,9 +186,8 @@ void CJournalWriter::Tell(const std::string& strText) const
 
 CJournalWriter::Notice NoticeOnThreadOf(QObject* pContext, std::function<void(const std::string&)> show)
 {
-    return [pContext, show = std::move(show)](const std::string& strText) {
-        QMetaObject::invokeMethod(pContext, [show, strText] { show(strText); }, Qt::QueuedConnection);
-    };
+    auto* pInbox = new CNoticeInbox(pContext, std::move(show));
+    return [pInbox](const std::string& strText) { pInbox->Post(strText); };
 }
 
 }  // namespace kestrel
