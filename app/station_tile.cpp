@@ -139,8 +139,19 @@ void CStationTile::ShowState(EState eState, const std::string& text)
 {
     const QString strText = QString::fromStdString(text);
     if (eState == m_eState && strText == m_strState && !m_labelState->text().isEmpty()) return;
+    if (eState != m_eState || m_labelState->text().isEmpty()) ShowFace(eState);
     m_eState = eState;
     m_strState = strText;
+    // A bar half filled would say a failed or stopped run got further than it did.
+    m_bar->setVisible(eState == EState::Running);
+    const QString strShown = WrapToLines(m_labelState->fontMetrics(), strText, kTextWidth, kStateLines);
+    m_labelState->setText(strShown);
+    m_labelState->setToolTip(strShown == strText ? QString() : strText);
+}
+
+// The state's colours, set when the state changes rather than with every new step text.
+void CStationTile::ShowFace(EState eState)
+{
     const SFace face = FaceOf(eState);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, face.clrBack);
@@ -151,11 +162,6 @@ void CStationTile::ShowState(EState eState, const std::string& text)
         labelPalette.setColor(QPalette::WindowText, face.clrText);
         pLabel->setPalette(labelPalette);
     }
-    // A bar half filled would say a failed or stopped run got further than it did.
-    m_bar->setVisible(eState == EState::Running);
-    const QString strShown = WrapToLines(m_labelState->fontMetrics(), strText, kTextWidth, kStateLines);
-    m_labelState->setText(strShown);
-    m_labelState->setToolTip(strShown == strText ? QString() : strText);
 }
 
 QString CStationTile::ShownStateText() const { return m_labelState->text(); }
@@ -191,8 +197,11 @@ QString CStationTile::ElapsedText() const { return m_labelElapsed->text(); }
 
 void CStationTile::ShowCounts(int nCompleted, int nFailed, const std::string& strWhole)
 {
-    m_labelCounts->setText(QStringLiteral("%1 completed, %2 failed").arg(nCompleted).arg(nFailed));
-    m_labelCounts->setToolTip(QString::fromStdString(strWhole));
+    // Called with every tick of the clock, for the pace in the tooltip: only a change repaints.
+    const QString strText = QStringLiteral("%1 completed, %2 failed").arg(nCompleted).arg(nFailed);
+    if (strText != m_labelCounts->text()) m_labelCounts->setText(strText);
+    const QString strTip = QString::fromStdString(strWhole);
+    if (strTip != m_labelCounts->toolTip()) m_labelCounts->setToolTip(strTip);
 }
 
 QString CStationTile::CountsText() const { return m_labelCounts->text(); }

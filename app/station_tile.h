@@ -54,6 +54,8 @@ protected:
     void mousePressEvent(QMouseEvent* pEvent) override;
 
 private:
+    void ShowFace(EState eState);
+
     QLabel* m_labelState = nullptr;
     QLabel* m_labelElapsed = nullptr;
     QLabel* m_labelCounts = nullptr;

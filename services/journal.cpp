@@ -31,12 +31,6 @@ bool MeansBusy(int nResult)
     return nPrimary == SQLITE_BUSY || nPrimary == SQLITE_LOCKED;
 }
 
-uint64_t InodeOf(const std::string& strPath)
-{
-    struct stat info {};
-    return stat(strPath.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_ino) : 0;
-}
-
 // "journal.sqlite" becomes "journal.unreadable-20261210T150038Z.sqlite", with a number after
 // the time when that name is taken.
 std::string AsideName(const std::string& strPath)
@@ -134,7 +128,7 @@ CJournal::EVerdict CJournal::OpenAndCheck(const std::string& strPath)
         Fail(strPath + " cannot be opened", nOpened);
         return EVerdict::kUnavailable;
     }
-    m_qwOpenedInode = InodeOf(strPath);
+    m_openedStamp = StampOf(strPath).value_or(SFileStamp{});
     sqlite3_busy_handler(m_db.Get(), &CJournal::OnBusy, this);
     if (sqlite3_db_readonly(m_db.Get(), "main") == 1) {
         Fail(strPath + " is read-only");
@@ -189,7 +183,8 @@ CJournal::EVerdict CJournal::CheckContent()
 bool CJournal::MoveAside(const std::string& strPath)
 {
     // Another process may have moved it already and started a new journal: that one stays.
-    if (InodeOf(strPath) != m_qwOpenedInode) return true;
+    const std::optional<SFileStamp> optNow = StampOf(strPath);
+    if (!optNow || optNow->qwInode != m_openedStamp.qwInode) return true;
     const std::string strAside = AsideName(strPath);
     std::error_code error;
     fs::rename(strPath, strAside, error);

@@ -103,12 +103,11 @@ private:
     KeepWaiting m_keepWaiting;
     std::chrono::steady_clock::time_point m_busySince;
     std::string m_strNotAJournal;  // why the file was taken for something else
-    uint64_t m_qwOpenedInode = 0;
     std::string m_strPath;
     std::string m_strColumns;  // what a SELECT lists to read the fields, in order
     bool m_bNoJournalYet = false;
     bool m_bImmutable = false;  // read as a file nothing writes: see OpenReadOnly
-    SFileStamp m_openedStamp;
+    SFileStamp m_openedStamp;  // of the file opened: a writer moves aside only that one
 };
 
 // Runs the schema's steps from the database's PRAGMA user_version up to `toVersion`, in one

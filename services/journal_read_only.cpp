@@ -60,7 +60,7 @@ bool CJournal::OpenReadOnly(const std::string& strPath)
     const int nOpened = m_bImmutable ? m_db.Open(ImmutableUri(strPath), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI)
                                      : m_db.Open(strPath, SQLITE_OPEN_READONLY);
     if (nOpened != SQLITE_OK) return Fail(strPath + " cannot be opened", nOpened);
-    sqlite3_busy_timeout(m_db.Get(), kJournalBusyTimeoutMs);
+    sqlite3_busy_handler(m_db.Get(), &CJournal::OnBusy, this);
     return CheckReadable();
 }
 
