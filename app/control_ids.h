@@ -41,6 +41,7 @@ enum StationControlId : int {
     IDC_STATION_COUNTS = 1106,
     IDC_STATION_RESET_COUNTS = 1107,
     IDC_STATION_FLASH_FAILED = 1108,
+    IDC_STATION_ON_UNIT = 1109,
 };
 
 }  // namespace kestrel

@@ -14,6 +14,8 @@ void CControlMap::SetToolTips() const
 {
     for (const auto& [nId, pControl] : m_controls) {
         const std::string_view strTip = LoadString(nId);
+        // A control of our own keeps the tip it was made with.
+        if (strTip.empty()) continue;
         pControl->setToolTip(QString::fromUtf8(strTip.data(), static_cast<qsizetype>(strTip.size())));
     }
 }

@@ -117,6 +117,7 @@ void CStationDlg::BuildStation(const std::vector<SStationPortId>& ids)
     m_pSession = std::make_unique<CRunSession>(m_qtScheduler, m_settings, m_journal, "station",
                                                static_cast<IStationObserver&>(*this));
     if (optKept) m_pSession->ContinueCounts(*optKept);
+    m_pSession->SetUnitHook(m_editOnUnit->text().trimmed().toStdString());
     for (const SStationPortId& id : ids) {
         const int nIndex = m_pSession->AddPort(id);
         SPortView view;
@@ -167,6 +168,7 @@ void CStationDlg::ReflowTiles()
 
 void CStationDlg::ClearPorts()
 {
+    if (m_pSession) m_pSession->StopUnitHooks();
     m_pSession.reset();
     for (const SPortView& view : m_ports) {
         delete view.pTile;
@@ -185,6 +187,17 @@ void CStationDlg::OnStartOnArrivalToggled()
 {
     WriteNumber(kSettingStationStartOnArrival, m_checkStartOnArrival->isChecked() ? 1 : 0);
     ApplyStartOnArrival();
+}
+
+void CStationDlg::OnUnitHookEdited()
+{
+    const QString strCommand = m_editOnUnit->text().trimmed();
+    if (m_pSession) m_pSession->SetUnitHook(strCommand.toStdString());
+    if (static_cast<std::size_t>(strCommand.toUcs4().size()) <= kMaxSettingLength)
+        WriteText(kSettingStationOnUnit, strCommand.toStdString());
+    else
+        ShowMessageLine("The command runs, but the settings file keeps at most " + std::to_string(kMaxSettingLength) +
+                        " characters: put a longer one in a script to have it next time.");
 }
 
 void CStationDlg::SelectTile(int nIndex)
@@ -255,6 +268,8 @@ void CStationDlg::closeEvent(QCloseEvent* pEvent)
     // Runs still going on end where they stand, as in the main window; a wait under way is
     // cancelled, so each run has ended as stopped, in the journal too, before the ports go.
     if (m_pSession) m_pSession->Station().AbandonAll();
+    // An after-unit command does not keep the window open either.
+    if (m_pSession) m_pSession->StopUnitHooks();
     // An engine at work further up this very call lets go once it is free.
     if (m_pSession && !m_pSession->IsIdle()) {
         m_pSession->CallWhenIdle([this] { QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection); });

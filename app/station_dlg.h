@@ -128,6 +128,7 @@ private:
     // the height they need before the log, until the operator moves the splitter himself.
     void ReflowTiles();
     void OnStartOnArrivalToggled();
+    void OnUnitHookEdited();
 
     // IStationObserver
     void OnPortLog(int index, int kind, const std::string& text) override;
@@ -173,6 +174,7 @@ private:
     CBitmapButton* m_btnOpenOld = nullptr;
     QCheckBox* m_checkYes = nullptr;
     QLineEdit* m_editPorts = nullptr;
+    QLineEdit* m_editOnUnit = nullptr;
     QGridLayout* m_gridTiles = nullptr;
     QScrollArea* m_scrollTiles = nullptr;
     QSplitter* m_splitter = nullptr;

@@ -35,6 +35,7 @@ void CStationDlg::RestoreJob()
     // A station runs unattended: the model-version question is answered Yes unless the operator said No.
     m_checkYes->setChecked(ReadNumber(kSettingStationAnswerYes, 1) != 0);
     m_checkStartOnArrival->setChecked(ReadNumber(kSettingStationStartOnArrival, 0) != 0);
+    m_editOnUnit->setText(QString::fromStdString(ReadText(kSettingStationOnUnit)));
 }
 
 void CStationDlg::StoreJob() const

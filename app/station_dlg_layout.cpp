@@ -132,10 +132,19 @@ QWidget* CStationDlg::CreateControlGroup()
 QWidget* CStationDlg::CreatePortsGroup()
 {
     auto* pPorts = new QGroupBox(QStringLiteral(" Ports "), this);
-    auto* pPortsRow = new QHBoxLayout(pPorts);
+    auto* pGrid = new QGridLayout(pPorts);
     m_editPorts = m_controls.Add(IDC_STATION_PORTS, new QLineEdit(pPorts));
-    pPortsRow->addWidget(m_editPorts, 1);
-    pPortsRow->addWidget(MakeLabel("COM numbers, ranges (3-10) or device paths", pPorts));
+    pGrid->addWidget(m_editPorts, 0, 0, 1, 2);
+    pGrid->addWidget(MakeLabel("COM numbers, ranges (3-10) or device paths", pPorts), 0, 2);
+    pGrid->addWidget(MakeLabel("After each unit :", pPorts), 1, 0);
+    m_editOnUnit = m_controls.Add(IDC_STATION_ON_UNIT, new QLineEdit(pPorts));
+    m_editOnUnit->setToolTip(QStringLiteral("Run through /bin/sh -c after each unit, for at most 30 s. KESTREL_PORT, "
+                                            "KESTREL_SLOT, KESTREL_DEVICE, KESTREL_OUTCOME, KESTREL_EXIT_CODE, "
+                                            "KESTREL_SECONDS, KESTREL_IMAGE, KESTREL_IMAGE_SHA256, KESTREL_USB_SERIAL "
+                                            "and KESTREL_RUN_ID tell it of the unit."));
+    pGrid->addWidget(m_editOnUnit, 1, 1);
+    pGrid->addWidget(MakeLabel("a shell command, told of the unit in KESTREL_* variables", pPorts), 1, 2);
+    pGrid->setColumnStretch(1, 1);
     return pPorts;
 }
 
@@ -212,6 +221,7 @@ void CStationDlg::ConnectControls()
     connect(m_editFontAddress, &QLineEdit::editingFinished, this, &CStationDlg::LoadJob);
     connect(m_checkYes, &QCheckBox::toggled, this, &CStationDlg::LoadJob);
     connect(m_editPorts, &QLineEdit::editingFinished, this, &CStationDlg::OnPortsEdited);
+    connect(m_editOnUnit, &QLineEdit::editingFinished, this, &CStationDlg::OnUnitHookEdited);
     connect(m_btnStartAll, &QPushButton::clicked, this, &CStationDlg::OnStartAll);
     connect(m_btnStopAll, &QPushButton::clicked, this, &CStationDlg::OnStopAll);
     connect(m_btnFlashFailed, &QPushButton::clicked, this, &CStationDlg::OnFlashFailedAgain);

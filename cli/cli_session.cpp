@@ -1,6 +1,6 @@
 #include "cli_session.h"
 
-#include "exit_codes.h"
+#include "protocol/exit_codes.h"
 #include "interrupt_signals.h"
 #include "services/settings_store.h"
 
@@ -44,6 +44,7 @@ bool CCliSession::Load(const SFlashArgs& args)
         return false;
     }
     if (const std::string note = m_pSession->TypeChangeNote(nAsked); !note.empty()) m_out.Log(kLogInfo, note);
+    m_pSession->SetUnitHook(args.strOnUnit);
     m_bLoaded = true;
     return true;
 }
@@ -57,6 +58,7 @@ bool CCliSession::CatchInterrupts(std::function<void()> onFirst)
             onFirst();
         } else {
             station.AbandonAll();
+            m_pSession->StopUnitHooks();
         }
     });
     return m_pInterrupts->IsReady();

@@ -56,11 +56,11 @@ public:
         m_onUnitEnded = std::move(onUnitEnded);
     }
     // Ctrl+C (or SIGTERM, SIGHUP) stops every port by its own rule and calls onFirst; the next
-    // one abandons every run. False when the signals cannot be caught.
+    // one abandons every run and ends the after-unit commands. False when the signals cannot be caught.
     bool CatchInterrupts(std::function<void()> onFirst);
     // Runs the event loop from start until Quit.
     void Exec(const std::function<void()>& start);
-    // Leaves the event loop once no run goes on and no engine is at work.
+    // Leaves the event loop once no run goes on, no engine is at work and no after-unit command runs.
     void QuitWhenIdle();
     // Ends what still goes on, lets the view finish and the journal write every row.
     void Finish();

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "commands.h"
-#include "exit_codes.h"
+#include "protocol/exit_codes.h"
 #include "image/download_type.h"
 #include "image/image_compare.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "exit_codes.h"
+#include "protocol/exit_codes.h"
 #include "history_args.h"
 #include "history_format.h"
 #include "services/journal.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "commands.h"
-#include "exit_codes.h"
+#include "protocol/exit_codes.h"
 #include "image/download_type.h"
 #include "image/image_file.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "exit_codes.h"
+#include "protocol/exit_codes.h"
 #include "services/serial_devices.h"
 #include "services/settings_store.h"
 #include "services/slot_resolver.h"

@@ -6,7 +6,7 @@
 
 #include "cli_link.h"
 #include "commands.h"
-#include "exit_codes.h"
+#include "protocol/exit_codes.h"
 #include "protocol/run_limits.h"
 #include "serial/command_packets.h"
 

@@ -5,7 +5,7 @@
 
 #include "cli_session.h"
 #include "commands.h"
-#include "exit_codes.h"
+#include "protocol/exit_codes.h"
 #include "station_terminal_view.h"
 
 namespace kestrel {

@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "checked_option.h"
-#include "exit_codes.h"
 #include "image/download_type.h"
 #include "protocol/font_address.h"
 
@@ -33,19 +32,6 @@ std::optional<int> ParseCount(std::string_view text)
     return n > 0 ? std::optional<int>(n) : std::nullopt;
 }
 
-int Severity(int exitCode)
-{
-    switch (exitCode) {
-    case kExitPortError: return 6;
-    case kExitFileError: return 5;
-    case kExitHandsetError: return 4;
-    case kExitNoResponse: return 3;
-    case kExitInterrupted: return 2;
-    case kExitOk: return 0;
-    default: return 1;
-    }
-}
-
 }  // namespace
 
 void AddFlashOptions(CLI::App& command, SFlashArgs& parsed, bool withCount)
@@ -62,31 +48,18 @@ void AddFlashOptions(CLI::App& command, SFlashArgs& parsed, bool withCount)
                     "--font-address takes 1 to 8 hexadecimal digits, with or without 0x.",
                     "flash address of a FONT download (default e00000)");
     command.add_flag("--yes", parsed.bYes, "answer the handset's model-version question with Yes (default No)");
+    command.add_option("--on-unit", parsed.strOnUnit,
+                       "run CMD through /bin/sh -c after each unit, the unit in KESTREL_* variables (at most 30 s)")
+        ->type_name("CMD")
+        ->check(NotBlank("--on-unit"));
     if (withCount)
         AddParsedOption(command, "--count", "N", parsed.count, ParseCount, "--count takes a number of units from 1.",
                         "flash exactly N units, then end (default: on Ctrl+C)");
-}
-
-SEnding EndingOf(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::Completed: return {"completed", kExitOk};
-    case RunOutcome::NothingToDo: return {"nothing-to-do", kExitOk};
-    case RunOutcome::Stopped: return {"stopped", kExitInterrupted};
-    case RunOutcome::HandsetError: return {"error", kExitHandsetError};
-    case RunOutcome::NoResponse: return {"no-response", kExitNoResponse};
-    case RunOutcome::PortError: return {"error", kExitPortError};
-    case RunOutcome::FileError:
-    case RunOutcome::Refused: break;
-    }
-    return {"error", kExitFileError};
 }
 
 CJsonObject& AddBackupFailure(CJsonObject& endEvent, const SRunStatistics& stats)
 {
     return stats.strBackupFailure.empty() ? endEvent : endEvent.Add("backup_error", stats.strBackupFailure);
 }
-
-int MostSevereExitCode(int a, int b) { return Severity(b) > Severity(a) ? b : a; }
 
 }  // namespace kestrel

@@ -11,7 +11,7 @@
 
 #include "cli_output.h"
 #include "commands.h"
-#include "exit_codes.h"
+#include "protocol/exit_codes.h"
 #include "flash_args.h"
 #include "history_args.h"
 #include "kestrel_version.h"

@@ -18,7 +18,7 @@ namespace kestrel {
 // How long a statement waits for another process's write before it gives up.
 inline constexpr int kJournalBusyTimeoutMs = 1000;
 // The schema this program writes; older journals are brought up to it when opened.
-inline constexpr int kJournalSchemaVersion = 3;
+inline constexpr int kJournalSchemaVersion = 4;
 // PRAGMA application_id of a journal: "KSTR".
 inline constexpr int32_t kJournalApplicationId = 0x4B535452;
 

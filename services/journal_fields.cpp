@@ -35,6 +35,7 @@ constexpr std::array<SJournalFieldInfo, kJournalFieldCount> kFields{{
     {Slot, "slot", "Slot", 3},
     {SlotLabel, "slot_label", "Slot label", 3},
     {Opened, "opened", "Opened", 3},
+    {HookStatus, "hook_status", "Hook status", 4},
 }};
 
 constexpr std::array kListed{Id, StartedAt, FrontEnd, Port, Device, DownloadType, ImageVersion, Outcome, BytesWritten, DurationMs, Image};

@@ -43,8 +43,9 @@ enum class JournalField : int {
     Slot,       // a station's slot as given: COM number, device path or link, usb:ID_PATH
     SlotLabel,  // the operator's name for the slot
     Opened,     // every node the run opened, with its USB serial: "/dev/ttyACM0 [SN]; ..."
+    HookStatus, // how the after-unit command ended: "exit 0", "signal 9", "timed out", "not started"
 };
-inline constexpr int kJournalFieldCount = static_cast<int>(JournalField::Opened) + 1;
+inline constexpr int kJournalFieldCount = static_cast<int>(JournalField::HookStatus) + 1;
 
 using JournalValue = SqlValue;
 

@@ -44,6 +44,8 @@ constexpr std::array<const char*, kJournalSchemaVersion> kSteps{
     "ALTER TABLE runs ADD COLUMN slot TEXT;"
     "ALTER TABLE runs ADD COLUMN slot_label TEXT;"
     "ALTER TABLE runs ADD COLUMN opened TEXT;",
+    // 4: how the command run after each unit ended.
+    "ALTER TABLE runs ADD COLUMN hook_status TEXT;",
 };
 
 int UserVersion(CSqliteDb& db)

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "services/notice_inbox.h"
+#include "services/call_inbox.h"
 
 namespace kestrel {
 namespace {
@@ -186,8 +186,8 @@ void CJournalWriter::Tell(const std::string& strText) const
 
 CJournalWriter::Notice NoticeOnThreadOf(QObject* pContext, std::function<void(const std::string&)> show)
 {
-    auto* pInbox = new CNoticeInbox(pContext, std::move(show));
-    return [pInbox](const std::string& strText) { pInbox->Post(strText); };
+    const CCallInbox::CPoster poster = (new CCallInbox(pContext))->Poster();
+    return [poster, show = std::move(show)](const std::string& strText) { poster.Post([show, strText] { show(strText); }); };
 }
 
 }  // namespace kestrel

@@ -96,7 +96,7 @@ void CRunRecorder::OnPortOpened(const std::string& strNode)
     });
 }
 
-void CRunRecorder::OnRunEnded(const SRunSummary& summary, const SRunStatistics& stats)
+void CRunRecorder::OnRunEnded(const SRunSummary& summary, const SRunStatistics& stats, RowSaved onSaved)
 {
     CJournalRow end;
     end.Set(EndedAt, NowUtc());
@@ -109,12 +109,25 @@ void CRunRecorder::OnRunEnded(const SRunSummary& summary, const SRunStatistics& 
     if (summary.nDurationMs > 0) end.Set(BytesPerSecond, summary.nBytesPerSecond);
     end.Set(LastRedLine, TextOrNull(stats.strLastRedLine));
 
-    m_writer.Post([&writer = m_writer, pState = m_pState, end] {
-        if (!pState->pRow) return;
+    m_writer.Post([&writer = m_writer, pState = m_pState, end, onSaved = std::move(onSaved)] {
+        if (!pState->pRow) {
+            if (onSaved) onSaved(end, nullptr);
+            return;
+        }
         pState->pRow->Merge(end);
         writer.SaveRow(pState->pRow);
+        if (onSaved) onSaved(*pState->pRow, pState->pRow);
         // The next run starts a row of its own; this one may still wait in the writer.
         pState->pRow.reset();
+    });
+}
+
+void CRunRecorder::AddToRow(std::shared_ptr<CJournalRow> pRow, const CJournalRow& fields)
+{
+    if (!pRow) return;
+    m_writer.Post([&writer = m_writer, pRow = std::move(pRow), fields] {
+        pRow->Merge(fields);
+        writer.SaveRow(pRow);
     });
 }
 

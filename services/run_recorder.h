@@ -3,6 +3,7 @@
 // run's start and its end. Every call returns at once; the writer's thread looks up the USB
 // device, hashes the images and writes the row. A station keeps one recorder per port.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,7 +37,13 @@ public:
     void OnRunStarted(const SRunSetup& setup);
     // The run opened this device node: at its start, and again each time the handset came back.
     void OnPortOpened(const std::string& strNode);
-    void OnRunEnded(const SRunSummary& summary, const SRunStatistics& stats);
+    // Called on the writer's thread once the ended run's row is saved, or waits for the
+    // journal: what the row holds then, and the row itself, for AddToRow (null for a run
+    // whose start was never told).
+    using RowSaved = std::function<void(const CJournalRow& row, std::shared_ptr<CJournalRow> pRow)>;
+    void OnRunEnded(const SRunSummary& summary, const SRunStatistics& stats, RowSaved onSaved = nullptr);
+    // Adds what was learnt after the run's end, such as how its after-unit command ended.
+    void AddToRow(std::shared_ptr<CJournalRow> pRow, const CJournalRow& fields);
 
 private:
     // Touched on the writer's thread only.

@@ -3,9 +3,11 @@
 #include <QMetaObject>
 
 #include "image/download_type.h"
+#include "protocol/run_ending.h"
 #include "services/device_presence.h"
 #include "services/settings_store.h"
 #include "services/slot_resolver.h"
+#include "services/unit_hook_environment.h"
 
 namespace kestrel {
 namespace {
@@ -28,7 +30,12 @@ SRunSetup SetupOf(const CStationPort& port)
 
 CRunSession::CRunSession(IScheduler& scheduler, ISettingsReader& settings, CJournalWriter& journal,
                          std::string strFrontEnd, IStationObserver& view)
-    : m_scheduler(scheduler), m_journal(journal), m_strFrontEnd(std::move(strFrontEnd)), m_view(view), m_station(scheduler, settings, *this)
+    : m_scheduler(scheduler),
+      m_journal(journal),
+      m_strFrontEnd(std::move(strFrontEnd)),
+      m_view(view),
+      m_station(scheduler, settings, *this),
+      m_pInbox(std::make_unique<CCallInbox>())
 {
     m_station.SetSlotResolver([](const std::string& slot) { return SlotNodeToOpen(slot, StoredSettingLookup()); });
     ResetCounts();
@@ -123,12 +130,51 @@ void CRunSession::OnPortRunEnded(int index, RunOutcome outcome)
     SPort& port = m_ports[static_cast<std::size_t>(index)];
     const SRunStatistics& stats = Port(index).Engine().Statistics();
     port.summary = SummarizeRun(outcome, stats, port.strLastLine);
-    port.pRecorder->OnRunEnded(port.summary, stats);
+    CRunRecorder::RowSaved onSaved;
+    if (!m_strUnitHook.empty() && !m_bUnitHooksStopped) {
+        ++m_nHooksToEnd;
+        // The command learns the row's id, digest and USB serial once the writer has them.
+        const int nExitCode = EndingOf(outcome).exitCode;
+        onSaved = [poster = m_pInbox->Poster(), this, index, nExitCode](const CJournalRow& row, std::shared_ptr<CJournalRow> pRow) {
+            poster.Post([this, index, nExitCode, row, pRow = std::move(pRow)]() mutable {
+                StartUnitHook(index, nExitCode, row, std::move(pRow));
+            });
+        };
+    }
+    port.pRecorder->OnRunEnded(port.summary, stats, std::move(onSaved));
     m_counts.Add(port.summary);
     port.counts.Add(port.summary);
     m_view.OnPortRunEnded(index, outcome);
     if (m_onUnitEnded) m_onUnitEnded(index, port.summary);
     CallIfIdle();
+}
+
+void CRunSession::StartUnitHook(int index, int nExitCode, const CJournalRow& row, std::shared_ptr<CJournalRow> pRow)
+{
+    if (m_bUnitHooksStopped) {
+        OnUnitHookEnded(index, SHookEnd{"stopped", {}}, std::move(pRow));
+        return;
+    }
+    m_hooks.Start(m_strUnitHook, UnitHookEnvironment(row, Port(index).Id().Label(), nExitCode),
+                  [this, index, pRow = std::move(pRow)](const SHookEnd& end) { OnUnitHookEnded(index, end, pRow); });
+}
+
+void CRunSession::OnUnitHookEnded(int index, const SHookEnd& end, std::shared_ptr<CJournalRow> pRow)
+{
+    if (const std::size_t nEnd = end.strOutput.find_last_not_of(" \t\r\n"); nEnd != std::string::npos)
+        m_view.OnPortLog(index, kLogInfo, end.strOutput.substr(0, nEnd + 1));
+    m_view.OnPortLog(index, end.Succeeded() ? kLogInfo : kLogError, end.LogLine());
+    CJournalRow status;
+    status.Set(JournalField::HookStatus, end.strStatus);
+    m_ports[static_cast<std::size_t>(index)].pRecorder->AddToRow(std::move(pRow), status);
+    --m_nHooksToEnd;
+    CallIfIdle();
+}
+
+void CRunSession::StopUnitHooks()
+{
+    m_bUnitHooksStopped = true;
+    m_hooks.StopAll();
 }
 
 void CRunSession::ResetCounts()

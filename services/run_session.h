@@ -12,7 +12,9 @@
 #include "protocol/run_summary.h"
 #include "protocol/unit_counts.h"
 #include "services/journal_writer.h"
+#include "services/call_inbox.h"
 #include "services/run_recorder.h"
+#include "services/unit_hook.h"
 #include "station/station.h"
 
 namespace kestrel {
@@ -60,8 +62,16 @@ public:
         m_onUnitEnded = std::move(onUnitEnded);
     }
 
-    // No run goes on and no engine is at work.
-    bool IsIdle() const { return !m_station.AnyRunning() && !m_station.AnyBusy(); }
+    // A shell command run after each unit's end, with the unit in its environment; "" for none.
+    // Its end goes into the port's log and the unit's journal row; it never changes the unit's.
+    void SetUnitHook(std::string strCommand) { m_strUnitHook = std::move(strCommand); }
+    // Ends the after-unit commands still running, each told to the view and the journal, and
+    // runs none for units that end from now on. Those still running when the session goes
+    // are ended untold.
+    void StopUnitHooks();
+
+    // No run goes on, no engine is at work and no after-unit command is still to end.
+    bool IsIdle() const { return !m_station.AnyRunning() && !m_station.AnyBusy() && m_nHooksToEnd == 0; }
     // Calls then once the session is idle: at once when it is, else as the last engine is free.
     void CallWhenIdle(std::function<void()> then);
 
@@ -83,6 +93,8 @@ private:
     void OnPortPresence(int index, bool bPresent) override { m_view.OnPortPresence(index, bPresent); }
     void OnPortAnswered(int index, const std::string& question, bool bYes) override;
     void CallIfIdle();
+    void StartUnitHook(int index, int nExitCode, const CJournalRow& row, std::shared_ptr<CJournalRow> pRow);
+    void OnUnitHookEnded(int index, const SHookEnd& end, std::shared_ptr<CJournalRow> pRow);
 
     IScheduler& m_scheduler;
     CJournalWriter& m_journal;
@@ -94,6 +106,11 @@ private:
     SUnitCounts m_counts;
     std::function<void(int, const SRunSummary&)> m_onUnitEnded;
     std::function<void()> m_whenIdle;
+    std::string m_strUnitHook;
+    bool m_bUnitHooksStopped = false;
+    int m_nHooksToEnd = 0;  // asked for at a unit's end and not ended yet
+    CUnitHookRunner m_hooks;
+    std::unique_ptr<CCallInbox> m_pInbox;  // last: the writer's calls reach the session through it
 };
 
 }  // namespace kestrel

@@ -30,6 +30,7 @@ inline constexpr std::string_view kSettingStationFontAddress = "station/FONT_ADD
 inline constexpr std::string_view kSettingStationPorts = "station/PORTS";
 inline constexpr std::string_view kSettingStationAnswerYes = "station/ANSWER_YES";
 inline constexpr std::string_view kSettingStationStartOnArrival = "station/START_ON_ARRIVAL";
+inline constexpr std::string_view kSettingStationOnUnit = "station/ON_UNIT";
 
 // Longest text the store keeps, in characters.
 inline constexpr std::size_t kMaxSettingLength = 127;

@@ -73,12 +73,13 @@ protected:
     bool IsEnabled(int nId) const { return m_pDlg->GetDlgItem(nId)->isEnabled(); }
     bool IsChecked(int nId) const { return qobject_cast<QCheckBox*>(m_pDlg->GetDlgItem(nId))->isChecked(); }
     void SetChecked(int nId, bool bChecked) { qobject_cast<QCheckBox*>(m_pDlg->GetDlgItem(nId))->setChecked(bChecked); }
-    void EditFontAddress(const char* pszAddress)
+    void Edit(int nId, const char* pszText)
     {
-        auto* pEdit = qobject_cast<QLineEdit*>(m_pDlg->GetDlgItem(IDC_STATION_FONT_ADDRESS));
-        pEdit->setText(QString::fromUtf8(pszAddress));
+        auto* pEdit = qobject_cast<QLineEdit*>(m_pDlg->GetDlgItem(nId));
+        pEdit->setText(QString::fromUtf8(pszText));
         emit pEdit->editingFinished();
     }
+    void EditFontAddress(const char* pszAddress) { Edit(IDC_STATION_FONT_ADDRESS, pszAddress); }
 
     CScopedStore m_store;
     QTemporaryDir m_dir;
@@ -232,6 +233,7 @@ TEST_F(StationDlgTest, TheJobAndThePortsAreThereAgainAtTheNextOpening)
     EditFontAddress("8000");
     SetChecked(IDC_STATION_ANSWER_YES, false);
     SetChecked(IDC_STATION_START_ON_ARRIVAL, true);
+    Edit(IDC_STATION_ON_UNIT, "lp -d labels \"$KESTREL_IMAGE_SHA256\"");
     ASSERT_TRUE(m_pDlg->IsJobLoaded());
     m_pDlg.reset();
 
@@ -243,6 +245,7 @@ TEST_F(StationDlgTest, TheJobAndThePortsAreThereAgainAtTheNextOpening)
     EXPECT_EQ(Text(IDC_STATION_FONT_ADDRESS), "8000");
     EXPECT_FALSE(IsChecked(IDC_STATION_ANSWER_YES));
     EXPECT_TRUE(IsChecked(IDC_STATION_START_ON_ARRIVAL));
+    EXPECT_EQ(Text(IDC_STATION_ON_UNIT), "lp -d labels \"$KESTREL_IMAGE_SHA256\"");
     EXPECT_TRUE(m_pDlg->IsJobLoaded());
     EXPECT_EQ(m_pDlg->TileCount(), 2);
     // Kept apart from the main window's settings.

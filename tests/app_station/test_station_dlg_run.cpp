@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QGroupBox>
 #include <QLabel>
 #include <QStackedWidget>
@@ -230,6 +231,42 @@ TEST_F(StationWindow, ClosingMidRunEndsEveryRunAsStopped)
     for (const CJournalRow& row : rows) {
         EXPECT_EQ(row.Text(JournalField::Outcome), "stopped") << row.Text(JournalField::Slot);
         EXPECT_EQ(row.Text(JournalField::FrontEnd), "station");
+    }
+}
+
+// The command after each unit runs for every unit the window flashes; one still at work when
+// the window closes is ended with it, and the journal says so.
+TEST_F(StationWindow, TheCommandAfterEachUnitRunsAndEndsWithTheWindow)
+{
+    const CScopedXdgDir data("XDG_DATA_HOME");
+    for (int n = 0; n < 2; ++n) ASSERT_NO_FATAL_FAILURE(StartHandset(n));
+    ASSERT_NO_FATAL_FAILURE(OpenWindow(2));
+    m_pDlg->SetPorts(QStringLiteral("COM3 COM4"));
+    const std::string done = Path("units.txt");
+    auto* pEdit = qobject_cast<QLineEdit*>(m_pDlg->GetDlgItem(IDC_STATION_ON_UNIT));
+    pEdit->setText(QString::fromStdString("echo \"$KESTREL_PORT $KESTREL_OUTCOME\" >> " + done +
+                                          "; [ \"$KESTREL_PORT\" = COM3 ] || exec sleep 60"));
+    emit pEdit->editingFinished();
+    OpenImage(BootImage(8 * 1024));
+    Click(IDC_BTN_RUN);
+    ASSERT_TRUE(WaitUntilIdle());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_pDlg->Log(0).toPlainText().contains("After-unit command: exit 0."); }, 10000))
+        << m_pDlg->Log(0).toPlainText().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        std::ifstream in(done);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return text.find("COM4 completed") != std::string::npos && text.find("COM3 completed") != std::string::npos;
+    }, 10000));
+
+    // COM4's command sleeps on; the window closes at once all the same.
+    m_pDlg->close();
+    EXPECT_FALSE(m_pDlg->isVisible());
+    m_pDlg.reset();
+    const std::vector<CJournalRow> rows = test::JournalRuns();
+    ASSERT_EQ(rows.size(), 2u);
+    for (const CJournalRow& row : rows) {
+        EXPECT_EQ(row.Text(JournalField::Outcome), "completed");
+        EXPECT_EQ(row.Text(JournalField::HookStatus), row.Number(JournalField::Port) == 3 ? "exit 0" : "stopped");
     }
 }
 

@@ -6,7 +6,7 @@
 
 #include "cli_output.h"
 #include "commands.h"
-#include "exit_codes.h"
+#include "protocol/exit_codes.h"
 #include "image/image_file.h"
 #include "test_files.h"
 
