@@ -3,6 +3,8 @@
 
 #include "app/main_dlg.h"
 
+#include "services/fleet_settings.h"
+
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QIcon>
@@ -44,6 +46,7 @@ CMainDlg::CMainDlg(QWidget* pParent)
       m_recorder(m_journal, "window"),
       m_engine(m_scheduler, *this, m_settings)
 {
+    m_journal.ForwardTo(FleetJournalUrl(), ThisStationName());
     CreateControls();
     OnInitDialog();
     WatchPorts();

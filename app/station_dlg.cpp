@@ -3,6 +3,8 @@
 
 #include "app/station_dlg.h"
 
+#include "services/fleet_settings.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -56,6 +58,7 @@ CStationDlg::CStationDlg(QWidget* pParent)
                            Qt::WindowCloseButtonHint),
       m_journal(JournalFilePath(), NoticeOnThreadOf(this, [this](const std::string& text) { ShowMessageLine(text); }))
 {
+    m_journal.ForwardTo(FleetJournalUrl(), ThisStationName());
     setWindowTitle(QString::fromUtf8(kStationTitle.data(), static_cast<qsizetype>(kStationTitle.size())));
     setWindowIcon(QIcon(QString::fromUtf8(kIconResource.data(), static_cast<qsizetype>(kIconResource.size()))));
     CreateControls();

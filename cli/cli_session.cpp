@@ -2,6 +2,7 @@
 
 #include "protocol/exit_codes.h"
 #include "interrupt_signals.h"
+#include "services/fleet_settings.h"
 #include "services/settings_store.h"
 
 namespace kestrel {
@@ -45,6 +46,7 @@ bool CCliSession::Load(const SFlashArgs& args)
     }
     if (const std::string note = m_pSession->TypeChangeNote(nAsked); !note.empty()) m_out.Log(kLogInfo, note);
     m_pSession->SetUnitHook(args.strOnUnit);
+    m_journal.ForwardTo(FleetJournalUrl(args.strJournalUrl), ThisStationName());
     m_bLoaded = true;
     return true;
 }

@@ -24,6 +24,7 @@ struct SFlashArgs {
     bool bYes = false;
     std::optional<int> count;  // station: units to flash before ending
     std::string strOnUnit;     // a shell command run after each unit
+    std::string strJournalUrl; // --journal-url, a global option
 };
 
 // Adds the image and the options of flash to the command, parsed into parsed; withCount

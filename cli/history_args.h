@@ -14,6 +14,9 @@ namespace kestrel {
 struct SHistoryArgs {
     SJournalFilter filter;  // show sets optId and nothing else
     std::string strCsv;
+    bool bFleet = false;       // the fleet's server instead of this station's journal
+    std::string strStation;    // --fleet: one station's runs
+    std::string strJournalUrl; // --journal-url, a global option
 };
 
 // Adds history's options and its show command to the command, parsed into parsed.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "checked_option.h"
 #include "cli_output.h"
 #include "commands.h"
 #include "protocol/exit_codes.h"
@@ -27,6 +28,7 @@ struct SGlobalOptions {
     std::vector<std::string> ports;  // as given, ranges not yet expanded
     std::string strBaud;
     bool bJson = false;
+    std::string strJournalUrl;
 };
 
 // A command runs once the command line is parsed, with the ports it names when it uses any.
@@ -124,6 +126,10 @@ void AddGlobalOptions(CLI::App& cli, SGlobalOptions& global)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     cli.add_option("--baud", global.strBaud, "line speed of the download")->type_name("57600|115200");
     cli.add_flag("--json", global.bJson, "one JSON object per line on standard output");
+    cli.add_option("--journal-url", global.strJournalUrl,
+                   "the fleet's PostgreSQL server, a libpq connection URI (default: KESTREL_JOURNAL_URL, then the JOURNAL_URL setting)")
+        ->type_name("URI")
+        ->check(NotBlank("--journal-url"));
 }
 
 void AddCommands(SCommandLine& line)
@@ -198,6 +204,8 @@ int RunChosenCommand(SCommandLine& line)
     const SGlobalOptions& global = line.global;
     const SettingLookup& settings = line.settings;
     const std::vector<SCommand>& commands = line.commands;
+    line.flash.strJournalUrl = global.strJournalUrl;
+    line.history.strJournalUrl = global.strJournalUrl;
     CCliOutput output(stdout, stderr, global.bJson);
     const SCommand& command = *std::find_if(commands.begin(), commands.end(), [&](const SCommand& c) {
         return c.pParser == cli.get_subcommands().front();

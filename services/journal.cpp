@@ -94,6 +94,8 @@ void CJournal::Reset(const std::string& strPath)
     m_strPath = strPath;
     m_bNoJournalYet = false;
     m_bImmutable = false;
+    m_nVersion = 0;
+    m_strStationId.clear();
 }
 
 bool CJournal::Open(const std::string& strPath)
@@ -118,6 +120,10 @@ bool CJournal::Open(const std::string& strPath)
         return Fail(strPath + " cannot be used: " + strError);
     }
     if (!JournalSelectList(m_db, kJournalSchemaVersion, m_strColumns, strError)) return Fail(strPath + " cannot be read: " + strError);
+    m_nVersion = kJournalSchemaVersion;
+    CStatement station(m_db, "SELECT id FROM station");
+    if (station.Step() != SQLITE_ROW) return Fail(strPath + " has no station identity: " + m_db.Error());
+    m_strStationId = station.Text(0);
     return MarkInterrupted();
 }
 
@@ -230,7 +236,7 @@ bool CJournal::MarkInterrupted()
     };
     if (const int nResult = m_db.Exec("BEGIN IMMEDIATE"); nResult != SQLITE_OK) return fail(nResult);
     for (const std::string& strOwner : deadOwners) {
-        CStatement mark(m_db, "UPDATE runs SET outcome = ?1 WHERE owner = ?2 AND outcome = ?3");
+        CStatement mark(m_db, "UPDATE runs SET outcome = ?1, revision = revision + 1 WHERE owner = ?2 AND outcome = ?3");
         mark.Bind(1, std::string(kOutcomeInterrupted));
         mark.Bind(2, strOwner);
         mark.Bind(3, std::string(kOutcomeRunning));
@@ -254,8 +260,9 @@ bool CJournal::Save(CJournalRow& row)
             strSql += std::string(info.strColumn) + " = ?" + std::to_string(nParam);
             ++nParam;
         }
-        strSql += " WHERE id = ?" + std::to_string(nParam);
+        strSql += ", revision = revision + 1 WHERE id = ?" + std::to_string(nParam);
     } else {
+        if (row.Text(JournalField::StationId).empty()) row.Set(JournalField::StationId, m_strStationId);
         strSql = "INSERT INTO runs (" + InsertedColumns() + ", owner) VALUES (";
         for (int n = 1; n < kJournalFieldCount; ++n) strSql += "?" + std::to_string(n) + ", ";
         strSql += "?" + std::to_string(kJournalFieldCount) + ")";

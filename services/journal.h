@@ -18,7 +18,7 @@ namespace kestrel {
 // How long a statement waits for another process's write before it gives up.
 inline constexpr int kJournalBusyTimeoutMs = 1000;
 // The schema this program writes; older journals are brought up to it when opened.
-inline constexpr int kJournalSchemaVersion = 4;
+inline constexpr int kJournalSchemaVersion = 5;
 // PRAGMA application_id of a journal: "KSTR".
 inline constexpr int32_t kJournalApplicationId = 0x4B535452;
 
@@ -63,8 +63,29 @@ public:
     // again later may succeed.
     bool LastFailureWasBusy() const { return m_bBusy; }
 
-    // Inserts a row without an id (and gives it one) or updates the row with its id.
+    // Inserts a row without an id (and gives it one, and the station's identity) or updates
+    // the row with its id. Each save is a new revision of the row, for the fleet's server.
     bool Save(CJournalRow& row);
+    // The journal's station identity, made with it and kept in it; empty before Open.
+    const std::string& StationId() const { return m_strStationId; }
+
+    // What the fleet's server does not have yet: rows with their latest revision, oldest first.
+    struct SRevisedRow {
+        CJournalRow row;
+        int64_t nRevision = 0;
+    };
+    std::optional<std::vector<SRevisedRow>> RowsToForward(int nMax);
+    // The server has these revisions now; a row saved again meanwhile stays to be forwarded.
+    bool MarkForwarded(const std::vector<SRevisedRow>& rows);
+    // How the last attempt to reach the server went: "" for one that succeeded.
+    bool NoteForwarding(const std::string& strError);
+    struct SForwarding {
+        int64_t nWaiting = 0;         // rows whose latest revision the server does not have
+        std::string strAttemptedAt;   // UTC, ISO 8601; empty before the first attempt
+        std::string strError;         // of that attempt; empty when it succeeded
+    };
+    // Also for a journal opened read-only; one of an older schema has every row waiting.
+    std::optional<SForwarding> Forwarding();
     // Newest first; a running row whose process has died reads as interrupted. Nullopt, with
     // LastError(), when the journal cannot be read.
     std::optional<std::vector<CJournalRow>> Runs(const SJournalFilter& filter);
@@ -105,6 +126,8 @@ private:
     std::string m_strNotAJournal;  // why the file was taken for something else
     std::string m_strPath;
     std::string m_strColumns;  // what a SELECT lists to read the fields, in order
+    int m_nVersion = 0;        // the schema version of the journal open
+    std::string m_strStationId;
     bool m_bNoJournalYet = false;
     bool m_bImmutable = false;  // read as a file nothing writes: see OpenReadOnly
     SFileStamp m_openedStamp;  // of the file opened: a writer moves aside only that one

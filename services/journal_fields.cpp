@@ -36,6 +36,8 @@ constexpr std::array<SJournalFieldInfo, kJournalFieldCount> kFields{{
     {SlotLabel, "slot_label", "Slot label", 3},
     {Opened, "opened", "Opened", 3},
     {HookStatus, "hook_status", "Hook status", 4},
+    {StationId, "station_id", "Station id", 5},
+    {StationName, "station_name", "Station", 5},
 }};
 
 constexpr std::array kListed{Id, StartedAt, FrontEnd, Port, Device, DownloadType, ImageVersion, Outcome, BytesWritten, DurationMs, Image};

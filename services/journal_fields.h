@@ -44,8 +44,10 @@ enum class JournalField : int {
     SlotLabel,  // the operator's name for the slot
     Opened,     // every node the run opened, with its USB serial: "/dev/ttyACM0 [SN]; ..."
     HookStatus, // how the after-unit command ended: "exit 0", "signal 9", "timed out", "not started"
+    StationId,  // the journal's own random identity, made once: the fleet's server keys rows by it
+    StationName,
 };
-inline constexpr int kJournalFieldCount = static_cast<int>(JournalField::HookStatus) + 1;
+inline constexpr int kJournalFieldCount = static_cast<int>(JournalField::StationName) + 1;
 
 using JournalValue = SqlValue;
 

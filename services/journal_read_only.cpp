@@ -86,6 +86,7 @@ bool CJournal::CheckReadable()
         return Fail(strNotAJournal + "it was written by a newer Kestrel (schema version " + std::to_string(nVersion) + ")");
     std::string strError;
     if (!JournalSelectList(m_db, static_cast<int>(nVersion), m_strColumns, strError)) return Fail(strNotAJournal + strError);
+    m_nVersion = static_cast<int>(nVersion);
     return true;
 }
 

@@ -46,6 +46,19 @@ constexpr std::array<const char*, kJournalSchemaVersion> kSteps{
     "ALTER TABLE runs ADD COLUMN opened TEXT;",
     // 4: how the command run after each unit ended.
     "ALTER TABLE runs ADD COLUMN hook_status TEXT;",
+    // 5: the station: an identity made once and kept here, and its name, in every row; each
+    // save counts a row's revision, and `forwarded` is the revision the fleet's server has.
+    // Rows from before go to the server too, once one is set. `forwarding` keeps how the last
+    // attempt to reach it went.
+    "CREATE TABLE station (id TEXT NOT NULL);"
+    "INSERT INTO station (id) VALUES (lower(hex(randomblob(16))));"
+    "ALTER TABLE runs ADD COLUMN station_id TEXT;"
+    "ALTER TABLE runs ADD COLUMN station_name TEXT;"
+    "ALTER TABLE runs ADD COLUMN revision INTEGER NOT NULL DEFAULT 1;"
+    "ALTER TABLE runs ADD COLUMN forwarded INTEGER NOT NULL DEFAULT 0;"
+    "UPDATE runs SET station_id = (SELECT id FROM station);"
+    "CREATE INDEX runs_to_forward ON runs(id) WHERE forwarded < revision;"
+    "CREATE TABLE forwarding (attempted_at TEXT NOT NULL, error TEXT);",
 };
 
 int UserVersion(CSqliteDb& db)

@@ -47,6 +47,13 @@ void CJournalWriter::Post(std::function<void()> job)
     m_wake.notify_one();
 }
 
+void CJournalWriter::ForwardTo(const std::string& strUrl, const std::string& strStationName)
+{
+    if (strUrl.empty()) return;
+    auto pForwarder = std::make_shared<CFleetForwarder>(m_strPath, strUrl, strStationName, m_notice);
+    Post([this, pForwarder] { m_pForwarder = pForwarder; });
+}
+
 void CJournalWriter::Flush()
 {
     std::unique_lock lock(m_mutex);
@@ -63,6 +70,7 @@ void CJournalWriter::Close()
     m_nGiveUpAtMs = SteadyNowMs() + kJournalCloseBudgetMs;
     m_wake.notify_one();
     m_thread.join();
+    if (m_pForwarder) m_pForwarder->Close(kFleetCloseBudgetMs);
 }
 
 void CJournalWriter::Work()
@@ -117,7 +125,10 @@ bool CJournalWriter::EnsureOpen()
 
 CJournalWriter::ESaved CJournalWriter::TrySave(CJournalRow& row)
 {
-    if (EnsureOpen() && m_journal.Save(row)) return ESaved::kWritten;
+    if (EnsureOpen() && m_journal.Save(row)) {
+        if (m_pForwarder) m_pForwarder->Wake();
+        return ESaved::kWritten;
+    }
     return m_journal.LastFailureWasBusy() ? ESaved::kBusy : ESaved::kFailed;
 }
 

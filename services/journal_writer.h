@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "services/fleet_forwarder.h"
 #include "services/journal.h"
 
 class QObject;
@@ -24,6 +25,8 @@ namespace kestrel {
 inline constexpr int kJournalRetryMs = 1000;
 // How long the close gives the journal, in all, to take what still waits.
 inline constexpr int kJournalCloseBudgetMs = 500;
+// And then the fleet's server, to take the rows it does not have yet; the rest go another time.
+inline constexpr int kFleetCloseBudgetMs = 1000;
 
 class CJournalWriter {
 public:
@@ -38,6 +41,9 @@ public:
     CJournalWriter& operator=(const CJournalWriter&) = delete;
 
     void Post(std::function<void()> job);
+    // Forwards every row to the fleet's server at the libpq connection string strUrl as well,
+    // from now on; "" forwards nothing. Once only.
+    void ForwardTo(const std::string& strUrl, const std::string& strStationName);
     // Returns once everything posted so far has been tried; rows may still wait.
     void Flush();
     // Does what was posted, gives waiting rows kJournalCloseBudgetMs in all, then stops the
@@ -70,6 +76,7 @@ private:
     std::vector<std::shared_ptr<CJournalRow>> m_waiting;  // oldest first
     std::vector<std::shared_ptr<CJournalRow>> m_lost;     // named at the close
     bool m_bToldNotRecorded = false;
+    std::shared_ptr<CFleetForwarder> m_pForwarder;  // told of every row written
 
     std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "image/download_type.h"
+#include "services/fleet_settings.h"
 #include "services/usb_identity.h"
 
 namespace kestrel {
@@ -49,6 +50,7 @@ void CRunRecorder::OnRunStarted(const SRunSetup& setup)
     CJournalRow row;
     row.Set(StartedAt, NowUtc());
     row.Set(FrontEnd, m_strFrontEnd);
+    row.Set(StationName, ThisStationName());
     if (setup.nPort > 0) row.Set(Port, int64_t{setup.nPort});
     row.Set(Device, TextOrNull(setup.strDevicePath));
     row.Set(Slot, TextOrNull(setup.strSlot));

@@ -31,6 +31,9 @@ inline constexpr std::string_view kSettingStationPorts = "station/PORTS";
 inline constexpr std::string_view kSettingStationAnswerYes = "station/ANSWER_YES";
 inline constexpr std::string_view kSettingStationStartOnArrival = "station/START_ON_ARRIVAL";
 inline constexpr std::string_view kSettingStationOnUnit = "station/ON_UNIT";
+// The fleet: this station's name, and the PostgreSQL server its journal is forwarded to.
+inline constexpr std::string_view kSettingStationName = "STATION_NAME";
+inline constexpr std::string_view kSettingJournalUrl = "JOURNAL_URL";
 
 // Longest text the store keeps, in characters.
 inline constexpr std::size_t kMaxSettingLength = 127;

@@ -143,11 +143,11 @@ TEST_F(HistoryDlgTest, ExportWritesTheRowsShownInTheirOrderWithEveryField)
     const std::string strHeader = "id,started_at,ended_at,front_end,port,device,usb_serial,usb_vendor_id,usb_product_id,image,"
                                   "image_size,image_sha256,image_version,old_image,old_image_sha256,download_type,outcome,"
                                   "retransmissions,supervision_expiries,blocks_sent,bytes_written,duration_ms,bytes_per_second,"
-                                  "last_red_line,slot,slot_label,opened,hook_status\r\n";
+                                  "last_red_line,slot,slot_label,opened,hook_status,station_id,station_name\r\n";
     EXPECT_EQ(strCsv, strHeader +
-                          "1,2026-01-05T08:00:00.000Z,,cli,3,/dev/ttyACM0,,,,/img/a.bin,,,,,,CHANGE(EMERGENCY),completed,,,,262144,,,,,,,\r\n"
+                          "1,2026-01-05T08:00:00.000Z,,cli,3,/dev/ttyACM0,,,,/img/a.bin,,,,,,CHANGE(EMERGENCY),completed,,,,262144,,,,,,,,5a3c0de1b2c4d6e8f0a1b3c5d7e9f1a2,bench-1\r\n"
                           "3,2026-03-01T12:00:00.000Z,,cli,3,/dev/ttyACM0,,,,/img/a.bin,,,,,,CHANGE(EMERGENCY),handset-error,,,,8192,,,"
-                          "\"Flash failed, \"\"jump\"\" NAK\",,,,\r\n");
+                          "\"Flash failed, \"\"jump\"\" NAK\",,,,,5a3c0de1b2c4d6e8f0a1b3c5d7e9f1a2,bench-1\r\n");
 }
 
 TEST_F(HistoryDlgTest, ExportRefusesTheJournalItself)

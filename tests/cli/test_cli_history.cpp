@@ -65,7 +65,8 @@ TEST_F(CliHistory, JsonHasEveryFieldWithNullsWhereverTheGlobalOptionStands)
         R"("image_size":null,"image_sha256":null,"image_version":null,"old_image":null,"old_image_sha256":null,)"
         R"j("download_type":"CHANGE(EMERGENCY)","outcome":"handset-error","retransmissions":null,"supervision_expiries":null,)j"
         R"("blocks_sent":null,"bytes_written":8192,"duration_ms":null,"bytes_per_second":null,)"
-        R"("last_red_line":"Flash failed, \"jump\" NAK","slot":null,"slot_label":null,"opened":null,"hook_status":null})"
+        R"("last_red_line":"Flash failed, \"jump\" NAK","slot":null,"slot_label":null,"opened":null,"hook_status":null,)"
+        R"("station_id":"5a3c0de1b2c4d6e8f0a1b3c5d7e9f1a2","station_name":"bench-1"})"
         "\n";
     const auto after = RunHistory({"--outcome", "handset-error", "--json"});
     EXPECT_EQ(after.nExitCode, 0) << after.strErr;
@@ -83,7 +84,7 @@ TEST_F(CliHistory, ShowGivesEveryFieldOfOneRun)
     for (const char* pszLine : {"\nFront end:         cli\n", "\nEnded (UTC):       -\n", "\nOutcome:           handset-error\n",
                                 "\nLast red line:     Flash failed, \"jump\" NAK\n"})
         EXPECT_NE(r.strOut.find(pszLine), std::string::npos) << pszLine << r.strOut;
-    EXPECT_EQ(std::count(r.strOut.begin(), r.strOut.end(), '\n'), 28);
+    EXPECT_EQ(std::count(r.strOut.begin(), r.strOut.end(), '\n'), 30);
 }
 
 TEST_F(CliHistory, CsvHasEveryFieldOfTheFilteredRuns)
@@ -95,10 +96,10 @@ TEST_F(CliHistory, CsvHasEveryFieldOfTheFilteredRuns)
     EXPECT_EQ(test::FileBytes(strCsv),
               "id,started_at,ended_at,front_end,port,device,usb_serial,usb_vendor_id,usb_product_id,image,image_size,"
               "image_sha256,image_version,old_image,old_image_sha256,download_type,outcome,retransmissions,"
-              "supervision_expiries,blocks_sent,bytes_written,duration_ms,bytes_per_second,last_red_line,slot,slot_label,opened,hook_status\r\n"
+              "supervision_expiries,blocks_sent,bytes_written,duration_ms,bytes_per_second,last_red_line,slot,slot_label,opened,hook_status,station_id,station_name\r\n"
               "3,2026-03-01T12:00:00.000Z,,cli,3,/dev/ttyACM0,,,,/img/a.bin,,,,,,CHANGE(EMERGENCY),handset-error,,,,8192,,,"
-              "\"Flash failed, \"\"jump\"\" NAK\",,,,\r\n"
-              "1,2026-01-05T08:00:00.000Z,,cli,3,/dev/ttyACM0,,,,/img/a.bin,,,,,,CHANGE(EMERGENCY),completed,,,,262144,,,,,,,\r\n");
+              "\"Flash failed, \"\"jump\"\" NAK\",,,,,5a3c0de1b2c4d6e8f0a1b3c5d7e9f1a2,bench-1\r\n"
+              "1,2026-01-05T08:00:00.000Z,,cli,3,/dev/ttyACM0,,,,/img/a.bin,,,,,,CHANGE(EMERGENCY),completed,,,,262144,,,,,,,,5a3c0de1b2c4d6e8f0a1b3c5d7e9f1a2,bench-1\r\n");
 }
 
 TEST_F(CliHistory, RefusesWhatItCannotDo)

@@ -57,6 +57,8 @@ struct SampleRun {
     const char* pszRedLine;  // nullptr: none
 };
 
+inline constexpr const char* kSampleStationId = "5a3c0de1b2c4d6e8f0a1b3c5d7e9f1a2";
+
 // Oldest first: ids 1 to 4.
 inline const SampleRun kSampleRuns[] = {
     {"2026-01-05T08:00:00.000Z", "cli", 3, "/dev/ttyACM0", "completed", "/img/a.bin", 262144, nullptr},
@@ -77,6 +79,9 @@ inline CJournalRow SampleRow(const SampleRun& run)
     row.Set(JournalField::Outcome, std::string(run.pszOutcome));
     row.Set(JournalField::BytesWritten, run.nBytes);
     if (run.pszRedLine) row.Set(JournalField::LastRedLine, std::string(run.pszRedLine));
+    // Given, so that what is read back is known: a journal otherwise gives its own.
+    row.Set(JournalField::StationId, std::string(kSampleStationId));
+    row.Set(JournalField::StationName, std::string("bench-1"));
     return row;
 }
 
