@@ -8,6 +8,8 @@
 #include "protocol/exit_codes.h"
 #include "history_args.h"
 #include "history_format.h"
+#include "services/fleet_server.h"
+#include "services/fleet_settings.h"
 #include "services/journal.h"
 #include "services/journal_csv.h"
 #include "services/journal_files.h"
@@ -38,14 +40,47 @@ int WriteCsv(CCliOutput& out, const std::vector<CJournalRow>& rows, const std::s
     return kExitOk;
 }
 
+// The runs of every station on the fleet's server.
+std::optional<std::vector<CJournalRow>> FleetRows(CCliOutput& out, const SHistoryArgs& args, int& nExit)
+{
+    const std::string strUrl = FleetJournalUrl(args.strJournalUrl);
+    if (strUrl.empty()) {
+        out.Error("--fleet needs the fleet's server: --journal-url, KESTREL_JOURNAL_URL or the JOURNAL_URL setting.");
+        nExit = kExitUsage;
+        return std::nullopt;
+    }
+    std::string strError;
+    auto optRows = ReadFleetRuns(strUrl, {args.filter, args.strStation}, strError);
+    if (!optRows) {
+        out.Error("Fleet journal: " + strError);
+        nExit = kExitFileError;
+    }
+    return optRows;
+}
+
+int Refusal(CCliOutput& out, const std::string& strWhat)
+{
+    out.Error(strWhat);
+    return kExitUsage;
+}
+
 }  // namespace
 
 int RunHistoryCommand(CCliOutput& out, const SHistoryArgs& args)
 {
     const std::string strJournal = JournalFilePath();
-    if (!args.strCsv.empty() && IsJournalFile(args.strCsv, strJournal)) {
-        out.Error("--csv " + JournalFileRefusal(args.strCsv));
-        return kExitUsage;
+    if (!args.strCsv.empty() && IsJournalFile(args.strCsv, strJournal)) return Refusal(out, "--csv " + JournalFileRefusal(args.strCsv));
+    if (!args.strStation.empty() && !args.bFleet) return Refusal(out, "--station picks runs of the fleet: it goes with --fleet.");
+    if (args.bFleet) {
+        // A run's number is its station's: show reads this station's journal.
+        if (args.filter.optId) return Refusal(out, "history show reads this station's journal; --fleet lists.");
+        int nExit = kExitOk;
+        const auto optRows = FleetRows(out, args, nExit);
+        if (!optRows) return nExit;
+        if (!args.strCsv.empty()) return WriteCsv(out, *optRows, args.strCsv);
+        out.Text(HistoryListing(*optRows, true), false);
+        for (const CJournalRow& row : *optRows) out.Object(HistoryJson(row));
+        return kExitOk;
     }
     CJournal journal;
     if (!journal.OpenReadOnly(strJournal)) {

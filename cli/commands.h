@@ -25,6 +25,9 @@ int RunFlashCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, con
 int RunStationCommand(CCliOutput& out, const std::vector<CPortOptions>& ports, const SFlashArgs& args);
 // The runs of the journal, or one of them in full; it only reads the journal.
 int RunHistoryCommand(CCliOutput& out, const SHistoryArgs& args);
+// The station's identity and name, its fleet server, the runs that wait for it and how the
+// last attempt to reach it went.
+int RunJournalStatusCommand(CCliOutput& out, const std::string& strJournalUrl);
 // The serial ports there are now, with the COM number and the SLOT<n> setting that lead to each.
 int RunPortsCommand(CCliOutput& out, const SettingLookup& settings);
 

@@ -52,6 +52,10 @@ void AddHistoryOptions(CLI::App& command, SHistoryArgs& parsed)
             ->type_name("FILE")
             ->check(NotBlank("--csv")),
     };
+    command.add_flag("--fleet", parsed.bFleet, "the runs of every station, from the fleet's server (see --journal-url)");
+    command.add_option("--station", parsed.strStation, "with --fleet: only the runs of the station NAME")
+        ->type_name("NAME")
+        ->check(NotBlank("--station"));
 
     CLI::App* pShow = command.add_subcommand("show", "show one run with every field");
     pShow->fallthrough();  // --json may follow

@@ -16,9 +16,11 @@ std::string Shown(const CJournalRow& row, JournalField eField)
 
 }  // namespace
 
-std::string HistoryListing(const std::vector<CJournalRow>& rows)
+std::string HistoryListing(const std::vector<CJournalRow>& rows, bool bWithStation)
 {
-    const auto fields = ListedJournalFields();
+    std::vector<JournalField> fields;
+    if (bWithStation) fields.push_back(JournalField::StationName);
+    fields.insert(fields.end(), ListedJournalFields().begin(), ListedJournalFields().end());
     std::vector<std::vector<std::string>> lines(1);
     for (const JournalField eField : fields) lines[0].emplace_back(FieldInfo(eField).strHeader);
     for (const CJournalRow& row : rows) {

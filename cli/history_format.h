@@ -12,8 +12,9 @@ namespace kestrel {
 
 // In the listing and in full, control characters are escaped as TerminalSafe escapes them.
 
-// The listed fields in aligned columns, "-" where a value is absent; the last column is not padded.
-std::string HistoryListing(const std::vector<CJournalRow>& rows);
+// The listed fields in aligned columns, "-" where a value is absent; the last column is not
+// padded. The fleet's listing starts with the station.
+std::string HistoryListing(const std::vector<CJournalRow>& rows, bool bWithStation = false);
 // Every field on a line of its own: "Header: value".
 std::string HistoryDetails(const CJournalRow& row);
 // {"event":"run", every field by its column name, null where absent}

@@ -195,6 +195,12 @@ void AddCommands(SCommandLine& line)
                              });
     pHistory->footer("--json goes before or after the command; see " + std::string(kProgram) + " --help.");
     AddHistoryOptions(*pHistory, line.history);
+    CLI::App* pJournal = add("journal", "what this station's journal holds for the fleet's server", false,
+                             [&](CCliOutput& out, const std::vector<CPortOptions>&) {
+                                 return RunJournalStatusCommand(out, line.history.strJournalUrl);
+                             });
+    pJournal->add_subcommand("status", "how many runs wait to be forwarded, and how the last attempt went")->fallthrough();
+    pJournal->require_subcommand(1);
 }
 
 // Runs the command the parser chose, with the ports it names when it uses any.

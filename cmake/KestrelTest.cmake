@@ -18,16 +18,17 @@ function(kestrel_test name)
   if(NOT KT_TIMEOUT MATCHES "^[1-9][0-9]*$")
     message(FATAL_ERROR "kestrel_test(${name}): the timeout is a whole number of seconds, not '${KT_TIMEOUT}'")
   endif()
-  add_executable(${name} ${KT_UNPARSED_ARGUMENTS})
+  # The settings and the journal are moved by the program itself: on its way to the discovered
+  # tests the PROPERTIES list is split at every semicolon, so a property can carry one
+  # variable only, escaped or not.
+  add_executable(${name} ${KT_UNPARSED_ARGUMENTS} ${PROJECT_SOURCE_DIR}/tests/support/test_home.cpp)
+  target_compile_definitions(${name} PRIVATE KESTREL_TEST_CONFIG_HOME="${CMAKE_BINARY_DIR}/test-config"
+                                             KESTREL_TEST_DATA_HOME="${CMAKE_BINARY_DIR}/test-data")
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${KT_LIBS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  # One value per property: on its way to the discovered tests the PROPERTIES list is split
-  # at every semicolon, so a two-entry ENVIRONMENT would keep only its first entry and take
-  # the next property name as a value.
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT ${KT_TIMEOUT}
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-               ENVIRONMENT_MODIFICATION "XDG_CONFIG_HOME=set:${CMAKE_BINARY_DIR}/test-config\\;XDG_DATA_HOME=set:${CMAKE_BINARY_DIR}/test-data")
+               ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
 # A program that takes screenshots of docs/ under an X server: not a test, so built only with

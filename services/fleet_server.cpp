@@ -156,6 +156,17 @@ bool PrepareFleetSchema(CPgConnection& pg, PgClock::time_point deadline, std::st
         if (!exec("UPDATE kestrel_schema SET version = " + std::to_string(std::max(*optVersion, toVersion))) || !exec("COMMIT"))
             return rollback();
     }
+    return CheckFleetSchema(pg, deadline, strError);
+}
+
+bool CheckFleetSchema(CPgConnection& pg, PgClock::time_point deadline, std::string& strError)
+{
+    const std::optional<int> optVersion = SchemaVersion(pg, deadline, strError);
+    if (!optVersion) return false;
+    if (*optVersion == 0) {
+        strError = "the server has no runs of any station yet";
+        return false;
+    }
     if (*optVersion > kFleetSchemaVersion) {
         strError = "the server's schema is version " + std::to_string(*optVersion) + ", from a newer Kestrel";
         return false;
@@ -248,6 +259,22 @@ std::optional<std::vector<CJournalRow>> FleetRuns(CPgConnection& pg, const SFlee
         rows.push_back(std::move(row));
     }
     return rows;
+}
+
+std::optional<std::vector<CJournalRow>> ReadFleetRuns(const std::string& strUrl, const SFleetFilter& filter, std::string& strError)
+{
+    const CPgInterrupt interrupt;
+    CPgConnection pg(interrupt);
+    const PgClock::time_point deadline = PgClock::now() + std::chrono::milliseconds(kFleetReadMs);
+    if (!pg.Connect(strUrl, deadline)) {
+        strError = RedactedConnection(strUrl) + " cannot be reached: " + pg.LastError();
+        return std::nullopt;
+    }
+    if (!CheckFleetSchema(pg, deadline, strError)) {
+        strError = RedactedConnection(strUrl) + ": " + strError;
+        return std::nullopt;
+    }
+    return FleetRuns(pg, filter, deadline, strError);
 }
 
 }  // namespace kestrel

@@ -21,6 +21,11 @@ inline constexpr int kFleetSchemaVersion = 2;
 bool PrepareFleetSchema(CPgConnection& pg, PgClock::time_point deadline, std::string& strError,
                         int toVersion = kFleetSchemaVersion);
 
+// For a reader, which may not change the schema: the server's is this program's or an older
+// one whose table has the shape this program reads. False with strError, also for a server
+// without the fleet's tables.
+bool CheckFleetSchema(CPgConnection& pg, PgClock::time_point deadline, std::string& strError);
+
 // Sends the rows in one transaction. A row the server has is updated only by a later revision,
 // so that a row sent twice is one row. strStationName stands in for rows saved before
 // stations had names.
@@ -34,5 +39,11 @@ struct SFleetFilter {
 // Newest first, each with its station's identity and name.
 std::optional<std::vector<CJournalRow>> FleetRuns(CPgConnection& pg, const SFleetFilter& filter, PgClock::time_point deadline,
                                                   std::string& strError);
+
+// How long a reader waits for the server, from connecting to the last row.
+inline constexpr int kFleetReadMs = 10000;
+// Connects to the server at strUrl, checks its schema and reads the runs: for the history, the
+// report and the History dialog. Nullopt with strError, which never holds the password.
+std::optional<std::vector<CJournalRow>> ReadFleetRuns(const std::string& strUrl, const SFleetFilter& filter, std::string& strError);
 
 }  // namespace kestrel

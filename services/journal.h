@@ -80,6 +80,7 @@ public:
     // How the last attempt to reach the server went: "" for one that succeeded.
     bool NoteForwarding(const std::string& strError);
     struct SForwarding {
+        std::string strStationId;     // empty for a journal of an older schema
         int64_t nWaiting = 0;         // rows whose latest revision the server does not have
         std::string strAttemptedAt;   // UTC, ISO 8601; empty before the first attempt
         std::string strError;         // of that attempt; empty when it succeeded

@@ -83,6 +83,8 @@ std::optional<CJournal::SForwarding> CJournal::Forwarding()
     }
     forwarding.nWaiting = waiting.Int(0);
     if (!bTracked) return forwarding;
+    CStatement station(m_db, "SELECT id FROM station");
+    if (station.Step() == SQLITE_ROW) forwarding.strStationId = station.Text(0);
     CStatement last(m_db, "SELECT attempted_at, error FROM forwarding");
     if (last.Step() == SQLITE_ROW) {
         forwarding.strAttemptedAt = last.Text(0);
