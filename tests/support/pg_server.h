@@ -43,7 +43,22 @@
 
 namespace kestrel::test {
 
-// The processes whose parent is `parent`, read from /proc.
+// The parent of a process, from /proc; -1 when there is no such process.
+inline pid_t ParentOf(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // The command name in parentheses may hold spaces and parentheses itself.
+    const std::size_t paren = line.rfind(')');
+    if (paren == std::string::npos) return -1;
+    std::istringstream fields(line.substr(paren + 1));
+    char state = 0;
+    pid_t ppid = -1;
+    return fields >> state >> ppid ? ppid : -1;
+}
+
+// The processes whose parent is `parent`.
 inline std::vector<pid_t> ChildrenOf(pid_t parent)
 {
     std::vector<pid_t> children;
@@ -51,16 +66,8 @@ inline std::vector<pid_t> ChildrenOf(pid_t parent)
     for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
         const std::string name = entry.path().filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
-        // The command name in parentheses may hold spaces and parentheses itself.
-        const std::size_t paren = line.rfind(')');
-        if (paren == std::string::npos) continue;
-        std::istringstream fields(line.substr(paren + 1));
-        char state = 0;
-        pid_t ppid = 0;
-        if (fields >> state >> ppid && ppid == parent) children.push_back(static_cast<pid_t>(std::stol(name)));
+        const auto pid = static_cast<pid_t>(std::stol(name));
+        if (ParentOf(pid) == parent) children.push_back(pid);
     }
     return children;
 }
@@ -73,7 +80,7 @@ public:
 
     CPgServer()
     {
-        prctl(PR_SET_CHILD_SUBREAPER, 1);
+        if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) ADD_FAILURE() << "PR_SET_CHILD_SUBREAPER: " << std::strerror(errno);
         std::string folder = (std::filesystem::temp_directory_path() / "kestrel-pg-XXXXXX").string();
         if (mkdtemp(folder.data()) == nullptr) {
             ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
@@ -103,17 +110,19 @@ public:
             return;
         }
         if (m_nPidFd >= 0) Reap();  // it ended by itself
-        if (!Run({"pg_ctl", "-D", DataDir(), "-l", LogPath(), "-w", "start"})) return;
-        // pg_ctl has ended, so its postmaster is a child of ours now.
+        const bool started = Run({"pg_ctl", "-D", DataDir(), "-l", LogPath(), "-w", "start"});
+        // pg_ctl has ended, so its postmaster is a child of ours now. One that pg_ctl gave up
+        // waiting for is kept too, for the destructor to end; the lock file of an earlier
+        // postmaster may name a process that is not ours at all.
         std::ifstream lock(DataDir() + "/postmaster.pid");
         pid_t pid = 0;
-        const int pidFd = lock >> pid ? PidFd(pid) : -1;
-        if (pidFd < 0) {
+        const int pidFd = lock >> pid && ParentOf(pid) == getpid() ? PidFd(pid) : -1;
+        if (pidFd >= 0) {
+            m_nPid = pid;
+            m_nPidFd = pidFd;
+        } else if (started) {
             ADD_FAILURE() << "no postmaster after pg_ctl start\n" << ServerLog();
-            return;
         }
-        m_nPid = pid;
-        m_nPidFd = pidFd;
     }
     // A clean shutdown: open transactions are rolled back, and a checkpoint is written.
     void Stop()
