@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kestrel needs to build, test and run: what scripts/test.sh and
 # scripts/demo.sh use. ccache keeps compiler output between builds and runs. The tests also
-# need a locale with decimal commas (de_DE.UTF-8), made here, and tzdata's time zones.
+# need a locale with decimal commas (de_DE.UTF-8), made here, and tzdata's time zones, and
+# PostgreSQL's server programs for the throwaway servers of tests/support/pg_server.h.
 #   scripts/setup.sh                  build, test and run
 #   scripts/setup.sh --screenshots    also the X server the screenshot programs run under
 set -euo pipefail
@@ -11,6 +12,7 @@ packages=(
   libgtest-dev googletest libcli11-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6svg6-dev
   libudev-dev umockdev libumockdev-dev libsqlite3-dev nlohmann-json3-dev
+  libpq-dev postgresql
   fonts-nanum python3 locales tzdata
   dpkg-dev lintian bash-completion man-db groff-base
 )

@@ -28,7 +28,8 @@ struct ChildResult {
 class CChildProcess {
 public:
     // errFd: where standard error goes instead of being collected (a terminal, say); -1 collects it.
-    explicit CChildProcess(const std::vector<std::string>& argv, int errFd = -1)
+    // workDir: the folder it starts in; empty keeps ours.
+    explicit CChildProcess(const std::vector<std::string>& argv, int errFd = -1, const std::string& workDir = {})
     {
         int out[2], err[2] = {-1, errFd};
         if (pipe2(out, O_CLOEXEC) != 0) return;
@@ -41,6 +42,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+        if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
