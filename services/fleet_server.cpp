@@ -94,15 +94,15 @@ bool CheckShape(CPgConnection& pg, PgClock::time_point deadline, std::string& st
     }
     std::map<std::string, std::string> found;
     for (int n = 0; n < optColumns->Rows(); ++n) found[optColumns->Text(n, 0)] = optColumns->Text(n, 1);
+    std::string strMissing, strOtherTypes;
     for (const auto& [strName, strType] : ExpectedShape()) {
         const auto it = found.find(strName);
-        if (it == found.end() || it->second != strType) {
-            strError = "the server's table kestrel_runs has another shape: column " + strName +
-                       (it == found.end() ? " is missing" : " is " + it->second + ", not " + strType);
-            return false;
-        }
+        if (it == found.end()) strMissing += (strMissing.empty() ? "" : ", ") + strName;
+        else if (it->second != strType) strOtherTypes += "; column " + strName + " is " + it->second + ", not " + strType;
     }
-    return true;
+    if (strMissing.empty() && strOtherTypes.empty()) return true;
+    strError = "the server's table kestrel_runs has another shape" + (strMissing.empty() ? "" : ": it has no " + strMissing) + strOtherTypes;
+    return false;
 }
 
 std::optional<int> SchemaVersion(CPgConnection& pg, PgClock::time_point deadline, std::string& strError)

@@ -250,6 +250,8 @@ bool CJournal::Save(CJournalRow& row)
 {
     if (!IsOpen()) return false;
     const std::optional<int64_t> optId = row.Number(JournalField::Id);
+    // A row saved without its station's identity is this station's, also when it is updated.
+    if (row.Text(JournalField::StationId).empty()) row.Set(JournalField::StationId, m_strStationId);
     std::string strSql;
     if (optId) {
         strSql = "UPDATE runs SET ";
@@ -262,7 +264,6 @@ bool CJournal::Save(CJournalRow& row)
         }
         strSql += ", revision = revision + 1 WHERE id = ?" + std::to_string(nParam);
     } else {
-        if (row.Text(JournalField::StationId).empty()) row.Set(JournalField::StationId, m_strStationId);
         strSql = "INSERT INTO runs (" + InsertedColumns() + ", owner) VALUES (";
         for (int n = 1; n < kJournalFieldCount; ++n) strSql += "?" + std::to_string(n) + ", ";
         strSql += "?" + std::to_string(kJournalFieldCount) + ")";

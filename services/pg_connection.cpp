@@ -152,8 +152,11 @@ std::optional<CPgResult> CPgConnection::Exec(const std::string& strSql, const st
         Fail(strError);
         return std::nullopt;
     };
-    if (PQsendQueryParams(m_pConn, strSql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0) == 0)
-        return broken();
+    // Without parameters several statements may go in one string, as the schema's steps do.
+    const int nSent = params.empty() ? PQsendQuery(m_pConn, strSql.c_str())
+                                     : PQsendQueryParams(m_pConn, strSql.c_str(), static_cast<int>(values.size()), nullptr,
+                                                         values.data(), nullptr, nullptr, 0);
+    if (nSent == 0) return broken();
     if (PQsetnonblocking(m_pConn, 1) != 0) return broken();
     for (int nFlush; (nFlush = PQflush(m_pConn)) != 0;) {
         if (nFlush < 0) return broken();
