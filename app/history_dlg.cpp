@@ -1,5 +1,6 @@
 #include "app/history_dlg.h"
 
+#include <QComboBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -12,6 +13,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "services/call_inbox.h"
+#include "services/fleet_server.h"
+#include "services/fleet_settings.h"
 #include "services/journal.h"
 #include "services/journal_csv.h"
 #include "services/journal_files.h"
@@ -62,8 +66,17 @@ CHistoryDlg::CHistoryDlg(QWidget* pParent) : QDialog(pParent)
     pButtons->addWidget(m_pStatus, 1);
     pButtons->addWidget(pExport);
     pButtons->addWidget(pClose);
+    auto* pTop = new QHBoxLayout;
+    pTop->addWidget(m_pFilter, 1);
+    m_strFleetUrl = FleetJournalUrl();
+    if (!m_strFleetUrl.empty()) {
+        m_pScope = new QComboBox(this);
+        m_pScope->addItems({QStringLiteral("this station"), QStringLiteral("all stations")});
+        pTop->addWidget(m_pScope);
+        connect(m_pScope, &QComboBox::currentIndexChanged, this, &CHistoryDlg::OnScopeChanged);
+    }
     auto* pLayout = new QVBoxLayout(this);
-    pLayout->addWidget(m_pFilter);
+    pLayout->addLayout(pTop);
     pLayout->addWidget(m_pTable, 1);
     pLayout->addLayout(pButtons);
 
@@ -73,30 +86,72 @@ CHistoryDlg::CHistoryDlg(QWidget* pParent) : QDialog(pParent)
     LoadRuns();
 }
 
+CHistoryDlg::~CHistoryDlg() { StopReading(); }
+
+void CHistoryDlg::StopReading()
+{
+    if (!m_reader.joinable()) return;
+    m_pInterrupt->CapAt(PgClock::now());
+    m_reader.join();
+}
+
 void CHistoryDlg::LoadRuns()
 {
+    // The window only reads here: a journal the user may not write is shown all the same.
+    CJournal journal;
+    auto optRows = journal.OpenReadOnly(JournalFilePath()) ? journal.Runs({}) : std::nullopt;
+    ShowRuns(std::move(optRows), journal.LastError(), false);
+}
+
+// The fleet is read on a thread of its own: the window stays live however long the server takes.
+void CHistoryDlg::OnScopeChanged(int nIndex)
+{
+    StopReading();
+    if (nIndex == 0) {
+        LoadRuns();
+        return;
+    }
+    m_pStatus->setText(QStringLiteral("Reading the runs of all stations from %1 ...").arg(FromStd(RedactedConnection(m_strFleetUrl))));
+    m_pScope->setEnabled(false);
+    m_pInterrupt = std::make_unique<CPgInterrupt>();
+    m_pInbox = std::make_unique<CCallInbox>();
+    m_bReadDone = false;
+    m_reader = std::thread([this, poster = m_pInbox->Poster(), strUrl = m_strFleetUrl, &interrupt = *m_pInterrupt] {
+        std::string strError;
+        auto optRows = ReadFleetRuns(strUrl, {}, strError, interrupt);
+        poster.Post([this, optRows = std::move(optRows), strError]() mutable {
+            m_bReadDone = true;
+            m_pScope->setEnabled(true);
+            ShowRuns(std::move(optRows), "Fleet journal: " + strError, true);
+        });
+    });
+}
+
+void CHistoryDlg::ShowRuns(std::optional<std::vector<CJournalRow>> optRows, const std::string& strError, bool bFleet)
+{
+    std::vector<JournalField> fields;
+    if (bFleet) fields.push_back(JournalField::StationName);
+    fields.insert(fields.end(), ListedJournalFields().begin(), ListedJournalFields().end());
+    m_pModel->clear();
     QStringList headers;
-    for (const JournalField eField : ListedJournalFields()) headers << FromStd(FieldInfo(eField).strHeader);
+    for (const JournalField eField : fields) headers << FromStd(FieldInfo(eField).strHeader);
     m_pModel->setHorizontalHeaderLabels(headers);
     // A first click on a column sorts it upwards, whatever the column sorted before.
     for (int nColumn = 0; nColumn < headers.size(); ++nColumn)
         m_pModel->setHeaderData(nColumn, Qt::Horizontal, Qt::AscendingOrder, Qt::InitialSortOrderRole);
 
-    // The window only reads here: a journal the user may not write is shown all the same.
-    CJournal journal;
-    const auto optRows = journal.OpenReadOnly(JournalFilePath()) ? journal.Runs({}) : std::nullopt;
-    if (optRows)
-        m_rows = *optRows;
-    else
-        m_strJournalError = FromStd(journal.LastError());
+    m_rows = optRows.value_or(std::vector<CJournalRow>{});
+    m_strJournalError = optRows ? QString() : FromStd(strError);
     for (std::size_t n = 0; n < m_rows.size(); ++n) {
         QList<QStandardItem*> cells;
-        for (const JournalField eField : ListedJournalFields()) cells << CellOf(m_rows[n], eField);
+        for (const JournalField eField : fields) cells << CellOf(m_rows[n], eField);
         // Which row of the journal a line shows, for the export.
         cells.constFirst()->setData(static_cast<qulonglong>(n), Qt::UserRole);
         m_pModel->appendRow(cells);
     }
-    m_pTable->sortByColumn(0, Qt::DescendingOrder);
+    // Newest first, by the start where runs of several stations mix.
+    m_pTable->sortByColumn(bFleet ? static_cast<int>(std::find(fields.begin(), fields.end(), JournalField::StartedAt) - fields.begin()) : 0,
+                           Qt::DescendingOrder);
     m_pTable->resizeColumnsToContents();
     ShowCount();
 }

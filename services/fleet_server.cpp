@@ -261,9 +261,9 @@ std::optional<std::vector<CJournalRow>> FleetRuns(CPgConnection& pg, const SFlee
     return rows;
 }
 
-std::optional<std::vector<CJournalRow>> ReadFleetRuns(const std::string& strUrl, const SFleetFilter& filter, std::string& strError)
+std::optional<std::vector<CJournalRow>> ReadFleetRuns(const std::string& strUrl, const SFleetFilter& filter, std::string& strError,
+                                                      const CPgInterrupt& interrupt)
 {
-    const CPgInterrupt interrupt;
     CPgConnection pg(interrupt);
     const PgClock::time_point deadline = PgClock::now() + std::chrono::milliseconds(kFleetReadMs);
     if (!pg.Connect(strUrl, deadline)) {

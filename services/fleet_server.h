@@ -44,6 +44,8 @@ std::optional<std::vector<CJournalRow>> FleetRuns(CPgConnection& pg, const SFlee
 inline constexpr int kFleetReadMs = 10000;
 // Connects to the server at strUrl, checks its schema and reads the runs: for the history, the
 // report and the History dialog. Nullopt with strError, which never holds the password.
-std::optional<std::vector<CJournalRow>> ReadFleetRuns(const std::string& strUrl, const SFleetFilter& filter, std::string& strError);
+// interrupt may cut the wait short from another thread.
+std::optional<std::vector<CJournalRow>> ReadFleetRuns(const std::string& strUrl, const SFleetFilter& filter, std::string& strError,
+                                                      const CPgInterrupt& interrupt = CPgInterrupt());
 
 }  // namespace kestrel

@@ -35,9 +35,9 @@ check() {
     fi
 }
 
-check 'kestrel-cli ' 'compare flash history info ports request station todm'
+check 'kestrel-cli ' 'compare flash history info journal ports request station todm'
 check 'kestrel-cli st' 'station'
-check 'kestrel-cli --' '--baud --help --json --port --version'
+check 'kestrel-cli --' '--baud --help --journal-url --json --port --version'
 check 'kestrel-cli --baud ' '115200 57600'
 check 'kestrel-cli --port COM1' 'COM1 COM10 COM11 COM12 COM13 COM14 COM15 COM16 COM17 COM18 COM19'
 check 'kestrel-cli flash PHONE.bin --port SL' 'SLOT1 SLOT12'
@@ -60,8 +60,10 @@ check 'kestrel-cli p' 'ports'
 touch runs.csv
 check 'kestrel-cli h' 'history'
 check 'kestrel-cli history ' 'show'
-check 'kestrel-cli history --' '--csv --help --json --limit --outcome --port --since'
-check 'kestrel-cli --json history --limit 5 --' '--csv --help --json --limit --outcome --port --since'
+check 'kestrel-cli history --' '--csv --fleet --help --json --limit --outcome --port --since --station'
+check 'kestrel-cli --json history --limit 5 --' '--csv --fleet --help --json --limit --outcome --port --since --station'
+check 'kestrel-cli journal ' 'status'
+check 'kestrel-cli --journal-url postgresql:///k history --fleet --station ' ''
 check 'kestrel-cli history --outcome n' 'no-response nothing-to-do'
 check 'kestrel-cli history --csv ' 'images runs.csv'
 check 'kestrel-cli history --since ' ''
