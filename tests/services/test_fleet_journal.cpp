@@ -59,7 +59,11 @@ public:
     }
     const std::string& Path() const { return m_strPath; }
     CJournal& Journal() { return m_journal; }
-    int64_t Waiting() { return m_journal.Forwarding().value_or(CJournal::SForwarding{.nWaiting = -1}).nWaiting; }
+    int64_t Waiting()
+    {
+        const auto optForwarding = m_journal.Forwarding();
+        return optForwarding ? optForwarding->nWaiting : -1;
+    }
 
 private:
     std::string m_strPath;
