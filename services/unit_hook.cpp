@@ -1,29 +1,48 @@
 #include "services/unit_hook.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <QProcess>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <cerrno>
+#include <map>
+
+extern char** environ;
 
 namespace kestrel {
 
+// A plain fork, which every checker of threads knows, rather than a spawn that shares the
+// parent's memory until the exec. Its exit is watched through a pidfd: no SIGCHLD handler.
 struct CUnitHookRunner::SRun {
-    std::unique_ptr<QProcess> pProcess = std::make_unique<QProcess>();
+    pid_t pid = -1;
+    int nPidFd = -1;
+    int nOutFd = -1;
+    std::unique_ptr<QSocketNotifier> pExited;
+    std::unique_ptr<QSocketNotifier> pOutput;
+    std::unique_ptr<QTimer> pTimer;
     std::function<void(const SHookEnd&)> onEnd;
     std::string strOutput;
     bool bTimedOut = false;
     bool bStopped = false;
+
+    ~SRun()
+    {
+        if (nPidFd >= 0) close(nPidFd);
+        if (nOutFd >= 0) close(nOutFd);
+    }
 };
 
 namespace {
 
 // The whole group: a shell's children (a `sleep`, a printer's spooler call) go too.
-void KillGroup(QProcess& process)
+void KillGroup(pid_t pid)
 {
-    const qint64 pid = process.processId();
-    if (pid > 0) ::kill(static_cast<pid_t>(-pid), SIGKILL);
-    process.kill();
+    if (pid <= 0) return;
+    if (::kill(-pid, SIGKILL) != 0) ::kill(pid, SIGKILL);
 }
 
 // The end of the output, from a line's start where one is near, so that no character is cut.
@@ -34,6 +53,29 @@ void KeepTail(std::string& strOutput)
     if (const std::size_t nLine = strOutput.find('\n'); nLine != std::string::npos) strOutput.erase(0, nLine + 1);
 }
 
+// "exit 3", "signal 9"
+std::string StatusText(int nStatus)
+{
+    if (WIFEXITED(nStatus)) return "exit " + std::to_string(WEXITSTATUS(nStatus));
+    return "signal " + std::to_string(WIFSIGNALED(nStatus) ? WTERMSIG(nStatus) : 0);
+}
+
+// The process's environment with the unit's variables over it, made before the fork: the child
+// only calls what is safe between a fork and an exec.
+std::vector<std::string> EnvironmentWith(const HookEnvironment& environment)
+{
+    std::map<std::string, std::string> variables;
+    for (char** ppEntry = environ; *ppEntry != nullptr; ++ppEntry) {
+        const std::string strEntry = *ppEntry;
+        const std::size_t nEquals = strEntry.find('=');
+        if (nEquals != std::string::npos) variables[strEntry.substr(0, nEquals)] = strEntry.substr(nEquals + 1);
+    }
+    for (const auto& [strName, strValue] : environment) variables[strName] = strValue;
+    std::vector<std::string> entries;
+    for (const auto& [strName, strValue] : variables) entries.push_back(strName + "=" + strValue);
+    return entries;
+}
+
 }  // namespace
 
 std::string SHookEnd::LogLine() const { return "After-unit command: " + strStatus + "."; }
@@ -42,10 +84,24 @@ CUnitHookRunner::CUnitHookRunner(int nTimeoutMs) : m_nTimeoutMs(nTimeoutMs) {}
 
 CUnitHookRunner::~CUnitHookRunner()
 {
-    for (auto& [pProcess, pRun] : m_running) {
-        pProcess->disconnect();
-        KillGroup(*pProcess);
-        pProcess->waitForFinished(1000);
+    for (auto& [pRun, pOwned] : m_running) {
+        KillGroup(pRun->pid);
+        if (pRun->pid > 0) waitpid(pRun->pid, nullptr, 0);
+    }
+}
+
+bool CUnitHookRunner::ReadOutput(SRun& run)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t nRead = read(run.nOutFd, buffer, sizeof buffer);
+        if (nRead > 0) {
+            run.strOutput.append(buffer, static_cast<std::size_t>(nRead));
+            KeepTail(run.strOutput);
+            continue;
+        }
+        if (nRead < 0 && errno == EINTR) continue;
+        return nRead < 0 && errno == EAGAIN;
     }
 }
 
@@ -53,67 +109,101 @@ void CUnitHookRunner::Start(const std::string& strCommand, const HookEnvironment
                             std::function<void(const SHookEnd&)> onEnd)
 {
     m_ended.clear();
-    auto pRun = std::make_unique<SRun>();
+    auto pOwned = std::make_unique<SRun>();
+    SRun* pRun = pOwned.get();
     pRun->onEnd = std::move(onEnd);
-    QProcess* pProcess = pRun->pProcess.get();
-    SRun* pState = pRun.get();
-    m_running.emplace(pProcess, std::move(pRun));
+    m_running.emplace(pRun, std::move(pOwned));
 
-    QProcessEnvironment processEnvironment = QProcessEnvironment::systemEnvironment();
-    for (const auto& [strName, strValue] : environment)
-        processEnvironment.insert(QString::fromStdString(strName), QString::fromStdString(strValue));
-    pProcess->setProcessEnvironment(processEnvironment);
-    pProcess->setProcessChannelMode(QProcess::MergedChannels);
-    pProcess->setStandardInputFile(QProcess::nullDevice());
-    pProcess->setChildProcessModifier([] { ::setpgid(0, 0); });
+    const std::vector<std::string> entries = EnvironmentWith(environment);
+    std::vector<char*> envp;
+    for (const std::string& strEntry : entries) envp.push_back(const_cast<char*>(strEntry.c_str()));
+    envp.push_back(nullptr);
+    const char* const argv[] = {"sh", "-c", strCommand.c_str(), nullptr};
+    int pipeFds[2] = {-1, -1};
+    const int nNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (nNull >= 0 && pipe2(pipeFds, O_CLOEXEC) == 0) pRun->pid = fork();
+    if (pRun->pid == 0) {
+        setpgid(0, 0);
+        dup2(nNull, STDIN_FILENO);
+        dup2(pipeFds[1], STDOUT_FILENO);
+        dup2(pipeFds[1], STDERR_FILENO);
+        execve("/bin/sh", const_cast<char* const*>(argv), envp.data());
+        _exit(127);
+    }
+    if (nNull >= 0) close(nNull);
+    if (pipeFds[1] >= 0) close(pipeFds[1]);
+    pRun->nOutFd = pipeFds[0];
+    if (pRun->pid > 0) {
+        // The parent too, so that a kill of the group cannot come before the child made it.
+        setpgid(pRun->pid, pRun->pid);
+        pRun->nPidFd = static_cast<int>(syscall(SYS_pidfd_open, pRun->pid, 0));
+    }
+    if (pRun->pid <= 0 || pRun->nPidFd < 0) {
+        KillGroup(pRun->pid);
+        if (pRun->pid > 0) waitpid(pRun->pid, nullptr, 0);
+        pRun->pid = -1;
+        // Told through the event loop, as every end is.
+        pRun->pTimer = std::make_unique<QTimer>();
+        pRun->pTimer->setSingleShot(true);
+        QObject::connect(pRun->pTimer.get(), &QTimer::timeout, [this, pRun] { Finish(pRun, "not started"); });
+        pRun->pTimer->start(0);
+        return;
+    }
+    fcntl(pRun->nOutFd, F_SETFL, fcntl(pRun->nOutFd, F_GETFL) | O_NONBLOCK);
+    pRun->pOutput = std::make_unique<QSocketNotifier>(pRun->nOutFd, QSocketNotifier::Read);
+    QObject::connect(pRun->pOutput.get(), &QSocketNotifier::activated, [pRun] {
+        if (!ReadOutput(*pRun)) pRun->pOutput->setEnabled(false);
+    });
+    pRun->pExited = std::make_unique<QSocketNotifier>(pRun->nPidFd, QSocketNotifier::Read);
+    QObject::connect(pRun->pExited.get(), &QSocketNotifier::activated, [this, pRun] { OnExited(pRun); });
+    pRun->pTimer = std::make_unique<QTimer>();
+    pRun->pTimer->setSingleShot(true);
+    QObject::connect(pRun->pTimer.get(), &QTimer::timeout, [pRun] {
+        pRun->bTimedOut = true;
+        KillGroup(pRun->pid);
+    });
+    pRun->pTimer->start(m_nTimeoutMs);
+}
 
-    QObject::connect(pProcess, &QProcess::readyReadStandardOutput, pProcess, [pProcess, pState] {
-        pState->strOutput += pProcess->readAllStandardOutput().toStdString();
-        KeepTail(pState->strOutput);
-    });
-    QObject::connect(pProcess, &QProcess::finished, pProcess, [this, pProcess, pState](int nCode, QProcess::ExitStatus eStatus) {
-        pState->strOutput += pProcess->readAllStandardOutput().toStdString();
-        KeepTail(pState->strOutput);
-        if (pState->bStopped) Finish(pProcess, "stopped");
-        else if (pState->bTimedOut) Finish(pProcess, "timed out");
-        else Finish(pProcess, (eStatus == QProcess::NormalExit ? "exit " : "signal ") + std::to_string(nCode));
-    });
-    QObject::connect(pProcess, &QProcess::errorOccurred, pProcess, [this, pProcess](QProcess::ProcessError eError) {
-        if (eError != QProcess::FailedToStart) return;
-        // Told through the event loop: this may come from within start().
-        QTimer::singleShot(0, pProcess, [this, pProcess] { Finish(pProcess, "not started"); });
-    });
-    auto* pTimer = new QTimer(pProcess);
-    pTimer->setSingleShot(true);
-    QObject::connect(pTimer, &QTimer::timeout, pProcess, [pProcess, pState] {
-        pState->bTimedOut = true;
-        KillGroup(*pProcess);
-    });
-    pTimer->start(m_nTimeoutMs);
-    pProcess->start("/bin/sh", {"-c", QString::fromStdString(strCommand)});
+void CUnitHookRunner::OnExited(SRun* pRun)
+{
+    int nStatus = 0;
+    if (waitpid(pRun->pid, &nStatus, WNOHANG) != pRun->pid) return;
+    pRun->pid = -1;
+    // What it wrote before it ended; a child it left behind may hold the pipe, and is not waited for.
+    ReadOutput(*pRun);
+    if (pRun->bStopped) Finish(pRun, "stopped");
+    else if (pRun->bTimedOut) Finish(pRun, "timed out");
+    else Finish(pRun, StatusText(nStatus));
 }
 
 void CUnitHookRunner::StopAll()
 {
-    std::vector<QProcess*> processes;
-    for (const auto& [pProcess, pRun] : m_running) processes.push_back(pProcess);
-    for (QProcess* pProcess : processes) {
-        m_running.at(pProcess)->bStopped = true;
-        KillGroup(*pProcess);
-        if (!pProcess->waitForFinished(1000) && m_running.contains(pProcess)) Finish(pProcess, "stopped");
+    std::vector<SRun*> runs;
+    for (const auto& [pRun, pOwned] : m_running) runs.push_back(pRun);
+    for (SRun* pRun : runs) {
+        pRun->bStopped = true;
+        KillGroup(pRun->pid);
+        if (pRun->pid > 0) waitpid(pRun->pid, nullptr, 0);
+        pRun->pid = -1;
+        ReadOutput(*pRun);
+        Finish(pRun, "stopped");
     }
 }
 
-void CUnitHookRunner::Finish(QProcess* pProcess, std::string strStatus)
+void CUnitHookRunner::Finish(SRun* pRun, std::string strStatus)
 {
-    const auto it = m_running.find(pProcess);
+    const auto it = m_running.find(pRun);
     if (it == m_running.end()) return;
-    std::unique_ptr<SRun> pRun = std::move(it->second);
+    std::unique_ptr<SRun> pOwned = std::move(it->second);
     m_running.erase(it);
-    const SHookEnd end{std::move(strStatus), std::move(pRun->strOutput)};
-    const std::function<void(const SHookEnd&)> onEnd = std::move(pRun->onEnd);
-    // This may be the process's own signal: it goes at the next start, or with the runner.
-    m_ended.push_back(std::move(pRun));
+    for (QSocketNotifier* pNotifier : {pOwned->pOutput.get(), pOwned->pExited.get()})
+        if (pNotifier != nullptr) pNotifier->setEnabled(false);
+    if (pOwned->pTimer) pOwned->pTimer->stop();
+    const SHookEnd end{std::move(strStatus), std::move(pOwned->strOutput)};
+    const std::function<void(const SHookEnd&)> onEnd = std::move(pOwned->onEnd);
+    // This may be its own notifier's signal: it goes at the next start, or with the runner.
+    m_ended.push_back(std::move(pOwned));
     onEnd(end);
 }
 

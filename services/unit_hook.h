@@ -11,7 +11,8 @@
 #include <utility>
 #include <vector>
 
-class QProcess;
+class QSocketNotifier;
+class QTimer;
 
 namespace kestrel {
 
@@ -46,9 +47,12 @@ public:
 
 private:
     struct SRun;
-    void Finish(QProcess* pProcess, std::string strStatus);
+    // Reads what the command wrote so far; false at its end of output.
+    static bool ReadOutput(SRun& run);
+    void OnExited(SRun* pRun);
+    void Finish(SRun* pRun, std::string strStatus);
     const int m_nTimeoutMs;
-    std::map<QProcess*, std::unique_ptr<SRun>> m_running;
+    std::map<SRun*, std::unique_ptr<SRun>> m_running;
     std::vector<std::unique_ptr<SRun>> m_ended;  // not freed from within their own signals
 };
 
